@@ -1,0 +1,44 @@
+#pragma once
+// The program's entry after start-up: the choice between the settings form,
+// "/install", "/uninstall", one compression job, or one extraction job per
+// archive, and the message box for each job's result.
+#include <string>
+#include <vector>
+
+#include "app/job_result.h"
+#include "app/settings.h"
+
+namespace quindo {
+
+// What the entry dispatches to. The program binds the real jobs; tests
+// script them.
+class AppServices {
+ public:
+  virtual ~AppServices() = default;
+  virtual int DetectArchiveFormat(const std::string& path) = 0;
+  // args[0] is the program; args[1..] are the dropped paths.
+  virtual JobResult RunCompressionJob(const std::vector<std::string>& args, std::string& outputFolder) = 0;
+  virtual JobResult RunExtractionJob(const std::string& archivePath, std::string& outputFolder) = 0;
+  virtual void RegisterAssociation(const char* progId) = 0;
+  virtual void RemoveAssociations() = 0;
+  virtual void ShowSettingsDialog() = 0;
+};
+
+// The services of the real program.
+AppServices& ProgramServices();
+
+// True selects one compression job for all paths: some path is a folder,
+// cannot be queried, or is not a ZIP or LZH archive. The scan stops there.
+bool ShouldCompress(const std::vector<std::string>& args, AppServices& services);
+
+// Runs one start of the program. Answers 0 when every job succeeded (or no
+// job ran) and 1 when some job did not; the Windows program ignores it.
+int RunApplication(const std::vector<std::string>& args, AppServices& services,
+                   const Settings& settings);
+
+// The entry's message boxes.
+void ShowCannotWriteMessage();  // M1
+void ShowFailedMessage();       // M2
+void ShowBadPathMessage();      // M3
+
+}  // namespace quindo

@@ -1,0 +1,32 @@
+#include "app/compression_job.h"
+#include "app/entry.h"
+#include "app/extraction_job.h"
+#include "config/associations.h"
+#include "config/settings_dialog.h"
+
+namespace quindo {
+
+namespace {
+
+class RealServices final : public AppServices {
+ public:
+  int DetectArchiveFormat(const std::string& path) override { return quindo::DetectArchiveFormat(path); }
+  JobResult RunCompressionJob(const std::vector<std::string>& args, std::string& outputFolder) override {
+    return quindo::RunCompressionJob(args, outputFolder);
+  }
+  JobResult RunExtractionJob(const std::string& archivePath, std::string& outputFolder) override {
+    return quindo::RunExtractionJob(archivePath, outputFolder);
+  }
+  void RegisterAssociation(const char* progId) override { quindo::RegisterAssociation(progId); }
+  void RemoveAssociations() override { quindo::RemoveAssociations(); }
+  void ShowSettingsDialog() override { quindo::ShowSettingsDialog(); }
+};
+
+}  // namespace
+
+AppServices& ProgramServices() {
+  static RealServices services;
+  return services;
+}
+
+}  // namespace quindo

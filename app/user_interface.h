@@ -1,0 +1,56 @@
+#pragma once
+// Everything a job shows the user goes through this interface: message
+// boxes, the progress view, and the worker's own prompts. Windows shows
+// dialogs, Linux the terminal, tests a scripted double. The program's own
+// texts are UTF-8; names from the file system or an archive are converted to
+// UTF-8 by the caller (CodePage::ToUtf8) before they are put into a text.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quindo {
+
+class ArchiveReader;
+class Worker;
+
+enum class MessageIcon { Information, Warning, Error };
+
+enum class ProgressMode { Compress = 2000, Extract = 2300 };
+
+// What the progress view polls every tick, and how its Cancel reaches the job.
+class ProgressSource {
+ public:
+  virtual ~ProgressSource() = default;
+  virtual uint32_t Percent() const = 0;
+  // The label text, in the system code page.
+  virtual std::string CurrentName() const = 0;
+  virtual void RequestCancel() = 0;
+  // Extraction: the view hands its window to the reader once it exists.
+  virtual void SetProgressWindow(void* window) {}
+};
+
+class UserInterface {
+ public:
+  virtual ~UserInterface() = default;
+
+  // A box with no owner and one OK button, on the main thread.
+  virtual void ShowMessage(std::string_view text, std::string_view title, MessageIcon icon) = 0;
+
+  // Shows the progress view until the worker has ended; answers the worker's
+  // exit code. A worker that was never started ends the view at once with 0.
+  virtual int RunProgress(ProgressMode mode, ProgressSource& source, Worker& worker) = 0;
+
+  // On the worker thread, owned by the progress view: asks for a password.
+  // False when the user cancelled; `password` then stays empty.
+  virtual bool AskPassword(ArchiveReader& reader, std::string& password) = 0;
+  // On the worker thread, owned by the progress view: a box with OK.
+  virtual void ShowWorkerMessage(ArchiveReader& reader, std::string_view text,
+                                 std::string_view title, MessageIcon icon) = 0;
+};
+
+// The process's interface; the platform's front end installs its own at
+// start-up, tests install scripted ones.
+UserInterface& Ui();
+void SetUi(UserInterface* ui);
+
+}  // namespace quindo

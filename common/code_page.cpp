@@ -1,0 +1,96 @@
+#include "common/code_page.h"
+
+#include "platform/platform.h"
+
+namespace quindo {
+
+namespace {
+
+class Cp932 final : public CodePage {
+ public:
+  Cp932() {
+    leadLength_[0] = 0;
+    for (int b = 1; b < 256; ++b)
+      leadLength_[b] = ((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) ? 2 : 1;
+  }
+  CodePageId Id() const override { return CodePageId::Cp932; }
+  bool ToUtf8(std::string_view text, std::string& out) const override {
+    return platform::ConvertCp932ToUtf8(text, out);
+  }
+  bool FromUtf8(std::string_view utf8, std::string& out) const override {
+    return platform::ConvertUtf8ToCp932(utf8, out);
+  }
+};
+
+class Utf8 final : public CodePage {
+ public:
+  Utf8() {
+    leadLength_[0] = 0;
+    for (int b = 1; b < 256; ++b) leadLength_[b] = 1;
+  }
+  CodePageId Id() const override { return CodePageId::Utf8; }
+  bool ToUtf8(std::string_view text, std::string& out) const override {
+    if (!IsValidUtf8(text)) return false;
+    out.assign(text);
+    return true;
+  }
+  bool FromUtf8(std::string_view utf8, std::string& out) const override {
+    if (!IsValidUtf8(utf8)) return false;
+    out.assign(utf8);
+    return true;
+  }
+};
+
+}  // namespace
+
+const CodePage& Cp932CodePage() {
+  static const Cp932 page;
+  return page;
+}
+
+const CodePage& Utf8CodePage() {
+  static const Utf8 page;
+  return page;
+}
+
+const CodePage& SystemCodePage() {
+  return platform::SystemCodePageId() == CodePageId::Cp932 ? Cp932CodePage() : Utf8CodePage();
+}
+
+bool IsValidUtf8(std::string_view text) {
+  const auto* p = reinterpret_cast<const uint8_t*>(text.data());
+  size_t n = text.size(), i = 0;
+  while (i < n) {
+    uint8_t c = p[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    int len;
+    uint32_t cp;
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+      cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + len > n) return false;
+    for (int k = 1; k < len; ++k) {
+      if ((p[i + k] & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (p[i + k] & 0x3F);
+    }
+    if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF))
+      return false;
+    i += len;
+  }
+  return true;
+}
+
+}  // namespace quindo

@@ -1,0 +1,43 @@
+#pragma once
+// The multibyte code pages names and paths are kept in. Inside the core every
+// name is a byte string in the system's code page: CP932 (Shift-JIS) on the
+// Japanese Windows systems, UTF-8 on Linux. A CodePage answers how long the
+// character at a byte is, so that path walks never split a character and never
+// take a trail byte (0x5C in CP932) for a separator, and converts to and from
+// UTF-8.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quindo {
+
+enum class CodePageId { Cp932 = 932, Utf8 = 65001 };
+
+class CodePage {
+ public:
+  virtual ~CodePage() = default;
+  virtual CodePageId Id() const = 0;
+  // 2 for a CP932 lead byte, 1 otherwise (the lead-byte table's entry).
+  // For UTF-8 every byte answers 1: no byte of a multibyte UTF-8 sequence is
+  // below 0x80, so byte-wise walks are already safe.
+  int LeadByteLength(uint8_t byte) const { return leadLength_[byte]; }
+  bool IsLeadByte(uint8_t byte) const { return leadLength_[byte] == 2; }
+  // Converts text of this code page to UTF-8 and back. False when the input
+  // holds a sequence the other side cannot represent; `out` is then undefined.
+  virtual bool ToUtf8(std::string_view text, std::string& out) const = 0;
+  virtual bool FromUtf8(std::string_view utf8, std::string& out) const = 0;
+
+ protected:
+  int8_t leadLength_[256] = {};
+};
+
+const CodePage& Cp932CodePage();
+const CodePage& Utf8CodePage();
+// The code page of the system the program runs on (platform layer decides).
+const CodePage& SystemCodePage();
+
+// Strict UTF-8 validity (no overlongs, no surrogates, at most U+10FFFF).
+bool IsValidUtf8(std::string_view text);
+
+}  // namespace quindo

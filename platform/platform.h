@@ -1,0 +1,140 @@
+#pragma once
+// Everything the core asks of an operating system. The core includes this
+// header and never an OS header; the build links platform/posix or
+// platform/win32. Paths are byte strings in the system code page
+// (CP932 on Japanese Windows, UTF-8 on Linux) with kPathSeparator between
+// components. Results are booleans or sentinel values; nothing throws.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "common/code_page.h"
+
+namespace quindo::platform {
+
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
+
+// --- file attributes (Windows values; the POSIX layer maps the file mode) ---
+constexpr uint32_t kAttrReadOnly = 0x01;
+constexpr uint32_t kAttrHidden = 0x02;
+constexpr uint32_t kAttrSystem = 0x04;
+constexpr uint32_t kAttrDirectory = 0x10;
+constexpr uint32_t kAttrArchive = 0x20;
+constexpr uint32_t kAttrNormal = 0x80;
+constexpr uint32_t kInvalidAttributes = 0xFFFFFFFFu;
+
+// The attributes of a path, or kInvalidAttributes when it cannot be queried
+// (which has the directory bit set, as on Windows).
+uint32_t GetFileAttributes(const std::string& path);
+bool SetFileAttributes(const std::string& path, uint32_t attributes);
+
+// --- file-system operations -----------------------------------------------------
+bool CreateDirectory(const std::string& path);  // false also when it exists
+bool RemoveDirectory(const std::string& path);
+bool DeleteFile(const std::string& path);
+// Moves a file to a new name, replacing a file that has it.
+bool MoveFileReplace(const std::string& from, const std::string& to);
+bool SetCurrentDirectory(const std::string& path);
+std::string GetCurrentDirectory();
+
+struct FileInfo {
+  uint64_t size = 0;
+  uint32_t attributes = 0;
+  // Windows file times: 100 ns ticks since 1601-01-01 UTC; 0 when unknown.
+  uint64_t creationTime = 0;
+  uint64_t accessTime = 0;
+  uint64_t writeTime = 0;
+  // POSIX file mode bits (0 on Windows); kept for a faithful ZIP attribute.
+  uint32_t unixMode = 0;
+};
+// Follows symbolic links.
+bool GetFileInfo(const std::string& path, FileInfo& info);
+// Sets the creation (where the system has one) and last-write time of a file,
+// leaving the access time alone. False when the file cannot be opened.
+bool SetFileTimes(const std::string& path, uint64_t creationTime, uint64_t writeTime);
+
+struct FolderItem {
+  std::string name;  // the item's own name, no folders
+  FileInfo info;
+  bool isFolder = false;
+  bool isSymlink = false;  // POSIX: the item itself is a symbolic link
+};
+// Lists a folder's items in file-system order, hidden and system items
+// included, "." and ".." skipped. False when the listing cannot start.
+bool ListFolder(const std::string& folder, const std::function<void(const FolderItem&)>& visit);
+
+// --- files ------------------------------------------------------------------------
+enum class OpenMode {
+  Read,          // existing file, read only
+  ReadWrite,     // existing file, read and write
+  CreateAlways,  // create or truncate, write (and read)
+  CreateNew,     // create, fail when the name exists
+};
+
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+
+  bool Open(const std::string& path, OpenMode mode);
+  bool IsOpen() const { return handle_ != kNoHandle; }
+  void Close();
+  // Bytes read (0 at the end), or -1 on an error.
+  int64_t Read(void* buffer, size_t size);
+  // Reads until `size` bytes or the end; the count read, -1 on an error.
+  int64_t ReadFull(void* buffer, size_t size);
+  // True only when every byte was written.
+  bool Write(const void* data, size_t size);
+  bool Seek(uint64_t position);
+  int64_t Position() const;  // -1 on an error
+  int64_t Size() const;      // -1 on an error
+
+ private:
+  static constexpr intptr_t kNoHandle = -1;
+  intptr_t handle_ = kNoHandle;
+};
+
+// --- program, folders, shell ------------------------------------------------------
+// Full path of the running program, empty when it cannot be found.
+std::string ProgramPath();
+// Where the settings file lives: on Windows beside the program, named after
+// the version resource's InternalName; on Linux under $XDG_CONFIG_HOME.
+// Empty when it cannot be built.
+std::string SettingsFilePath();
+// The user's desktop folder. False when there is none to be found.
+bool GetDesktopFolder(std::string& folder);
+// The folder for temporary files, ending in a separator.
+std::string TempFolder();
+// Creates a new, empty file with a unique name in `folder` that starts with
+// `prefix` (GetTempFileNameA semantics). False when none can be created.
+bool CreateTempFile(const std::string& folder, const std::string& prefix, std::string& path);
+// Starts the system's file browser on a folder; nothing waits for it.
+void OpenFolderInBrowser(const std::string& folder);
+// Drives without a medium fail quietly instead of asking the user.
+void SetQuietErrorMode();
+
+// --- profile (INI) files ------------------------------------------------------------
+// Windows profile-file semantics: section and key names without regard to case,
+// the default for a missing file, section or key; a write creates what it needs
+// and replaces only that one value. A read yields at most 254 bytes.
+std::string ReadProfileString(const std::string& file, const std::string& section,
+                              const std::string& key, const std::string& defaultValue);
+bool WriteProfileString(const std::string& file, const std::string& section, const std::string& key,
+                        const std::string& value);
+
+// --- code pages ---------------------------------------------------------------------
+CodePageId SystemCodePageId();
+bool ConvertCp932ToUtf8(std::string_view text, std::string& out);
+bool ConvertUtf8ToCp932(std::string_view utf8, std::string& out);
+
+}  // namespace quindo::platform

@@ -1,0 +1,243 @@
+// Files and folders on POSIX systems.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+
+#include "common/file_time.h"
+#include "platform/platform.h"
+
+namespace quindo::platform {
+
+namespace {
+
+uint64_t TicksFrom(const struct timespec& ts) {
+  return quindo::FileTimeFromUnix(ts.tv_sec) + static_cast<uint64_t>(ts.tv_nsec / 100);
+}
+
+void FillInfo(const struct stat& st, FileInfo& info) {
+  info.size = static_cast<uint64_t>(st.st_size);
+  info.unixMode = st.st_mode;
+  info.attributes = 0;
+  if (S_ISDIR(st.st_mode)) {
+    info.attributes |= kAttrDirectory;
+    info.size = 0;
+  } else {
+    info.attributes |= kAttrArchive;
+  }
+  if (!(st.st_mode & S_IWUSR)) info.attributes |= kAttrReadOnly;
+  info.accessTime = TicksFrom(st.st_atim);
+  info.writeTime = TicksFrom(st.st_mtim);
+  // No creation time on most file systems: the status-change time stands in.
+  info.creationTime = TicksFrom(st.st_ctim);
+}
+
+}  // namespace
+
+uint32_t GetFileAttributes(const std::string& path) {
+  struct stat st;
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return kInvalidAttributes;
+  FileInfo info;
+  FillInfo(st, info);
+  return info.attributes;
+}
+
+bool SetFileAttributes(const std::string& path, uint32_t attributes) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  mode_t mode = st.st_mode & 07777;
+  if (attributes & kAttrReadOnly)
+    mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
+  else
+    mode |= S_IWUSR;
+  return ::chmod(path.c_str(), mode) == 0;
+}
+
+bool CreateDirectory(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
+bool RemoveDirectory(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
+bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool MoveFileReplace(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) == 0) return true;
+  if (errno != EXDEV) return false;
+  // Across file systems: copy, then remove the source.
+  File in, out;
+  std::string partial = to + ".part";
+  if (!in.Open(from, OpenMode::Read) || !out.Open(partial, OpenMode::CreateAlways)) return false;
+  std::string buffer(1 << 16, '\0');
+  for (;;) {
+    int64_t n = in.Read(buffer.data(), buffer.size());
+    if (n < 0 || (n > 0 && !out.Write(buffer.data(), static_cast<size_t>(n)))) {
+      out.Close();
+      ::unlink(partial.c_str());
+      return false;
+    }
+    if (n == 0) break;
+  }
+  in.Close();
+  out.Close();
+  if (::rename(partial.c_str(), to.c_str()) != 0) {
+    ::unlink(partial.c_str());
+    return false;
+  }
+  ::unlink(from.c_str());
+  return true;
+}
+
+bool SetCurrentDirectory(const std::string& path) { return ::chdir(path.c_str()) == 0; }
+
+std::string GetCurrentDirectory() {
+  std::string buffer(PATH_MAX, '\0');
+  if (!::getcwd(buffer.data(), buffer.size())) return {};
+  buffer.resize(std::char_traits<char>::length(buffer.c_str()));
+  return buffer;
+}
+
+bool GetFileInfo(const std::string& path, FileInfo& info) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  FillInfo(st, info);
+  return true;
+}
+
+bool SetFileTimes(const std::string& path, uint64_t creationTime, uint64_t writeTime) {
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;  // the access time stays
+  const int64_t ticks = static_cast<int64_t>(writeTime) - kFileTimeUnixEpoch;
+  int64_t sec = ticks / 10000000, rem = ticks % 10000000;
+  if (rem < 0) {
+    rem += 10000000;
+    --sec;
+  }
+  times[1].tv_sec = static_cast<time_t>(sec);
+  times[1].tv_nsec = static_cast<long>(rem * 100);
+  return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+bool ListFolder(const std::string& folder, const std::function<void(const FolderItem&)>& visit) {
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir) return false;
+  while (struct dirent* e = ::readdir(dir)) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    std::string full = folder;
+    if (!full.empty() && full.back() != '/') full += '/';
+    full += name;
+    FolderItem item;
+    item.name = name;
+    struct stat lst;
+    if (::lstat(full.c_str(), &lst) != 0) continue;
+    item.isSymlink = S_ISLNK(lst.st_mode);
+    struct stat st;
+    if (item.isSymlink) {
+      if (::stat(full.c_str(), &st) != 0) continue;  // a dangling link names nothing
+    } else {
+      st = lst;
+    }
+    FillInfo(st, item.info);
+    item.isFolder = S_ISDIR(st.st_mode);
+    visit(item);
+  }
+  ::closedir(dir);
+  return true;
+}
+
+// --- File ---------------------------------------------------------------------------
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kNoHandle; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = kNoHandle;
+  }
+  return *this;
+}
+
+bool File::Open(const std::string& path, OpenMode mode) {
+  Close();
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case OpenMode::Read: flags |= O_RDONLY; break;
+    case OpenMode::ReadWrite: flags |= O_RDWR; break;
+    case OpenMode::CreateAlways: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    case OpenMode::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; break;
+  }
+  int fd = ::open(path.c_str(), flags, 0666);
+  if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  handle_ = fd;
+  return true;
+}
+
+void File::Close() {
+  if (handle_ != kNoHandle) {
+    ::close(static_cast<int>(handle_));
+    handle_ = kNoHandle;
+  }
+}
+
+int64_t File::Read(void* buffer, size_t size) {
+  if (handle_ == kNoHandle) return -1;
+  for (;;) {
+    ssize_t n = ::read(static_cast<int>(handle_), buffer, size);
+    if (n < 0 && errno == EINTR) continue;
+    return n;
+  }
+}
+
+int64_t File::ReadFull(void* buffer, size_t size) {
+  auto* p = static_cast<char*>(buffer);
+  size_t done = 0;
+  while (done < size) {
+    int64_t n = Read(p + done, size - done);
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
+bool File::Write(const void* data, size_t size) {
+  if (handle_ == kNoHandle) return false;
+  auto* p = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t n = ::write(static_cast<int>(handle_), p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool File::Seek(uint64_t position) {
+  if (handle_ == kNoHandle) return false;
+  return ::lseek(static_cast<int>(handle_), static_cast<off_t>(position), SEEK_SET) >= 0;
+}
+
+int64_t File::Position() const {
+  if (handle_ == kNoHandle) return -1;
+  return ::lseek(static_cast<int>(handle_), 0, SEEK_CUR);
+}
+
+int64_t File::Size() const {
+  struct stat st;
+  if (handle_ == kNoHandle || ::fstat(static_cast<int>(handle_), &st) != 0) return -1;
+  return st.st_size;
+}
+
+}  // namespace quindo::platform

@@ -1,0 +1,19 @@
+#pragma once
+// The Windows program's user interface: message boxes through the wide
+// calls (the program's texts are UTF-8), the progress dialog (resource 201),
+// the password dialog (resource 202) and the worker's boxes owned by the
+// progress window.
+#include "app/user_interface.h"
+
+namespace quindo {
+
+class WinUi final : public UserInterface {
+ public:
+  void ShowMessage(std::string_view text, std::string_view title, MessageIcon icon) override;
+  int RunProgress(ProgressMode mode, ProgressSource& source, Worker& worker) override;
+  bool AskPassword(ArchiveReader& reader, std::string& password) override;
+  void ShowWorkerMessage(ArchiveReader& reader, std::string_view text, std::string_view title,
+                         MessageIcon icon) override;
+};
+
+}  // namespace quindo

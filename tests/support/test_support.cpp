@@ -1,0 +1,116 @@
+#include "tests/support/test_support.h"
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <algorithm>
+
+#include "app/archive_reader.h"
+#include "app/worker.h"
+
+namespace fs = std::filesystem;
+
+namespace quindo::test {
+
+ScratchDir::ScratchDir() {
+  std::random_device rd;
+  fs::path base = fs::temp_directory_path();
+  for (;;) {
+    fs::path candidate = base / ("quindo-test-" + std::to_string(rd()));
+    std::error_code ec;
+    if (fs::create_directory(candidate, ec)) {
+      path_ = candidate.string();
+      break;
+    }
+  }
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ec;
+  // Read-only entries must become writable before they can be removed.
+  for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(path_, ec);
+}
+
+std::string ScratchDir::operator/(const std::string& relative) const {
+  return (fs::path(path_) / relative).string();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream out(path, std::ios::binary);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool Exists(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(path, ec));
+}
+
+std::vector<std::string> ListTree(const std::string& root) {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+    out.push_back(fs::relative(it->path(), root).generic_string() + (it->is_directory() ? "/" : ""));
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::string CorpusDir() {
+  const char* env = std::getenv("QUINDO_CORPUS");
+  std::string dir = env ? env : "../shared/corpus";
+  std::error_code ec;
+  return fs::is_directory(dir, ec) ? dir : std::string();
+}
+
+namespace {
+std::mutex g_boxMutex;
+}
+
+void ScriptedUi::ShowMessage(std::string_view text, std::string_view title, MessageIcon icon) {
+  std::lock_guard lock(g_boxMutex);
+  boxes.push_back({std::string(text), std::string(title), icon, false});
+}
+
+void ScriptedUi::ShowWorkerMessage(ArchiveReader&, std::string_view text, std::string_view title,
+                                   MessageIcon icon) {
+  std::lock_guard lock(g_boxMutex);
+  boxes.push_back({std::string(text), std::string(title), icon, true});
+}
+
+int ScriptedUi::RunProgress(ProgressMode, ProgressSource& source, Worker& worker) {
+  ++progressRuns;
+  if (!worker.Started()) return 0;
+  static int kWindow;
+  source.SetProgressWindow(&kWindow);
+  int ticks = 0;
+  while (!worker.WaitFor(std::chrono::milliseconds(5))) {
+    (void)source.Percent();
+    (void)source.CurrentName();
+    if (cancelAfterTicks > 0 && ++ticks == cancelAfterTicks) source.RequestCancel();
+  }
+  return worker.ExitCode();
+}
+
+bool ScriptedUi::AskPassword(ArchiveReader&, std::string& password) {
+  ++passwordPrompts;
+  password.clear();
+  if (passwords.empty()) return false;
+  std::string answer = passwords.front();
+  passwords.pop_front();
+  if (answer == kCancelAnswer) return false;
+  password = answer;
+  return true;
+}
+
+}  // namespace quindo::test

@@ -1,0 +1,69 @@
+#pragma once
+// Shared pieces of the unit tests: a scratch folder that cleans up after
+// itself, file helpers, and a scripted user interface.
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "app/user_interface.h"
+
+namespace quindo::test {
+
+// A fresh folder under the temporary folder, removed with everything in it.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& path() const { return path_; }
+  // path() joined with a relative name ("a/b.txt").
+  std::string operator/(const std::string& relative) const;
+
+ private:
+  std::string path_;
+};
+
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+// Every file below a folder, as relative paths with "/", sorted.
+std::vector<std::string> ListTree(const std::string& root);
+// Where the archive corpus is; empty (and the test should skip) when absent.
+std::string CorpusDir();
+
+// A user interface that records every box and answers prompts from a script.
+class ScriptedUi final : public UserInterface {
+ public:
+  struct Box {
+    std::string text, title;
+    MessageIcon icon;
+    bool fromWorker;
+  };
+  std::vector<Box> boxes;
+  // Answers for AskPassword, in order; an empty optional-like entry "\x18"
+  // (CAN) stands for Cancel. With no answer left the prompt is cancelled.
+  std::deque<std::string> passwords;
+  int passwordPrompts = 0;
+  // Pressed once the view has polled this many times (0: never).
+  int cancelAfterTicks = 0;
+  int progressRuns = 0;
+
+  void ShowMessage(std::string_view text, std::string_view title, MessageIcon icon) override;
+  int RunProgress(ProgressMode mode, ProgressSource& source, Worker& worker) override;
+  bool AskPassword(ArchiveReader& reader, std::string& password) override;
+  void ShowWorkerMessage(ArchiveReader& reader, std::string_view text, std::string_view title,
+                         MessageIcon icon) override;
+};
+
+// Installs a ScriptedUi for the life of a test.
+class ScopedUi {
+ public:
+  ScopedUi() { SetUi(&ui); }
+  ~ScopedUi() { SetUi(nullptr); }
+  ScriptedUi ui;
+};
+
+inline constexpr char kCancelAnswer[] = "\x18";
+
+}  // namespace quindo::test
