@@ -1,0 +1,53 @@
+"""Helpers for running the built Linux program in a private environment:
+its own HOME, XDG folders and settings file, so that no test sees the
+user's settings or desktop."""
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+QUINDO = os.environ.get("QUINDO_BIN", "")
+CORPUS = os.environ.get("QUINDO_CORPUS", "")
+
+
+class QuindoTestCase(unittest.TestCase):
+    def setUp(self):
+        if not QUINDO or not os.path.exists(QUINDO):
+            self.fail("QUINDO_BIN does not name the built program")
+        self.root = tempfile.mkdtemp(prefix="quindo-e2e-")
+        self.home = os.path.join(self.root, "home")
+        self.config = os.path.join(self.home, ".config")
+        self.desktop = os.path.join(self.home, "Desktop")
+        os.makedirs(self.desktop)
+        os.makedirs(os.path.join(self.config, "quindo"))
+
+    def tearDown(self):
+        for base, dirs, files in os.walk(self.root):
+            for d in dirs:
+                os.chmod(os.path.join(base, d), 0o755)
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def path(self, *parts):
+        return os.path.join(self.root, *parts)
+
+    def write_settings(self, text):
+        with open(os.path.join(self.config, "quindo", "quindo.ini"), "w", encoding="utf-8") as f:
+            f.write(text)
+
+    def write_file(self, relative, data=b"data"):
+        full = self.path(relative)
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        with open(full, "wb") as f:
+            f.write(data if isinstance(data, bytes) else data.encode("utf-8"))
+        return full
+
+    def env(self):
+        env = {k: v for k, v in os.environ.items() if not k.startswith("XDG_")}
+        env.update(HOME=self.home, XDG_CONFIG_HOME=self.config, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        env["PATH"] = "/usr/bin:/bin"  # no xdg-open surprises from elsewhere
+        return env
+
+    def run_quindo(self, *args, timeout=300, **kwargs):
+        return subprocess.run([QUINDO, *args], env=self.env(), cwd=self.root, capture_output=True,
+                              stdin=subprocess.DEVNULL, timeout=timeout, **kwargs)

@@ -1,0 +1,33 @@
+"""The Linux program's entry: usage, version and the entry's messages."""
+import unittest
+
+from quindo_e2e import QuindoTestCase
+
+M1 = ("ファイル エラー: ファイルの出力ができませんでした。 "
+      "保存先に対する書き込み権限があるかを確認してください。")
+
+
+class EntryTest(QuindoTestCase):
+    def test_help_and_version(self):
+        r = self.run_quindo("--help")
+        self.assertEqual(r.returncode, 0)
+        self.assertIn("Usage: quindo PATH...", r.stdout.decode())
+        r = self.run_quindo("--version")
+        self.assertEqual(r.stdout.decode().strip(), "quindo 0.5.0")
+
+    def test_unwritable_output_folder_shows_m1_and_fails(self):
+        target = self.path("no", "such", "folder")
+        self.write_settings(f"[ARC]\nOUTPUT=2\nOUTPUT_PATH={target}\n")
+        source = self.write_file("some-file.txt", "hello")
+        r = self.run_quindo(source)
+        self.assertNotEqual(r.returncode, 0)
+        self.assertIn(M1, r.stderr.decode())
+
+    def test_uninstall_switch_in_other_case_is_not_a_path(self):
+        r = self.run_quindo("/UNINSTALL")
+        self.assertEqual(r.returncode, 0)
+        self.assertNotIn("ファイル エラー", r.stderr.decode())
+
+
+if __name__ == "__main__":
+    unittest.main()
