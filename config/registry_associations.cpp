@@ -1,0 +1,48 @@
+#include "config/registry.h"
+
+namespace quindo {
+
+namespace {
+
+bool EqualsNoCase(const std::string& a, const char* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i]; ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
+    if (x != y) return false;
+  }
+  return i == a.size() && b[i] == 0;
+}
+
+}  // namespace
+
+std::string OpenCommandText(const std::string& programPath) {
+  return "\"" + programPath + "\" \"%1\"";
+}
+
+std::string DefaultIconText(const std::string& programPath) { return programPath + ",1"; }
+
+bool RegistryAssociationStore::ReadOwner(const AssociationRow& row, std::string& owner) {
+  return registry_.ReadDefault(row.extension, owner);
+}
+
+bool RegistryAssociationStore::SetExtensionOwner(const std::string& extension, const std::string& progId) {
+  if (EqualsNoCase(extension, ".exe")) return false;
+  registry_.WriteDefault(extension, progId);
+  return true;
+}
+
+bool RegistryAssociationStore::SetOwner(const AssociationRow& row, const std::string& owner) {
+  return SetExtensionOwner(row.extension, owner);
+}
+
+void RegistryAssociationStore::WriteOwnEntry(const AssociationRow& row, const std::string& programPath) {
+  const std::string progId = row.progId;
+  registry_.WriteDefault(progId + "\\shell\\open\\command", OpenCommandText(programPath));
+  registry_.WriteDefault(progId + "\\DefaultIcon", DefaultIconText(programPath));
+}
+
+void RegistryAssociationStore::DeleteOwnEntry(const AssociationRow& row) { registry_.DeleteTree(row.progId); }
+
+}  // namespace quindo

@@ -1,0 +1,155 @@
+// The .zip and .lzh associations over a registry kept in a map: what the
+// classes root holds after registering and giving back, and what the
+// settings file remembers.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "app/settings.h"
+#include "config/associations.h"
+#include "config/registry.h"
+#include "tests/support/test_support.h"
+
+namespace quindo {
+namespace {
+
+using test::ScratchDir;
+
+class MapRegistry final : public ClassesRegistry {
+ public:
+  std::map<std::string, std::string> values;  // key path -> default value
+  int notices = 0;
+
+  bool ReadDefault(const std::string& keyPath, std::string& value) override {
+    auto it = values.find(keyPath);
+    if (it == values.end()) return false;
+    value = it->second;
+    return true;
+  }
+  bool WriteDefault(const std::string& keyPath, const std::string& value) override {
+    values[keyPath] = value;
+    return true;
+  }
+  bool DeleteTree(const std::string& keyPath) override {
+    bool any = false;
+    for (auto it = values.begin(); it != values.end();) {
+      if (it->first == keyPath || it->first.rfind(keyPath + "\\", 0) == 0) {
+        it = values.erase(it);
+        any = true;
+      } else {
+        ++it;
+      }
+    }
+    return any;
+  }
+  void NotifyAssociationChanged() override { ++notices; }
+};
+
+class AssociationsTest : public ::testing::Test {
+ protected:
+  ScratchDir dir;
+  Settings settings{dir / "quindo.ini"};
+  MapRegistry registry;
+  RegistryAssociationStore store{registry};
+  const std::string program = "C:\\Tools\\quindo.exe";
+
+  std::string Stored(const char* keyName) { return settings.ReadString("EXT_SETTING", keyName, "<missing>"); }
+};
+
+TEST_F(AssociationsTest, RegisterTakesTheTypeOverAndRemembersTheOwner) {
+  registry.values[".zip"] = "X";
+  RegisterAssociation("QuindoZip", store, settings, program);
+  EXPECT_EQ(registry.values[".zip"], "QuindoZip");
+  EXPECT_EQ(registry.values["QuindoZip\\shell\\open\\command"], "\"C:\\Tools\\quindo.exe\" \"%1\"");
+  EXPECT_EQ(registry.values["QuindoZip\\shell\\open\\command"].size(), 26u);
+  EXPECT_EQ(registry.values["QuindoZip\\DefaultIcon"], "C:\\Tools\\quindo.exe,1");
+  EXPECT_EQ(registry.values["QuindoZip\\DefaultIcon"].size(), 21u);
+  EXPECT_EQ(registry.values.count("QuindoZip"), 0u);  // the ProgID key has no value of its own
+  EXPECT_EQ(Stored("OLD_ZIP_TYPE"), "X");
+  EXPECT_EQ(Stored("ZIP_STATUS"), "1");
+  EXPECT_EQ(registry.notices, 1);
+  EXPECT_EQ(Stored("LZH_STATUS"), "<missing>");
+
+  // Twice in a row: the first owner stays remembered.
+  RegisterAssociation("QuindoZip", store, settings, program);
+  EXPECT_EQ(Stored("OLD_ZIP_TYPE"), "X");
+
+  UnregisterAssociation("QuindoZip", store, settings);
+  EXPECT_EQ(registry.values[".zip"], "X");
+  EXPECT_EQ(Stored("ZIP_STATUS"), "0");
+  EXPECT_EQ(Stored("OLD_ZIP_TYPE"), "X");  // never cleared
+  EXPECT_TRUE(registry.values.count("QuindoZip\\DefaultIcon"));  // the ProgID stays
+}
+
+TEST_F(AssociationsTest, UnregisterRestoresTheRememberedOwnerWhoeverHoldsTheTypeNow) {
+  registry.values[".zip"] = "X";
+  RegisterAssociation("QuindoZip", store, settings, program);
+  registry.values[".zip"] = "ThirdParty";
+  UnregisterAssociation("QuindoZip", store, settings);
+  EXPECT_EQ(registry.values[".zip"], "X");
+}
+
+TEST_F(AssociationsTest, TypeWithoutPreviousOwnerIsLeftEmpty) {
+  RegisterAssociation("QuindoLzh", store, settings, program);
+  EXPECT_EQ(registry.values[".lzh"], "QuindoLzh");
+  EXPECT_EQ(Stored("OLD_LZH_TYPE"), "<missing>");
+  UnregisterAssociation("QuindoLzh", store, settings);
+  ASSERT_TRUE(registry.values.count(".lzh"));
+  EXPECT_EQ(registry.values[".lzh"], "");
+  EXPECT_EQ(Stored("LZH_STATUS"), "0");
+}
+
+TEST_F(AssociationsTest, OwnerOf64CharactersIsNotRemembered) {
+  registry.values[".zip"] = std::string(64, 'o');
+  RegisterAssociation("QuindoZip", store, settings, program);
+  EXPECT_EQ(Stored("OLD_ZIP_TYPE"), "<missing>");
+  registry.values[".zip"] = std::string(63, 'o');
+  RegisterAssociation("QuindoZip", store, settings, program);
+  EXPECT_EQ(Stored("OLD_ZIP_TYPE"), std::string(63, 'o'));
+}
+
+TEST_F(AssociationsTest, UnknownProgIdOrMissingProgramChangesNothing) {
+  registry.values[".zip"] = "X";
+  const auto before = registry.values;
+  RegisterAssociation("quindozip", store, settings, program);
+  UnregisterAssociation("QuindoRar", store, settings);
+  RegisterAssociation("QuindoZip", store, settings, "");
+  EXPECT_EQ(registry.values, before);
+  EXPECT_EQ(registry.notices, 0);
+  EXPECT_FALSE(test::Exists(settings.Path()));
+  EXPECT_EQ(FindAssociationRow(nullptr), nullptr);
+}
+
+TEST_F(AssociationsTest, ExecutableExtensionIsRefused) {
+  registry.values[".EXE"] = "exefile";
+  EXPECT_FALSE(store.SetExtensionOwner(".EXE", "QuindoZip"));
+  EXPECT_FALSE(store.SetExtensionOwner(".exe", "QuindoZip"));
+  EXPECT_EQ(registry.values[".EXE"], "exefile");
+  EXPECT_EQ(registry.values.count(".exe"), 0u);
+  EXPECT_TRUE(store.SetExtensionOwner(".exec", "QuindoZip"));
+}
+
+TEST_F(AssociationsTest, RemoveGivesBothTypesBackAndDeletesOwnKeys) {
+  registry.values[".zip"] = "X";
+  registry.values[".lzh"] = "Y";
+  registry.values["X\\shell\\open\\command"] = "x.exe";
+  RegisterAssociation("QuindoZip", store, settings, program);
+  RegisterAssociation("QuindoLzh", store, settings, program);
+  RemoveAssociations(store, settings);
+  EXPECT_EQ(registry.values, (std::map<std::string, std::string>{
+                                 {".lzh", "Y"}, {".zip", "X"}, {"X\\shell\\open\\command", "x.exe"}}));
+  EXPECT_EQ(Stored("ZIP_STATUS"), "0");
+  EXPECT_EQ(Stored("LZH_STATUS"), "0");
+}
+
+TEST_F(AssociationsTest, WithoutSettingsFileTheRegistryWorkStillRuns) {
+  Settings none{""};
+  registry.values[".zip"] = "X";
+  RegisterAssociation("QuindoZip", store, none, program);
+  EXPECT_EQ(registry.values[".zip"], "QuindoZip");
+  UnregisterAssociation("QuindoZip", store, none);
+  EXPECT_EQ(registry.values[".zip"], "");  // nothing was remembered
+}
+
+}  // namespace
+}  // namespace quindo

@@ -1,0 +1,80 @@
+#include "uninstall/removal.h"
+
+namespace quindo::uninstall {
+
+namespace {
+
+bool EqualsNoCase(const std::string& a, const char* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i]; ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
+    if (x != y) return false;
+  }
+  return i == a.size() && b[i] == 0;
+}
+
+void DeleteIfPresent(RemovalHost& host, const std::string& path) {
+  if (!path.empty() && host.Exists(path)) host.DeleteFile(path);
+}
+
+// Removes a folder when it is empty; answers false when it stands and could not go.
+bool RemoveFolderIfPresent(RemovalHost& host, const std::string& folder) {
+  if (folder.empty() || !host.IsFolder(folder)) return true;
+  return host.RemoveFolder(folder);
+}
+
+}  // namespace
+
+StartMode DecideStartMode(const std::vector<std::string>& args) {
+  StartMode mode;
+  if (args.size() >= 3 && EqualsNoCase(args[1], "/uninstall")) {
+    mode.worker = true;
+    mode.recordPath = args[2];
+  }
+  return mode;
+}
+
+std::string WorkerParameters(const std::string& recordPath) { return "/uninstall \"" + recordPath + "\""; }
+
+std::string QuindoCommandLine(const std::string& programPath) { return "\"" + programPath + "\" /uninstall"; }
+
+int RunRemoval(RemovalHost& host, const std::string& recordPath) {
+  // A path the system's path buffers cannot hold is not cut to another name.
+  if (recordPath.empty() || recordPath.size() > kMaxRecordPath || !host.Exists(recordPath)) {
+    host.ShowMessage(text::kNoRecord, text::kNoRecordCaption, BoxIcon::Exclamation);
+    return 1;
+  }
+  auto read = [&](const char* section, const char* key) { return host.ReadRecord(recordPath, section, key); };
+  const std::string folder = read("PROGRAM", "DIRECTRY");
+  // Without an installation folder the file names would be taken relative
+  // to the temporary folder and could name someone else's files there.
+  auto programFile = [&](const char* key) {
+    std::string name = read("PROGRAM", key);
+    return folder.empty() || name.empty() ? std::string() : host.AppendPath(folder, name);
+  };
+
+  const std::string program = programFile("EXE_FILE");
+  if (!program.empty()) host.RunAndWait(QuindoCommandLine(program));
+
+  for (const char* key : {"SENDTO", "DESKTOP", "STARTMENU_EXE"}) DeleteIfPresent(host, read("SHORTCAT", key));
+  for (const char* key : {"EXE_FILE", "HELP_FILE", "README_FILE", "CONFIG_FILE", "UNINSTALL_FILE"})
+    DeleteIfPresent(host, programFile(key));
+
+  const std::string startMenu = read("STARTMENU", "DIRECTRY");
+  if (!startMenu.empty()) RemoveFolderIfPresent(host, host.WithTrailingSeparator(startMenu));
+
+  host.DeleteFile(recordPath);
+  if (!folder.empty()) {
+    const std::string installFolder = host.WithTrailingSeparator(folder);
+    if (!RemoveFolderIfPresent(host, installFolder))
+      host.ShowMessage(installFolder, text::kFolderFailedCaption, BoxIcon::None);
+  }
+
+  host.DeleteUninstallEntry();
+  host.ShowMessage(text::kDone, text::kDoneCaption, BoxIcon::Information);
+  return 1;
+}
+
+}  // namespace quindo::uninstall
