@@ -144,5 +144,90 @@ TEST(ZipLegacyCorpus, TruncatedMembersAreCorrupt) {
   }
 }
 
+// The traditional PKWARE stream cipher, as the archive reader runs it in
+// front of a decoder.
+class TraditionalCipher {
+ public:
+  explicit TraditionalCipher(const std::string& password) {
+    for (char c : password) Update(static_cast<uint8_t>(c));
+  }
+  uint8_t Encrypt(uint8_t plain) {
+    uint8_t cipher = plain ^ KeyStream();
+    Update(plain);
+    return cipher;
+  }
+  uint8_t Decrypt(uint8_t cipher) {
+    uint8_t plain = cipher ^ KeyStream();
+    Update(plain);
+    return plain;
+  }
+
+ private:
+  // One step of the bare CRC-32 register (no inversion).
+  static uint32_t CrcStep(uint32_t crc, uint8_t byte) { return ~Crc32Update(~crc, &byte, 1); }
+  uint8_t KeyStream() const {
+    uint32_t t = (key2_ & 0xFFFF) | 2;
+    return static_cast<uint8_t>((t * (t ^ 1)) >> 8);
+  }
+  void Update(uint8_t plain) {
+    key0_ = CrcStep(key0_, plain);
+    key1_ = (key1_ + (key0_ & 0xFF)) * 134775813u + 1;
+    key2_ = CrcStep(key2_, static_cast<uint8_t>(key1_ >> 24));
+  }
+  uint32_t key0_ = 0x12345678, key1_ = 0x23456789, key2_ = 0x34567890;
+};
+
+// The member's data decrypted byte by byte as the decoder reads it.
+class DecryptingInput final : public ZipMemberInput {
+ public:
+  DecryptingInput(const std::string& bytes, TraditionalCipher& cipher) : inner_(bytes), cipher_(cipher) {}
+  size_t Read(uint8_t* buffer, size_t size) override {
+    size_t n = inner_.Read(buffer, std::min<size_t>(size, 1000));
+    for (size_t i = 0; i < n; ++i) buffer[i] = cipher_.Decrypt(buffer[i]);
+    return n;
+  }
+
+ private:
+  BufferInput inner_;
+  TraditionalCipher& cipher_;
+};
+
+TEST(ZipLegacyCorpus, EncryptedShrunkMemberDecrypts) {
+  std::string corpus = test::CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "the archive corpus (../shared/corpus) is absent";
+  std::vector<Member> members =
+      LocalMembers(test::ReadFile((fs::path(corpus) / "zip-legacy/hwzip/HWSHRINK.ZIP").string()));
+  auto shrunk = std::find_if(members.begin(), members.end(), [](const Member& m) { return m.method == 1; });
+  ASSERT_NE(shrunk, members.end());
+
+  // Encryption header (its last byte the top of the CRC), then the data.
+  std::string plain = "\x11\x22\x33\x44\x55\x66\x77\x88\x99\xAA\xBB";
+  plain.push_back(static_cast<char>(shrunk->crc >> 24));
+  plain += shrunk->data;
+  std::string encrypted;
+  TraditionalCipher writer("legacy");
+  for (char c : plain) encrypted.push_back(static_cast<char>(writer.Encrypt(static_cast<uint8_t>(c))));
+  ASSERT_NE(encrypted.substr(12), shrunk->data);
+
+  auto headerCheck = [&](const std::string& password) {
+    TraditionalCipher reader(password);
+    uint8_t last = 0;
+    for (int i = 0; i < 12; ++i) last = reader.Decrypt(static_cast<uint8_t>(encrypted[i]));
+    return last == static_cast<uint8_t>(shrunk->crc >> 24);
+  };
+  EXPECT_FALSE(headerCheck("legacz"));
+  ASSERT_TRUE(headerCheck("legacy"));
+
+  TraditionalCipher reader("legacy");
+  for (int i = 0; i < 12; ++i) reader.Decrypt(static_cast<uint8_t>(encrypted[i]));
+  std::string data = encrypted.substr(12);
+  DecryptingInput in(data, reader);
+  CrcOutput out;
+  EXPECT_EQ(Unshrink(in, out, shrunk->uncompressedSize, static_cast<uint32_t>(data.size())),
+            DecodeResult::Ok);
+  EXPECT_EQ(out.total, shrunk->uncompressedSize);
+  EXPECT_EQ(out.crc, shrunk->crc);
+}
+
 }  // namespace
 }  // namespace quindo
