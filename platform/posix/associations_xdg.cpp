@@ -84,10 +84,14 @@ bool Run(const std::vector<std::string>& args, std::string* output) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// A desktop-entry Exec argument: quoted, with the characters the format
-// reserves inside quotes escaped. The value is unescaped as a string before
-// the quoting is read, so each escaping backslash is written twice.
+// A desktop-entry Exec argument: as it is when it holds none of the
+// characters the format reserves (simple readers such as xdg-mime take the
+// first word literally), else quoted with the reserved characters escaped.
+// The value is unescaped as a string before the quoting is read, so each
+// escaping backslash is written twice.
 std::string QuoteExecArgument(const std::string& text) {
+  const bool plain = !text.empty() && text.find_first_of(" \t\n\"'\\><~|&;$*?#()`=%") == std::string::npos;
+  if (plain) return text;
   std::string out = "\"";
   for (char c : text) {
     if (c == '"' || c == '`' || c == '$') out += "\\\\";
