@@ -1,0 +1,115 @@
+#pragma once
+// Input side of the LZH decoders: a chunked reader over a member's compressed
+// bytes and the MSB-first bit reader on top of it. Reads never go past the
+// member's compressed size; past it (or past a premature end of the archive)
+// the reader supplies zero bytes and notes whether a decoder has actually
+// used bits that the data does not hold.
+#include <cstdint>
+#include <vector>
+
+#include "lzh/decoder.h"
+
+namespace quindo::lzh {
+
+class MemberInput {
+ public:
+  MemberInput(ByteSource& source, uint32_t compressedSize, const DecodeControl& control)
+      : source_(source), left_(compressedSize), control_(control), buffer_(kChunk) {}
+
+  // The next byte; 0 once the data is used up (counted in PastEnd()).
+  uint8_t NextByte() {
+    if (pos_ == end_ && !Fill()) {
+      ++pastEnd_;
+      return 0;
+    }
+    return buffer_[pos_++];
+  }
+  // Bytes available in the buffer right now, and direct access to them.
+  size_t Buffered() const { return end_ - pos_; }
+  const uint8_t* Cursor() const { return buffer_.data() + pos_; }
+  void Skip(size_t n) { pos_ += n; }
+
+  // Zero bytes handed out after the data ended.
+  uint64_t PastEnd() const { return pastEnd_; }
+  // The archive ended before the member's compressed size was read.
+  bool SourceEnded() const { return sourceEnded_; }
+  bool ReadError() const { return readError_; }
+  const DecodeControl& Control() const { return control_; }
+
+  bool Fill() {
+    if (left_ == 0 || sourceEnded_) return false;
+    size_t want = left_ < kChunk ? left_ : kChunk;
+    int64_t got = source_.Read(buffer_.data(), want);
+    if (got <= 0) {
+      sourceEnded_ = true;
+      readError_ = got < 0;
+      left_ = 0;
+      return false;
+    }
+    left_ -= static_cast<uint32_t>(got);
+    consumed_ += static_cast<uint64_t>(got);
+    pos_ = 0;
+    end_ = static_cast<size_t>(got);
+    control_.Report(consumed_);
+    return true;
+  }
+
+ private:
+  static constexpr size_t kChunk = 1 << 16;
+  ByteSource& source_;
+  uint32_t left_;
+  const DecodeControl& control_;
+  std::vector<uint8_t> buffer_;
+  size_t pos_ = 0, end_ = 0;
+  uint64_t consumed_ = 0;
+  uint64_t pastEnd_ = 0;
+  bool sourceEnded_ = false;
+  bool readError_ = false;
+};
+
+// Bits are taken from the most significant end of each byte. `Window16`
+// shows the next 16 bits; Consume and Take accept up to 32 bits at a time.
+class BitReader {
+ public:
+  explicit BitReader(MemberInput& input) : input_(input) { Refill(); }
+
+  uint32_t Window16() const { return static_cast<uint32_t>(bits_ >> 48); }
+  void Consume(unsigned n) {
+    bits_ <<= n;
+    count_ -= static_cast<int>(n);
+    if (count_ < 32) Refill();
+  }
+  uint32_t Take(unsigned n) {
+    if (n == 0) return 0;
+    uint32_t v = static_cast<uint32_t>(bits_ >> (64 - n));
+    Consume(n);
+    return v;
+  }
+  // True once bits beyond the member's data have been consumed.
+  bool Overrun() const { return input_.PastEnd() * 8 > static_cast<uint64_t>(count_); }
+  MemberInput& Input() { return input_; }
+
+ private:
+  void Refill() {
+    if (input_.Buffered() >= 8) {
+      const uint8_t* p = input_.Cursor();
+      size_t n = 0;
+      while (count_ <= 56) {
+        bits_ |= static_cast<uint64_t>(p[n++]) << (56 - count_);
+        count_ += 8;
+      }
+      input_.Skip(n);
+      return;
+    }
+    while (count_ <= 56) {
+      bits_ |= static_cast<uint64_t>(input_.NextByte()) << (56 - count_);
+      count_ += 8;
+    }
+  }
+
+  MemberInput& input_;
+  uint64_t bits_ = 0;
+  int count_ = 0;
+};
+
+}  // namespace quindo::lzh
