@@ -1,0 +1,14 @@
+// Unshrink on arbitrary data and on the shrunk members of real archives.
+#include "fuzz/legacy_fuzz_input.h"
+#include "zip/legacy_methods.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace quindo;
+  fuzz::LegacyCase c;
+  if (!fuzz::PickCase(data, size, 1, 1, c)) return 0;
+  fuzz::FuzzInput in(c.data, c.size);
+  fuzz::FuzzOutput out(c.acceptWrites);
+  DecodeResult result = Unshrink(in, out, c.uncompressedSize, static_cast<uint32_t>(c.size));
+  fuzz::CheckResult(result, c, out);
+  return 0;
+}
