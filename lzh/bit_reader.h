@@ -92,15 +92,20 @@ class BitReader {
  private:
   void Refill() {
     if (input_.Buffered() >= 8) {
+      // Eight bytes at once; bits of bytes beyond the whole ones taken land
+      // where those bytes will land again, so OR-ing them twice is harmless.
       const uint8_t* p = input_.Cursor();
-      size_t n = 0;
-      while (count_ <= 56) {
-        bits_ |= static_cast<uint64_t>(p[n++]) << (56 - count_);
-        count_ += 8;
-      }
+      uint64_t v = 0;
+      for (int k = 0; k < 8; ++k) v = (v << 8) | p[k];
+      bits_ |= v >> count_;
+      unsigned n = static_cast<unsigned>(63 - count_) >> 3;
       input_.Skip(n);
+      count_ += static_cast<int>(n * 8);
       return;
     }
+    RefillSlow();
+  }
+  void RefillSlow() {
     while (count_ <= 56) {
       bits_ |= static_cast<uint64_t>(input_.NextByte()) << (56 - count_);
       count_ += 8;

@@ -9,6 +9,7 @@
 #include "common/code_page.h"
 #include "common/crc16.h"
 #include "common/path_text.h"
+#include "lzh/data_crc.h"
 #include "lzh/decoder.h"
 #include "platform/platform.h"
 
@@ -32,7 +33,11 @@ class MemberSink final : public lzh::ByteSink {
  public:
   explicit MemberSink(platform::File& file) : file_(file) { buffer_.reserve(kBlock); }
   bool Write(const uint8_t* data, size_t size) override {
-    crc_ = Crc16Update(crc_, data, size);
+    crc_ = lzh::DataCrcUpdate(crc_, data, size);
+    if (buffer_.empty() && size >= kBlock / 4) {
+      ok_ = ok_ && file_.Write(data, size);
+      return ok_;
+    }
     while (size > 0) {
       size_t n = std::min(size, kBlock - buffer_.size());
       buffer_.insert(buffer_.end(), data, data + n);
