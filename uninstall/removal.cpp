@@ -69,7 +69,7 @@ int RunRemoval(RemovalHost& host, const std::string& recordPath) {
   if (!folder.empty()) {
     const std::string installFolder = host.WithTrailingSeparator(folder);
     if (!RemoveFolderIfPresent(host, installFolder))
-      host.ShowMessage(installFolder, text::kFolderFailedCaption, BoxIcon::None);
+      host.ShowPathMessage(installFolder, text::kFolderFailedCaption);
   }
 
   host.DeleteUninstallEntry();

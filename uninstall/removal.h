@@ -29,7 +29,9 @@ class RemovalHost {
   virtual bool RemoveFolder(const std::string& path) = 0;
   // The product's entry in the list of installed programs, with everything below it.
   virtual void DeleteUninstallEntry() = 0;
+  // A box with the program's own (UTF-8) text, and one whose text is a path.
   virtual void ShowMessage(const std::string& text, const std::string& caption, BoxIcon icon) = 0;
+  virtual void ShowPathMessage(const std::string& path, const std::string& caption) = 0;
 };
 
 // The registry key of the product's uninstall entry, below HKEY_LOCAL_MACHINE.

@@ -1,8 +1,361 @@
-// The settings dialog (resource 129).
+// The settings dialog (resource 129): the window side of SettingsForm. The
+// controls are read into the form and written from it; the rules and the
+// apply step are the form's.
+#include "platform/win32/windows_api.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "config/associations.h"
 #include "config/settings_dialog.h"
+#include "config/settings_form.h"
+#include "platform/platform.h"
+#include "platform/win32/gradient_label_win.h"
 
 namespace quindo {
 
-void ShowSettingsDialog() {}
+namespace {
+
+constexpr int kDialogId = 129;
+constexpr int kIconId = 128;
+constexpr UINT_PTR kLinkSubclassId = 0x4C494E4B;  // 'LINK'
+
+// --- the hyperlink ----------------------------------------------------------
+
+struct Hyperlink {
+  std::string target;
+  COLORREF normal = RGB(0, 0, 255);
+  COLORREF visited = RGB(128, 0, 128);
+  bool wasVisited = false;
+  HFONT underlined = nullptr;
+  HWND tooltip = nullptr;
+};
+
+// "R,G,B" as the browser settings store it.
+bool ParseColour(const char* text, COLORREF& colour) {
+  int r, g, b;
+  char extra;
+  if (std::sscanf(text, "%d,%d,%d%c", &r, &g, &b, &extra) != 3) return false;
+  if (r < 0 || r > 255 || g < 0 || g > 255 || b < 0 || b > 255) return false;
+  colour = RGB(r, g, b);
+  return true;
+}
+
+void ReadLinkColours(Hyperlink& link) {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Internet Explorer\\Settings", 0, KEY_QUERY_VALUE,
+                      &key) != ERROR_SUCCESS)
+    return;
+  auto read = [&](const char* name, COLORREF& colour) {
+    char text[64] = {};
+    DWORD size = sizeof text - 1;
+    DWORD type = 0;
+    if (::RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) == ERROR_SUCCESS &&
+        type == REG_SZ)
+      ParseColour(text, colour);
+  };
+  read("Anchor Color", link.normal);
+  read("Anchor Color Visited", link.visited);
+  ::RegCloseKey(key);
+}
+
+void PaintLink(HWND control, Hyperlink& link) {
+  PAINTSTRUCT ps;
+  HDC dc = ::BeginPaint(control, &ps);
+  if (!link.underlined) {
+    HFONT font = reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0));
+    LOGFONTW lf = {};
+    if (font && ::GetObjectW(font, sizeof lf, &lf)) {
+      lf.lfUnderline = TRUE;
+      link.underlined = ::CreateFontIndirectW(&lf);
+    }
+  }
+  HGDIOBJ old = link.underlined ? ::SelectObject(dc, link.underlined) : nullptr;
+  ::SetBkMode(dc, TRANSPARENT);
+  ::SetTextColor(dc, link.wasVisited ? link.visited : link.normal);
+  RECT client;
+  ::GetClientRect(control, &client);
+  wchar_t text[256];
+  const int length = ::GetWindowTextW(control, text, 256);
+  const LONG style = ::GetWindowLongW(control, GWL_STYLE);
+  const UINT align = (style & SS_TYPEMASK) == SS_RIGHT ? DT_RIGHT : (style & SS_TYPEMASK) == SS_CENTER ? DT_CENTER : DT_LEFT;
+  ::DrawTextW(dc, text, length, &client, align | DT_SINGLELINE | DT_NOPREFIX);
+  if (old) ::SelectObject(dc, old);
+  ::EndPaint(control, &ps);
+}
+
+LRESULT CALLBACK LinkProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data) {
+  auto* link = reinterpret_cast<Hyperlink*>(data);
+  switch (message) {
+    case WM_NCHITTEST:
+      return HTCLIENT;
+    case WM_SETCURSOR:
+      ::SetCursor(::LoadCursorW(nullptr, MAKEINTRESOURCEW(32649)));  // IDC_HAND
+      return TRUE;
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_PAINT:
+      PaintLink(window, *link);
+      return 0;
+    case WM_LBUTTONUP: {
+      HINSTANCE result = ::ShellExecuteA(::GetParent(window), "open", link->target.c_str(), nullptr, nullptr,
+                                         SW_SHOWNORMAL);
+      if (reinterpret_cast<INT_PTR>(result) > 32) {
+        link->wasVisited = true;
+        // The label under the link repaints first, so the new colour is not
+        // drawn over the old one.
+        RECT area;
+        ::GetWindowRect(window, &area);
+        ::MapWindowPoints(nullptr, ::GetParent(window), reinterpret_cast<POINT*>(&area), 2);
+        ::RedrawWindow(::GetParent(window), &area, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+      }
+      return 0;
+    }
+    case WM_NCDESTROY:
+      ::RemoveWindowSubclass(window, LinkProc, id);
+      if (link->underlined) ::DeleteObject(link->underlined);
+      if (link->tooltip) ::DestroyWindow(link->tooltip);
+      delete link;
+      break;
+  }
+  return ::DefSubclassProc(window, message, wParam, lParam);
+}
+
+void AttachHyperlink(HWND control, std::string_view label, const char* target) {
+  if (!control) return;
+  auto* link = new Hyperlink;
+  link->target = target;
+  ReadLinkColours(*link);
+  SetUtf8Text(control, label);
+  if (!::SetWindowSubclass(control, LinkProc, kLinkSubclassId, reinterpret_cast<DWORD_PTR>(link))) {
+    delete link;
+    return;
+  }
+  HWND dialog = ::GetParent(control);
+  link->tooltip = ::CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, dialog, nullptr,
+                                    ::GetModuleHandleW(nullptr), nullptr);
+  if (link->tooltip) {
+    std::wstring tip = Widen(target);
+    TOOLINFOW info = {};
+    info.cbSize = sizeof info;
+    info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    info.hwnd = dialog;
+    info.uId = reinterpret_cast<UINT_PTR>(control);
+    info.lpszText = tip.data();
+    ::SendMessageW(link->tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
+  }
+  ::InvalidateRect(control, nullptr, TRUE);
+}
+
+// --- the folder browser and the associations ---------------------------------
+
+class ShellFolderPicker final : public FolderPicker {
+ public:
+  bool PickFolder(const char* title, std::string& folder) override {
+    std::wstring caption = Widen(title);
+    BROWSEINFOW info = {};
+    info.hwndOwner = ::GetActiveWindow();
+    info.lpszTitle = caption.c_str();
+    info.ulFlags = BIF_RETURNONLYFSDIRS;
+    PIDLIST_ABSOLUTE list = ::SHBrowseForFolderW(&info);
+    if (!list) return false;
+    wchar_t path[MAX_PATH] = {};
+    bool ok = ::SHGetPathFromIDListW(list, path) != FALSE;
+    IMalloc* allocator = nullptr;
+    if (SUCCEEDED(::SHGetMalloc(&allocator)) && allocator) {
+      allocator->Free(list);
+      allocator->Release();
+    }
+    if (!ok || path[0] == 0) return false;
+    // The core keeps paths in the ANSI code page: a folder whose name has
+    // no form there cannot be used.
+    BOOL lossy = FALSE;
+    char ansi[MAX_PATH * 2] = {};
+    const int n = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, path, -1, ansi, sizeof ansi, nullptr, &lossy);
+    if (n <= 1 || lossy) return false;
+    folder = ansi;
+    return true;
+  }
+};
+
+class SystemAssociations final : public AssociationActions {
+ public:
+  void Register(const char* progId) override { RegisterAssociation(progId); }
+  void Unregister(const char* progId) override { UnregisterAssociation(progId); }
+};
+
+// --- the dialog ---------------------------------------------------------------
+
+struct Radios {
+  Column column;
+  int ids[3];
+  int folderId;
+};
+constexpr Radios kExtractRadios = {Column::Extract, {control::kExtractDesktop, control::kExtractBeside, control::kExtractChosen},
+                                   control::kExtractFolder};
+constexpr Radios kCompressRadios = {Column::Compress,
+                                    {control::kCompressDesktop, control::kCompressBeside, control::kCompressChosen},
+                                    control::kCompressFolder};
+
+const Radios* RadiosOf(int id, int& index) {
+  for (const Radios* radios : {&kExtractRadios, &kCompressRadios})
+    for (int i = 0; i < 3; ++i)
+      if (radios->ids[i] == id) {
+        index = i;
+        return radios;
+      }
+  return nullptr;
+}
+
+class SettingsDialog {
+ public:
+  SettingsForm form;
+  Settings settings;
+
+  void Init(HWND dialog) {
+    dialog_ = dialog;
+    CentreDialog(dialog);
+    SetDialogIcons(dialog, kIconId);
+    AttachHyperlink(Item(control::kLink), form_text::kLink, form_text::kLinkTarget);
+    AttachGradientLabel(Item(control::kHeader), HeaderLabelStyle());
+    SetUtf8Text(Item(control::kHeader), form_text::kHeader);
+    SetUtf8Text(Item(control::kVersion), form_text::kVersion);
+    ShapeSeparator(dialog, control::kSeparatorTop);
+    ShapeSeparator(dialog, control::kSeparatorBottom);
+    for (int id : {control::kLabelZipCode, control::kLabelExtractOptions, control::kLabelAssociations,
+                   control::kLabelCompressOptions, control::kLabelCompressFolder, control::kLabelExtractFolder})
+      AttachGradientLabel(Item(id), SectionLabelStyle());
+
+    form = LoadSettingsForm(settings);
+    for (const CheckField& field : kCheckFields)
+      ::CheckDlgButton(dialog, field.controlId, form.*field.member ? BST_CHECKED : BST_UNCHECKED);
+    HWND level = Item(control::kLevel);
+    for (const char* name : form_text::kLevelNames)
+      ::SendMessageW(level, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(name).c_str()));
+    ::SendMessageW(level, CB_SETCURSEL, static_cast<WPARAM>(form.levelIndex), 0);
+    ShowColumn(kExtractRadios, form.extract);
+    ShowColumn(kCompressRadios, form.compress);
+    ::EnableWindow(Item(control::kNumberFilter), form.NumberFilterEnabled());
+  }
+
+  void Command(int id) {
+    switch (id) {
+      case control::kOk: {
+        ReadControls();
+        SystemAssociations actions;
+        ApplySettingsForm(form, settings, actions);
+        ::EndDialog(dialog_, 1);
+        return;
+      }
+      case control::kCancel:
+        ::EndDialog(dialog_, 2);
+        return;
+      case control::kHelp:
+        ShowHelp();
+        return;
+      case control::kMakeDirectory:
+        ::EnableWindow(Item(control::kNumberFilter), ::IsDlgButtonChecked(dialog_, control::kMakeDirectory) == BST_CHECKED);
+        return;
+    }
+    int index = 0;
+    if (const Radios* radios = RadiosOf(id, index)) {
+      DestinationColumn& column = form.ColumnOf(radios->column);
+      column.checkedRadio = CheckedRadio(*radios);
+      ShellFolderPicker picker;
+      const int back = OnDestinationRadio(form, radios->column, index, picker);
+      ::SetWindowTextA(Item(radios->folderId), column.folder.c_str());
+      if (back != kNoRadio) ::SendMessageW(Item(radios->ids[back]), BM_CLICK, 0, 0);
+    }
+  }
+
+ private:
+  HWND dialog_ = nullptr;
+
+  HWND Item(int id) const { return ::GetDlgItem(dialog_, id); }
+
+  int CheckedRadio(const Radios& radios) const {
+    for (int i = 0; i < 3; ++i)
+      if (::IsDlgButtonChecked(dialog_, radios.ids[i]) == BST_CHECKED) return i;
+    return kNoRadio;
+  }
+
+  void ShowColumn(const Radios& radios, const DestinationColumn& column) {
+    ::CheckDlgButton(dialog_, radios.ids[column.checkedRadio], BST_CHECKED);
+    HWND folder = Item(radios.folderId);
+    ::SetWindowTextA(folder, column.folder.c_str());
+    ::SendMessageW(folder, EM_SETREADONLY, TRUE, 0);
+    ::SendMessageW(folder, EM_LIMITTEXT, kFolderTextLimit, 0);
+  }
+
+  void ReadControls() {
+    for (const CheckField& field : kCheckFields)
+      form.*field.member = ::IsDlgButtonChecked(dialog_, field.controlId) == BST_CHECKED;
+    form.levelIndex = static_cast<int>(::SendMessageW(Item(control::kLevel), CB_GETCURSEL, 0, 0));
+    for (const Radios* radios : {&kExtractRadios, &kCompressRadios}) {
+      DestinationColumn& column = form.ColumnOf(radios->column);
+      column.checkedRadio = CheckedRadio(*radios);
+      char text[kFolderTextLimit + 1] = {};
+      ::GetWindowTextA(Item(radios->folderId), text, sizeof text);
+      column.folder = text;
+    }
+  }
+
+  void ShowHelp() {
+    // quindo.chm beside the program; the viewer is loaded only when asked for.
+    std::string path;
+    const std::string program = platform::ProgramPath();
+    if (!program.empty()) {
+      char drive[_MAX_DRIVE] = {}, dir[_MAX_DIR] = {};
+      if (_splitpath_s(program.c_str(), drive, sizeof drive, dir, sizeof dir, nullptr, 0, nullptr, 0) == 0)
+        path = std::string(drive) + dir + "quindo.chm";
+    }
+    HMODULE viewer = ::LoadLibraryA("hhctrl.ocx");
+    if (!viewer) return;
+    using HtmlHelpFunction = HWND(WINAPI*)(HWND, LPCSTR, UINT, DWORD_PTR);
+    auto htmlHelp = reinterpret_cast<HtmlHelpFunction>(reinterpret_cast<void*>(::GetProcAddress(viewer, "HtmlHelpA")));
+    constexpr UINT kDisplayToc = 0x0001;  // HH_DISPLAY_TOC
+    if (htmlHelp) htmlHelp(dialog_, path.c_str(), kDisplayToc, 0);
+    // The viewer stays loaded while its window may be open.
+  }
+};
+
+INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* self = reinterpret_cast<SettingsDialog*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+  switch (message) {
+    case WM_INITDIALOG:
+      self = reinterpret_cast<SettingsDialog*>(lParam);
+      ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+      self->Init(dialog);
+      return TRUE;
+    case WM_CTLCOLORSTATIC: {
+      const int id = ::GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
+      if (id != control::kVersion && id != control::kLink) return FALSE;
+      ::SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
+      return reinterpret_cast<INT_PTR>(::GetStockObject(NULL_BRUSH));
+    }
+    case WM_COMMAND:
+      if (self) self->Command(LOWORD(wParam));
+      return TRUE;
+    case WM_CLOSE:
+      ::EndDialog(dialog, 2);
+      return TRUE;
+  }
+  return FALSE;
+}
+
+}  // namespace
+
+void ShowSettingsDialog() {
+  SettingsDialog dialog;
+  ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kDialogId), ::GetActiveWindow(), DialogProc,
+                    reinterpret_cast<LPARAM>(&dialog));
+}
 
 }  // namespace quindo

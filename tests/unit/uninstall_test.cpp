@@ -59,6 +59,9 @@ class FakeHost final : public RemovalHost {
   void ShowMessage(const std::string& text, const std::string& caption, BoxIcon icon) override {
     log.push_back("box " + caption + ": " + text);
   }
+  void ShowPathMessage(const std::string& path, const std::string& caption) override {
+    log.push_back("box " + caption + ": " + path);
+  }
 
   // A complete installation in "C:\Program Files\Quindo".
   void Install() {

@@ -1,0 +1,214 @@
+// uninstall.exe: the launcher copies itself to the temporary folder and
+// starts the copy; the copy shows dialog 129 and runs the removal.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlwapi.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/win32/gradient_label_win.h"
+#include "uninstall/removal.h"
+
+namespace {
+
+using namespace quindo::uninstall;
+
+constexpr int kDialogId = 129;
+constexpr int kIconId = 128;
+constexpr int kHeaderId = 1000;
+constexpr int kSeparatorId = 1001;
+
+std::string ModulePath() {
+  char path[MAX_PATH + 1] = {};
+  const DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return {};
+  return path;
+}
+
+std::string TempFolder() {
+  char path[MAX_PATH + 1] = {};
+  const DWORD n = ::GetTempPathA(MAX_PATH, path);
+  if (n == 0 || n > MAX_PATH) return {};
+  return path;
+}
+
+std::vector<std::string> Arguments() {
+  std::vector<std::string> args;
+  int count = 0;
+  LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (!wide) return args;
+  for (int i = 0; i < count; ++i) {
+    std::string arg;
+    const int n = ::WideCharToMultiByte(CP_ACP, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    if (n > 1) {
+      arg.assign(static_cast<size_t>(n), '\0');
+      ::WideCharToMultiByte(CP_ACP, 0, wide[i], -1, arg.data(), n, nullptr, nullptr);
+      arg.resize(static_cast<size_t>(n - 1));
+    }
+    args.push_back(std::move(arg));
+  }
+  ::LocalFree(wide);
+  return args;
+}
+
+bool DeleteKeyTree(HKEY parent, const char* name) {
+  HKEY key = nullptr;
+  LONG status = ::RegOpenKeyExA(parent, name, 0, KEY_READ | KEY_WRITE, &key);
+  if (status != ERROR_SUCCESS) return false;
+  for (;;) {
+    char child[256];
+    DWORD length = sizeof child;
+    if (::RegEnumKeyExA(key, 0, child, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (!DeleteKeyTree(key, child)) {
+      ::RegCloseKey(key);
+      return false;
+    }
+  }
+  ::RegCloseKey(key);
+  return ::RegDeleteKeyA(parent, name) == ERROR_SUCCESS;
+}
+
+class Win32Host final : public RemovalHost {
+ public:
+  HWND owner = nullptr;
+
+  bool Exists(const std::string& path) override { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+  bool IsFolder(const std::string& path) override {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  }
+  std::string ReadRecord(const std::string& recordPath, const char* section, const char* key) override {
+    char value[255] = {};
+    ::GetPrivateProfileStringA(section, key, "", value, sizeof value, recordPath.c_str());
+    return value;
+  }
+  std::string AppendPath(const std::string& folder, const std::string& name) override {
+    char path[MAX_PATH] = {};
+    if (folder.size() >= MAX_PATH) return {};
+    folder.copy(path, folder.size());
+    // A path that would not fit is given up rather than cut to another name.
+    if (!::PathAppendA(path, name.c_str())) return {};
+    return path;
+  }
+  std::string WithTrailingSeparator(const std::string& path) override {
+    char text[MAX_PATH] = {};
+    if (path.size() >= MAX_PATH) return {};
+    path.copy(text, path.size());
+    if (!::PathAddBackslashA(text)) return {};
+    return text;
+  }
+  bool RunAndWait(const std::string& commandLine) override {
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+      return false;
+    DWORD code = STILL_ACTIVE;
+    while (::GetExitCodeProcess(process.hProcess, &code) && code == STILL_ACTIVE) ::Sleep(100);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return true;
+  }
+  bool DeleteFile(const std::string& path) override { return ::DeleteFileA(path.c_str()) != FALSE; }
+  bool RemoveFolder(const std::string& path) override { return ::RemoveDirectoryA(path.c_str()) != FALSE; }
+  void DeleteUninstallEntry() override {
+    HKEY machine = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, nullptr, 0, KEY_ALL_ACCESS, &machine) != ERROR_SUCCESS) return;
+    DeleteKeyTree(machine, kUninstallKey);
+    ::RegCloseKey(machine);
+  }
+  void ShowMessage(const std::string& text, const std::string& caption, BoxIcon icon) override {
+    UINT type = MB_OK;
+    if (icon == BoxIcon::Exclamation) type |= MB_ICONEXCLAMATION;
+    if (icon == BoxIcon::Information) type |= MB_ICONINFORMATION;
+    ::MessageBoxW(owner, quindo::Widen(text).c_str(), quindo::Widen(caption).c_str(), type);
+  }
+  void ShowPathMessage(const std::string& path, const std::string& caption) override {
+    ::MessageBoxW(owner, quindo::WidenAnsi(path).c_str(), quindo::Widen(caption).c_str(), MB_OK);
+  }
+};
+
+struct UninstallDialog {
+  std::string recordPath;
+};
+
+INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* self = reinterpret_cast<UninstallDialog*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+  switch (message) {
+    case WM_INITDIALOG: {
+      ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+      quindo::CentreDialog(dialog);
+      quindo::SetDialogIcons(dialog, kIconId);
+      HWND header = ::GetDlgItem(dialog, kHeaderId);
+      quindo::AttachGradientLabel(header, quindo::HeaderLabelStyle());
+      quindo::SetUtf8Text(header, text::kHeader);
+      quindo::ShapeSeparator(dialog, kSeparatorId);
+      quindo::SetUtf8Text(dialog, text::kTitle);
+      // Out of the installation folder, so that it is not held open.
+      const std::string temp = TempFolder();
+      if (!temp.empty()) ::SetCurrentDirectoryA(temp.c_str());
+      return TRUE;
+    }
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDOK && self) {
+        Win32Host host;
+        host.owner = dialog;
+        ::EndDialog(dialog, RunRemoval(host, self->recordPath));
+      } else if (LOWORD(wParam) == IDCANCEL) {
+        ::EndDialog(dialog, 2);
+      }
+      return TRUE;
+    case WM_CLOSE:
+      ::EndDialog(dialog, 2);
+      return TRUE;
+  }
+  return FALSE;
+}
+
+int Run() {
+  const std::string self = ModulePath();
+  if (self.empty()) return 0;
+  const StartMode mode = DecideStartMode(Arguments());
+  if (mode.worker) {
+    // The copy in the temporary folder goes at the next restart.
+    ::MoveFileExA(self.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    UninstallDialog dialog{mode.recordPath};
+    return static_cast<int>(::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kDialogId), nullptr,
+                                              DialogProc, reinterpret_cast<LPARAM>(&dialog)));
+  }
+
+  char folder[MAX_PATH] = {};
+  self.copy(folder, self.size());
+  ::PathRemoveFileSpecA(folder);
+  std::string record = folder;
+  if (!record.empty() && record.back() != '\\') record += '\\';
+  record += "setup.inf";
+
+  const std::string temp = TempFolder();
+  if (temp.empty()) return 0;
+  const std::string copy = temp + "uninstall.exe";
+  // An older copy that cannot be replaced is not started in this one's place.
+  if (!::CopyFileA(self.c_str(), copy.c_str(), FALSE)) return 0;
+  const std::string parameters = WorkerParameters(record);
+  ::ShellExecuteA(nullptr, "open", copy.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL);
+  return 0;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  const HRESULT com = ::CoInitialize(nullptr);
+  INITCOMMONCONTROLSEX controls;
+  controls.dwSize = sizeof controls;
+  controls.dwICC = ICC_STANDARD_CLASSES;
+  ::InitCommonControlsEx(&controls);
+  const int result = Run();
+  if (SUCCEEDED(com)) ::CoUninitialize();
+  return result;
+}
