@@ -109,7 +109,7 @@ struct ShrinkState {
   std::array<int32_t, kShrinkCodes + 1> prefix;
   std::array<uint8_t, kShrinkCodes + 1> suffix;
   std::array<uint8_t, kShrinkCodes> stack;  // a string, filled from its end
-  std::array<bool, kShrinkCodes + 1> leaf;
+  std::array<uint8_t, kShrinkCodes + 1> isPrefix;
 };
 
 int LowestFreeCode(const ShrinkState& s, int from) {
@@ -120,15 +120,17 @@ int LowestFreeCode(const ShrinkState& s, int from) {
 
 // Frees every code that is no other code's prefix. All defined codes take
 // part, also those above the next free code that an earlier clear left.
-int PartialClear(ShrinkState& s) {
-  for (int c = kShrinkFirstFree; c < kShrinkCodes; ++c) s.leaf[c] = s.prefix[c] != kFreeCode;
-  for (int c = kShrinkFirstFree; c < kShrinkCodes; ++c) {
+// `highest` is the highest defined code, and is lowered to the highest kept.
+int PartialClear(ShrinkState& s, int& highest) {
+  std::fill(s.isPrefix.begin(), s.isPrefix.begin() + highest + 1, uint8_t{0});
+  for (int c = kShrinkFirstFree; c <= highest; ++c) {
     int32_t p = s.prefix[c];
-    if (p >= kShrinkFirstFree) s.leaf[p] = false;
+    if (p >= kShrinkFirstFree) s.isPrefix[p] = 1;
   }
-  for (int c = kShrinkFirstFree; c < kShrinkCodes; ++c) {
-    if (s.leaf[c]) s.prefix[c] = kFreeCode;
+  for (int c = kShrinkFirstFree; c <= highest; ++c) {
+    if (!s.isPrefix[c]) s.prefix[c] = kFreeCode;
   }
+  while (highest > kShrinkControl && s.prefix[highest] == kFreeCode) --highest;
   return LowestFreeCode(s, kShrinkFirstFree);
 }
 
@@ -260,6 +262,7 @@ DecodeResult Unshrink(ZipMemberInput& in, ZipMemberOutput& out, uint32_t uncompr
 
   int codeSize = 9;
   int freeCode = kShrinkFirstFree;
+  int highestCode = kShrinkControl;
   int code = static_cast<int>(bits.ReadBits(codeSize));
   // Nothing is defined yet: the first code must be a byte.
   if (bits.exhausted() || code > 255) return DecodeResult::Corrupt;
@@ -280,7 +283,7 @@ DecodeResult Unshrink(ZipMemberInput& in, ZipMemberOutput& out, uint32_t uncompr
         }
         ++codeSize;
       } else if (sub == 2) {
-        freeCode = PartialClear(s);
+        freeCode = PartialClear(s, highestCode);
       }
       code = static_cast<int>(bits.ReadBits(codeSize));
     }
@@ -309,6 +312,7 @@ DecodeResult Unshrink(ZipMemberInput& in, ZipMemberOutput& out, uint32_t uncompr
     if (freeCode < kShrinkCodes) {
       s.prefix[freeCode] = oldCode;
       s.suffix[freeCode] = lastChar;
+      highestCode = std::max(highestCode, freeCode);
       freeCode = LowestFreeCode(s, freeCode + 1);
     }
     oldCode = kept;
