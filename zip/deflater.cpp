@@ -80,6 +80,12 @@ inline uint16_t Load16(const uint8_t* p) {
   return v;
 }
 
+inline uint32_t Load32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
 inline uint64_t Load64(const uint8_t* p) {
   uint64_t v;
   std::memcpy(&v, p, 8);
@@ -256,13 +262,21 @@ struct Deflater::State {
     prev[s & kWindowMask] = static_cast<uint16_t>(matchHead);
     head[insertHash] = static_cast<uint16_t>(s);
   }
-  unsigned LongestMatch(unsigned curMatch);
+  unsigned LongestMatch(unsigned curMatch, unsigned strStart, unsigned lookahead, unsigned bestLength,
+                        unsigned& matchStart) const;
   void DeflateGreedy(const ReadFn& read);
   void DeflateLazy(const ReadFn& read);
 
   // Blocks.
   void InitBlock();
-  bool Tally(unsigned distance, unsigned lc);
+  bool TallyMatch(unsigned distance, unsigned lc, unsigned at);
+  // Buffers a literal at position `at`; answers whether the block should end.
+  bool TallyLiteral(unsigned c, unsigned at) {
+    literalBuffer[lastLiteral++] = static_cast<uint8_t>(c);
+    literalTree[c].freq++;
+    return EndOfSymbol(at);
+  }
+  bool EndOfSymbol(unsigned at);
   void FlushBlock(bool last);
   void PutDownHeap(TreeNode* tree, int k);
   void GenerateBitLengths(TreeDesc& desc);
@@ -429,69 +443,108 @@ void Deflater::State::FillWindow(const ReadFn& read) {
   }
 }
 
-unsigned Deflater::State::LongestMatch(unsigned curMatch) {
-  unsigned chainLength = level.chainLimit;
-  const uint8_t* scan = window + strStart;
-  unsigned bestLength = prevLength;
+// Answers the longest match for the string at strStart among at most the
+// level's chain limit of earlier positions on the chain from curMatch, or
+// bestLength when none is longer; a longer match sets matchStart.
+unsigned Deflater::State::LongestMatch(unsigned curMatch, unsigned strStart, unsigned lookahead,
+                                       unsigned bestLength, unsigned& matchStart) const {
   const unsigned maxLength = std::min<unsigned>(kMaxMatch, lookahead);
   if (bestLength >= maxLength) return bestLength;
+  unsigned chainLength = level.chainLimit;
+  if (bestLength >= level.goodLength) chainLength >>= 2;
   const unsigned nice = std::min<unsigned>(level.niceLength, maxLength);
   const unsigned limit = strStart > static_cast<unsigned>(kMaxDistance) ? strStart - kMaxDistance : 0;
-  if (prevLength >= level.goodLength) chainLength >>= 2;
-  uint16_t scanStart = Load16(scan);
-  uint16_t scanEnd = Load16(scan + bestLength - 1);
-  do {
-    const uint8_t* match = window + curMatch;
-    if (Load16(match + bestLength - 1) != scanEnd || Load16(match) != scanStart) continue;
-    unsigned length = 2 + static_cast<unsigned>(CommonLength(scan + 2, match + 2, static_cast<int>(maxLength) - 2));
-    if (length > bestLength) {
-      matchStart = curMatch;
-      bestLength = length;
-      if (length >= nice) break;
-      scanEnd = Load16(scan + bestLength - 1);
+  const uint8_t* const win = window;
+  const uint16_t* const links = prev;
+  const uint8_t* const scan = win + strStart;
+
+  // A candidate can be longer only if it agrees on bytes 0 to bestLength:
+  // test the first four and the four that end at bestLength (three bytes
+  // each while bestLength is 2) before comparing the whole.
+  constexpr uint32_t kThreeBytes = std::endian::native == std::endian::little ? 0x00ffffffu : 0xffffff00u;
+  uint32_t mask = bestLength >= 3 ? 0xffffffffu : kThreeBytes;
+  unsigned endOffset = bestLength >= 3 ? bestLength - 3 : 0;
+  const uint32_t scanStart = Load32(scan);
+  uint32_t scanEnd = Load32(scan + endOffset);
+  for (;;) {
+    const uint8_t* match = win + curMatch;
+    if ((((Load32(match + endOffset) ^ scanEnd) | (Load32(match) ^ scanStart)) & mask) == 0) {
+      unsigned length = static_cast<unsigned>(CommonLength(scan, match, static_cast<int>(maxLength)));
+      if (length > bestLength) {
+        matchStart = curMatch;
+        bestLength = length;
+        if (length >= nice) break;
+        mask = 0xffffffffu;
+        endOffset = bestLength - 3;
+        scanEnd = Load32(scan + endOffset);
+      }
     }
-  } while ((curMatch = prev[curMatch & kWindowMask]) > limit && --chainLength != 0);
+    curMatch = links[curMatch & kWindowMask];
+    if (curMatch <= limit || --chainLength == 0) break;
+  }
   return bestLength;
 }
 
 void Deflater::State::DeflateGreedy(const ReadFn& read) {
   unsigned hashHead = 0;
   unsigned matchLength = 0;
-  prevLength = kMinMatch - 1;
-  while (lookahead != 0 && !writeFailed) {
-    InsertString(strStart, hashHead);
-    if (hashHead != 0 && strStart - hashHead <= static_cast<unsigned>(kMaxDistance)) {
-      matchLength = LongestMatch(hashHead);
-      if (matchLength > lookahead) matchLength = lookahead;
+  unsigned pos = strStart;
+  unsigned ahead = lookahead;
+  unsigned hash = insertHash;
+  unsigned start = matchStart;
+  uint8_t* const win = window;
+  const unsigned insertLimit = level.lazyLimit;
+  while (ahead != 0) {
+    hash = ((hash << kHashShift) ^ win[pos + kMinMatch - 1]) & kHashMask;
+    hashHead = head[hash];
+    prev[pos & kWindowMask] = static_cast<uint16_t>(hashHead);
+    head[hash] = static_cast<uint16_t>(pos);
+    if (hashHead != 0 && pos - hashHead <= static_cast<unsigned>(kMaxDistance)) {
+      matchLength = LongestMatch(hashHead, pos, ahead, kMinMatch - 1, start);
+      if (matchLength > ahead) matchLength = ahead;
     }
     bool flush;
     if (matchLength >= static_cast<unsigned>(kMinMatch)) {
-      flush = Tally(strStart - matchStart, matchLength - kMinMatch);
-      lookahead -= matchLength;
-      if (matchLength <= level.lazyLimit) {
+      flush = TallyMatch(pos - start, matchLength - kMinMatch, pos);
+      ahead -= matchLength;
+      if (matchLength <= insertLimit) {
         --matchLength;
         do {
-          ++strStart;
-          InsertString(strStart, hashHead);
+          ++pos;
+          hash = ((hash << kHashShift) ^ win[pos + kMinMatch - 1]) & kHashMask;
+          prev[pos & kWindowMask] = head[hash];
+          head[hash] = static_cast<uint16_t>(pos);
         } while (--matchLength != 0);
-        ++strStart;
+        ++pos;
       } else {
-        strStart += matchLength;
+        pos += matchLength;
         matchLength = 0;
-        insertHash = window[strStart];
-        insertHash = ((insertHash << kHashShift) ^ window[strStart + 1]) & kHashMask;
+        hash = win[pos];
+        hash = ((hash << kHashShift) ^ win[pos + 1]) & kHashMask;
       }
     } else {
-      flush = Tally(0, window[strStart]);
-      --lookahead;
-      ++strStart;
+      flush = TallyLiteral(win[pos], pos);
+      --ahead;
+      ++pos;
     }
-    if (flush) {
-      FlushBlock(false);
-      blockStart = strStart;
+    if (flush || (ahead < static_cast<unsigned>(kMinLookahead) && !endOfInput)) {
+      strStart = pos;
+      lookahead = ahead;
+      matchStart = start;
+      if (flush) {
+        FlushBlock(false);
+        blockStart = strStart;
+        if (writeFailed) return;
+      }
+      while (lookahead < static_cast<unsigned>(kMinLookahead) && !endOfInput) FillWindow(read);
+      pos = strStart;
+      ahead = lookahead;
+      start = matchStart;
     }
-    while (lookahead < static_cast<unsigned>(kMinLookahead) && !endOfInput) FillWindow(read);
   }
+  strStart = pos;
+  lookahead = ahead;
+  insertHash = hash;
   FlushBlock(true);
 }
 
@@ -499,50 +552,77 @@ void Deflater::State::DeflateLazy(const ReadFn& read) {
   unsigned hashHead = 0;
   unsigned prevMatch = 0;
   unsigned matchLength = kMinMatch - 1;
+  unsigned prevLen = kMinMatch - 1;
   bool matchAvailable = false;
-  while (lookahead != 0 && !writeFailed) {
-    InsertString(strStart, hashHead);
-    prevLength = matchLength;
-    prevMatch = matchStart;
+  unsigned pos = strStart;
+  unsigned ahead = lookahead;
+  unsigned hash = insertHash;
+  unsigned start = matchStart;
+  uint8_t* const win = window;
+  const unsigned lazyLimit = level.lazyLimit;
+  while (ahead != 0) {
+    hash = ((hash << kHashShift) ^ win[pos + kMinMatch - 1]) & kHashMask;
+    hashHead = head[hash];
+    prev[pos & kWindowMask] = static_cast<uint16_t>(hashHead);
+    head[hash] = static_cast<uint16_t>(pos);
+    prevLen = matchLength;
+    prevMatch = start;
     matchLength = kMinMatch - 1;
-    if (hashHead != 0 && prevLength < level.lazyLimit &&
-        strStart - hashHead <= static_cast<unsigned>(kMaxDistance)) {
-      matchLength = LongestMatch(hashHead);
-      if (matchLength > lookahead) matchLength = lookahead;
-      if (matchLength == static_cast<unsigned>(kMinMatch) && strStart - matchStart > static_cast<unsigned>(kTooFar)) {
+    if (hashHead != 0 && prevLen < lazyLimit && pos - hashHead <= static_cast<unsigned>(kMaxDistance)) {
+      matchLength = LongestMatch(hashHead, pos, ahead, prevLen, start);
+      if (matchLength > ahead) matchLength = ahead;
+      if (matchLength == static_cast<unsigned>(kMinMatch) && pos - start > static_cast<unsigned>(kTooFar)) {
         --matchLength;
       }
     }
-    if (prevLength >= static_cast<unsigned>(kMinMatch) && matchLength <= prevLength) {
-      bool flush = Tally(strStart - 1 - prevMatch, prevLength - kMinMatch);
-      lookahead -= prevLength - 1;
-      prevLength -= 2;
+    bool flush = false;
+    if (prevLen >= static_cast<unsigned>(kMinMatch) && matchLength <= prevLen) {
+      flush = TallyMatch(pos - 1 - prevMatch, prevLen - kMinMatch, pos);
+      ahead -= prevLen - 1;
+      unsigned left = prevLen - 2;
       do {
-        ++strStart;
-        InsertString(strStart, hashHead);
-      } while (--prevLength != 0);
+        ++pos;
+        hash = ((hash << kHashShift) ^ win[pos + kMinMatch - 1]) & kHashMask;
+        prev[pos & kWindowMask] = head[hash];
+        head[hash] = static_cast<uint16_t>(pos);
+      } while (--left != 0);
       matchAvailable = false;
       matchLength = kMinMatch - 1;
-      ++strStart;
+      ++pos;
+    } else if (matchAvailable) {
+      // This block ends before the byte that waits for its match.
+      if (TallyLiteral(win[pos - 1], pos)) {
+        strStart = pos;
+        FlushBlock(false);
+        blockStart = strStart;
+        if (writeFailed) return;
+      }
+      ++pos;
+      --ahead;
+    } else {
+      matchAvailable = true;
+      ++pos;
+      --ahead;
+    }
+    if (flush || (ahead < static_cast<unsigned>(kMinLookahead) && !endOfInput)) {
+      strStart = pos;
+      lookahead = ahead;
+      matchStart = start;
       if (flush) {
         FlushBlock(false);
         blockStart = strStart;
+        if (writeFailed) return;
       }
-    } else if (matchAvailable) {
-      if (Tally(0, window[strStart - 1])) {
-        FlushBlock(false);
-        blockStart = strStart;
-      }
-      ++strStart;
-      --lookahead;
-    } else {
-      matchAvailable = true;
-      ++strStart;
-      --lookahead;
+      while (lookahead < static_cast<unsigned>(kMinLookahead) && !endOfInput) FillWindow(read);
+      pos = strStart;
+      ahead = lookahead;
+      start = matchStart;
     }
-    while (lookahead < static_cast<unsigned>(kMinLookahead) && !endOfInput) FillWindow(read);
   }
-  if (matchAvailable && !writeFailed) Tally(0, window[strStart - 1]);
+  strStart = pos;
+  lookahead = ahead;
+  insertHash = hash;
+  if (matchAvailable) TallyLiteral(win[pos - 1], pos);
   FlushBlock(true);
 }
 
@@ -562,36 +642,37 @@ void Deflater::State::InitBlock() {
   flagBit = 1;
 }
 
-// Buffers a literal (distance 0) or a match (distance, length - 3); answers
+// Buffers a match (distance, length - 3) found at position `at`; answers
 // whether the block should end here.
-bool Deflater::State::Tally(unsigned distance, unsigned lc) {
+bool Deflater::State::TallyMatch(unsigned distance, unsigned lc, unsigned at) {
   literalBuffer[lastLiteral++] = static_cast<uint8_t>(lc);
-  if (distance == 0) {
-    literalTree[lc].freq++;
-  } else {
-    --distance;
-    Check(distance < static_cast<unsigned>(kMaxDistance) && lc <= static_cast<unsigned>(kMaxMatch - kMinMatch) &&
-              DistanceCode(distance) < static_cast<unsigned>(kDistanceCodes),
-          "ct_tally: bad match");
-    literalTree[lengthCode[lc & 0xff] + kLiterals + 1].freq++;
-    distanceTree[DistanceCode(distance & 0x7fff)].freq++;
-    distanceBuffer[lastDistance++] = static_cast<uint16_t>(distance);
-    flags |= flagBit;
-  }
+  --distance;
+  Check(distance < static_cast<unsigned>(kMaxDistance) && lc <= static_cast<unsigned>(kMaxMatch - kMinMatch) &&
+            DistanceCode(distance) < static_cast<unsigned>(kDistanceCodes),
+        "ct_tally: bad match");
+  literalTree[lengthCode[lc & 0xff] + kLiterals + 1].freq++;
+  distanceTree[DistanceCode(distance & 0x7fff)].freq++;
+  distanceBuffer[lastDistance++] = static_cast<uint16_t>(distance);
+  flags |= flagBit;
+  return EndOfSymbol(at);
+}
+
+// The second and first block-end rules, after every buffered symbol.
+bool Deflater::State::EndOfSymbol(unsigned at) {
   flagBit = static_cast<uint8_t>(flagBit << 1);
   if ((lastLiteral & 7) == 0) {
     flagBuffer[lastFlags++] = flags;
     flags = 0;
     flagBit = 1;
-  }
-  if (packLevel > 2 && (lastLiteral & 0xfff) == 0) {
-    uint64_t outLength = static_cast<uint64_t>(lastLiteral) * 8;
-    uint64_t inLength = static_cast<uint64_t>(static_cast<long>(strStart) - blockStart);
-    for (int code = 0; code < kDistanceCodes; ++code) {
-      outLength += static_cast<uint64_t>(distanceTree[code].freq) * (5 + kExtraDistanceBits[code]);
+    if (packLevel > 2 && (lastLiteral & 0xfff) == 0) {
+      uint64_t outLength = static_cast<uint64_t>(lastLiteral) * 8;
+      uint64_t inLength = static_cast<uint64_t>(static_cast<long>(at) - blockStart);
+      for (int code = 0; code < kDistanceCodes; ++code) {
+        outLength += static_cast<uint64_t>(distanceTree[code].freq) * (5 + kExtraDistanceBits[code]);
+      }
+      outLength >>= 3;
+      if (lastDistance < lastLiteral / 2 && outLength < inLength / 2) return true;
     }
-    outLength >>= 3;
-    if (lastDistance < lastLiteral / 2 && outLength < inLength / 2) return true;
   }
   return lastLiteral == kLiteralBufferSize - 1 || lastDistance == kDistanceBufferSize;
 }
