@@ -157,6 +157,9 @@ struct Deflater::State {
   // --- match finder ---
   uint8_t window[kWindowBufferSize + kWindowSlack];
   uint16_t prev[kWindowSize];
+  // The link after the next one, prev[prev[p]]: the chain walk can fetch two
+  // links at once instead of waiting for each in turn.
+  uint16_t prev2[kWindowSize];
   uint16_t head[kHashSize];
   unsigned insertHash = 0;
   unsigned strStart = 0;
@@ -342,6 +345,7 @@ Deflater::State::State() {
   bitLengthDesc = TreeDesc{bitLengthTree, nullptr, kExtraBitLengthBits, 0, kBitLengthCodes, kMaxBitLengthBits, 0};
   std::memset(window, 0, sizeof window);
   std::memset(prev, 0, sizeof prev);
+  std::memset(prev2, 0, sizeof prev2);
 }
 
 // --- output -----------------------------------------------------------------
@@ -425,6 +429,8 @@ void Deflater::State::FillWindow(const ReadFn& read) {
     for (int n = 0; n < kWindowSize; ++n) {
       unsigned m = prev[n];
       prev[n] = static_cast<uint16_t>(m >= kWindowSize ? m - kWindowSize : 0);
+      m = prev2[n];
+      prev2[n] = static_cast<uint16_t>(m >= kWindowSize ? m - kWindowSize : 0);
     }
     more += kWindowSize;
   }
@@ -456,6 +462,7 @@ unsigned Deflater::State::LongestMatch(unsigned curMatch, unsigned strStart, uns
   const unsigned limit = strStart > static_cast<unsigned>(kMaxDistance) ? strStart - kMaxDistance : 0;
   const uint8_t* const win = window;
   const uint16_t* const links = prev;
+  const uint16_t* const skips = prev2;
   const uint8_t* const scan = win + strStart;
 
   // A candidate can be longer only if it agrees on bytes 0 to bestLength:
@@ -466,6 +473,7 @@ unsigned Deflater::State::LongestMatch(unsigned curMatch, unsigned strStart, uns
   unsigned endOffset = bestLength >= 3 ? bestLength - 3 : 0;
   const uint32_t scanStart = Load32(scan);
   uint32_t scanEnd = Load32(scan + endOffset);
+  unsigned nextMatch = links[curMatch & kWindowMask];
   for (;;) {
     const uint8_t* match = win + curMatch;
     if ((((Load32(match + endOffset) ^ scanEnd) | (Load32(match) ^ scanStart)) & mask) == 0) {
@@ -479,8 +487,10 @@ unsigned Deflater::State::LongestMatch(unsigned curMatch, unsigned strStart, uns
         scanEnd = Load32(scan + endOffset);
       }
     }
-    curMatch = links[curMatch & kWindowMask];
-    if (curMatch <= limit || --chainLength == 0) break;
+    if (nextMatch <= limit || --chainLength == 0) break;
+    const unsigned afterNext = skips[curMatch & kWindowMask];
+    curMatch = nextMatch;
+    nextMatch = afterNext;
   }
   return bestLength;
 }
@@ -498,6 +508,7 @@ void Deflater::State::DeflateGreedy(const ReadFn& read) {
     hash = ((hash << kHashShift) ^ win[pos + kMinMatch - 1]) & kHashMask;
     hashHead = head[hash];
     prev[pos & kWindowMask] = static_cast<uint16_t>(hashHead);
+    prev2[pos & kWindowMask] = prev[hashHead & kWindowMask];
     head[hash] = static_cast<uint16_t>(pos);
     if (hashHead != 0 && pos - hashHead <= static_cast<unsigned>(kMaxDistance)) {
       matchLength = LongestMatch(hashHead, pos, ahead, kMinMatch - 1, start);
@@ -512,7 +523,9 @@ void Deflater::State::DeflateGreedy(const ReadFn& read) {
         do {
           ++pos;
           hash = ((hash << kHashShift) ^ win[pos + kMinMatch - 1]) & kHashMask;
-          prev[pos & kWindowMask] = head[hash];
+          const unsigned h = head[hash];
+          prev[pos & kWindowMask] = static_cast<uint16_t>(h);
+          prev2[pos & kWindowMask] = prev[h & kWindowMask];
           head[hash] = static_cast<uint16_t>(pos);
         } while (--matchLength != 0);
         ++pos;
@@ -564,6 +577,7 @@ void Deflater::State::DeflateLazy(const ReadFn& read) {
     hash = ((hash << kHashShift) ^ win[pos + kMinMatch - 1]) & kHashMask;
     hashHead = head[hash];
     prev[pos & kWindowMask] = static_cast<uint16_t>(hashHead);
+    prev2[pos & kWindowMask] = prev[hashHead & kWindowMask];
     head[hash] = static_cast<uint16_t>(pos);
     prevLen = matchLength;
     prevMatch = start;
@@ -583,7 +597,9 @@ void Deflater::State::DeflateLazy(const ReadFn& read) {
       do {
         ++pos;
         hash = ((hash << kHashShift) ^ win[pos + kMinMatch - 1]) & kHashMask;
-        prev[pos & kWindowMask] = head[hash];
+        const unsigned h = head[hash];
+        prev[pos & kWindowMask] = static_cast<uint16_t>(h);
+        prev2[pos & kWindowMask] = prev[h & kWindowMask];
         head[hash] = static_cast<uint16_t>(pos);
       } while (--left != 0);
       matchAvailable = false;
