@@ -204,8 +204,10 @@ struct Deflater::State {
   uint64_t bitsSent = 0;
 
   // --- output ---
-  uint32_t bitBuffer = 0;  // at most 16 pending bits
-  int bitCount = 0;
+  // Pending bits, least significant first. They leave two bytes at a time,
+  // as from a 16-bit buffer; holding more lets two pairs go out together.
+  uint64_t bitBuffer = 0;
+  unsigned bitCount = 0;
   uint8_t* out = nullptr;
   unsigned outPosition = 0;
   const WriteFn* write = nullptr;
@@ -244,10 +246,13 @@ struct Deflater::State {
   void SendBits(unsigned value, int length) {
     Check(length > 0 && length <= 15, "invalid length");
     bitsSent += static_cast<unsigned>(length);
-    bitBuffer |= value << bitCount;
-    bitCount += length;
-    if (bitCount > 16) {
-      PutShort(bitBuffer & 0xffff);
+    bitBuffer |= static_cast<uint64_t>(value) << bitCount;
+    bitCount += static_cast<unsigned>(length);
+    if (bitCount >= 32) PutPendingPairs();
+  }
+  void PutPendingPairs() {
+    while (bitCount >= 16) {
+      PutShort(static_cast<unsigned>(bitBuffer & 0xffff));
       bitBuffer >>= 16;
       bitCount -= 16;
     }
@@ -365,10 +370,11 @@ void Deflater::State::FlushOutput() {
 }
 
 void Deflater::State::AlignToByte() {
+  PutPendingPairs();
   if (bitCount > 8) {
-    PutShort(bitBuffer & 0xffff);
+    PutShort(static_cast<unsigned>(bitBuffer & 0xffff));
   } else if (bitCount > 0) {
-    PutByte(bitBuffer & 0xff);
+    PutByte(static_cast<unsigned>(bitBuffer & 0xff));
   }
   bitBuffer = 0;
   bitCount = 0;
@@ -927,29 +933,77 @@ void Deflater::State::SendAllTrees(int literalCodes, int distanceCodes, int bitL
 }
 
 void Deflater::State::CompressBlock(const TreeNode* literals, const TreeNode* distances) {
-  unsigned lx = 0, dx = 0, fx = 0;
-  unsigned flag = 0;
-  while (lx < lastLiteral) {
-    if ((lx & 7) == 0) flag = flagBuffer[fx++];
-    unsigned lc = literalBuffer[lx++];
-    if ((flag & 1) == 0) {
-      SendCode(static_cast<int>(lc), literals);
-    } else {
-      unsigned code = lengthCode[lc];
-      SendCode(static_cast<int>(code + kLiterals + 1), literals);
-      int extra = kExtraLengthBits[code];
-      if (extra != 0) SendBits(lc - static_cast<unsigned>(baseLength[code]), extra);
-      unsigned dist = distanceBuffer[dx++];
-      code = DistanceCode(dist);
-      Check(code < static_cast<unsigned>(kDistanceCodes), "bad d_code");
-      if (code >= static_cast<unsigned>(kDistanceCodes)) code = 0;
-      SendCode(static_cast<int>(code), distances);
-      extra = kExtraDistanceBits[code];
-      if (extra != 0) SendBits(dist - static_cast<unsigned>(baseDistance[code]), extra);
+  // The bit buffer and the output position live in registers here; two
+  // pairs of bytes go out at once while they fit before the buffer's end.
+  uint64_t acc = bitBuffer;
+  unsigned count = bitCount;
+  unsigned position = outPosition;
+  uint8_t* const o = out;
+  uint64_t sent = 0;
+  bool badLength = false;
+  auto send = [&](unsigned value, unsigned length) __attribute__((always_inline)) {
+    acc |= static_cast<uint64_t>(value) << count;
+    count += length;
+    sent += length;
+    if (count >= 32) {
+      if (position <= kOutputBufferSize - 4) {
+        o[position] = static_cast<uint8_t>(acc);
+        o[position + 1] = static_cast<uint8_t>(acc >> 8);
+        o[position + 2] = static_cast<uint8_t>(acc >> 16);
+        o[position + 3] = static_cast<uint8_t>(acc >> 24);
+        position += 4;
+        acc >>= 32;
+        count -= 32;
+      } else {
+        bitBuffer = acc;
+        bitCount = count;
+        outPosition = position;
+        PutPendingPairs();
+        acc = bitBuffer;
+        count = bitCount;
+        position = outPosition;
+      }
     }
-    flag >>= 1;
+  };
+  auto sendCode = [&](unsigned c, const TreeNode* tree) __attribute__((always_inline)) {
+    const unsigned length = tree[c].len;
+    badLength |= length == 0;
+    send(tree[c].code, length);
+  };
+
+  const unsigned symbols = lastLiteral;
+  unsigned dx = 0;
+  for (unsigned lx = 0; lx < symbols; lx += 8) {
+    unsigned flag = flagBuffer[lx >> 3];
+    const unsigned end = std::min(symbols, lx + 8);
+    for (unsigned i = lx; i < end; ++i, flag >>= 1) {
+      const unsigned lc = literalBuffer[i];
+      if ((flag & 1) == 0) {
+        sendCode(lc, literals);
+        continue;
+      }
+      unsigned code = lengthCode[lc];
+      sendCode(code + kLiterals + 1, literals);
+      unsigned extra = kExtraLengthBits[code];
+      if (extra != 0) send(lc - static_cast<unsigned>(baseLength[code]), extra);
+      const unsigned dist = distanceBuffer[dx++];
+      code = DistanceCode(dist);
+      if (code >= static_cast<unsigned>(kDistanceCodes)) {
+        Check(false, "bad d_code");
+        code = 0;
+      }
+      sendCode(code, distances);
+      extra = kExtraDistanceBits[code];
+      if (extra != 0) send(dist - static_cast<unsigned>(baseDistance[code]), extra);
+    }
   }
-  SendCode(kEndBlock, literals);
+  sendCode(kEndBlock, literals);
+
+  bitBuffer = acc;
+  bitCount = count;
+  outPosition = position;
+  bitsSent += sent;
+  if (badLength) Check(false, "invalid length");
 }
 
 void Deflater::State::FlushBlock(bool last) {
