@@ -179,12 +179,9 @@ struct Deflater::State {
   // --- buffered symbols ---
   uint8_t literalBuffer[kLiteralBufferSize];
   uint16_t distanceBuffer[kDistanceBufferSize];
-  uint8_t flagBuffer[kLiteralBufferSize / 8];
+  uint8_t flagBuffer[kLiteralBufferSize / 8];  // bit i & 7 of byte i / 8: symbol i is a match
   unsigned lastLiteral = 0;
   unsigned lastDistance = 0;
-  unsigned lastFlags = 0;
-  uint8_t flags = 0;
-  uint8_t flagBit = 1;
 
   // --- trees ---
   TreeNode literalTree[kHeapSize];
@@ -280,11 +277,14 @@ struct Deflater::State {
   bool TallyMatch(unsigned distance, unsigned lc, unsigned at);
   // Buffers a literal at position `at`; answers whether the block should end.
   bool TallyLiteral(unsigned c, unsigned at) {
-    literalBuffer[lastLiteral++] = static_cast<uint8_t>(c);
+    const unsigned n = lastLiteral;
+    literalBuffer[n] = static_cast<uint8_t>(c);
     literalTree[c].freq++;
-    return EndOfSymbol(at);
+    lastLiteral = n + 1;
+    if (((n + 1) & 0xfff) != 0 && n + 1 != kLiteralBufferSize - 1) return false;
+    return BlockEnds(at);
   }
-  bool EndOfSymbol(unsigned at);
+  bool BlockEnds(unsigned at);
   void FlushBlock(bool last);
   void PutDownHeap(TreeNode* tree, int k);
   void GenerateBitLengths(TreeDesc& desc);
@@ -351,6 +351,7 @@ Deflater::State::State() {
   std::memset(window, 0, sizeof window);
   std::memset(prev, 0, sizeof prev);
   std::memset(prev2, 0, sizeof prev2);
+  std::memset(flagBuffer, 0, sizeof flagBuffer);
 }
 
 // --- output -----------------------------------------------------------------
@@ -657,17 +658,17 @@ void Deflater::State::InitBlock() {
   literalTree[kEndBlock].freq = 1;
   optLength = 0;
   staticLength = 0;
+  std::memset(flagBuffer, 0, (lastLiteral + 7) / 8);
   lastLiteral = 0;
   lastDistance = 0;
-  lastFlags = 0;
-  flags = 0;
-  flagBit = 1;
 }
 
 // Buffers a match (distance, length - 3) found at position `at`; answers
 // whether the block should end here.
 bool Deflater::State::TallyMatch(unsigned distance, unsigned lc, unsigned at) {
-  literalBuffer[lastLiteral++] = static_cast<uint8_t>(lc);
+  const unsigned n = lastLiteral;
+  literalBuffer[n] = static_cast<uint8_t>(lc);
+  flagBuffer[n >> 3] |= static_cast<uint8_t>(1u << (n & 7));
   --distance;
   Check(distance < static_cast<unsigned>(kMaxDistance) && lc <= static_cast<unsigned>(kMaxMatch - kMinMatch) &&
             DistanceCode(distance) < static_cast<unsigned>(kDistanceCodes),
@@ -675,26 +676,21 @@ bool Deflater::State::TallyMatch(unsigned distance, unsigned lc, unsigned at) {
   literalTree[lengthCode[lc & 0xff] + kLiterals + 1].freq++;
   distanceTree[DistanceCode(distance & 0x7fff)].freq++;
   distanceBuffer[lastDistance++] = static_cast<uint16_t>(distance);
-  flags |= flagBit;
-  return EndOfSymbol(at);
+  lastLiteral = n + 1;
+  if (((n + 1) & 0xfff) != 0 && n + 1 != kLiteralBufferSize - 1 && lastDistance != kDistanceBufferSize) return false;
+  return BlockEnds(at);
 }
 
-// The second and first block-end rules, after every buffered symbol.
-bool Deflater::State::EndOfSymbol(unsigned at) {
-  flagBit = static_cast<uint8_t>(flagBit << 1);
-  if ((lastLiteral & 7) == 0) {
-    flagBuffer[lastFlags++] = flags;
-    flags = 0;
-    flagBit = 1;
-    if (packLevel > 2 && (lastLiteral & 0xfff) == 0) {
-      uint64_t outLength = static_cast<uint64_t>(lastLiteral) * 8;
-      uint64_t inLength = static_cast<uint64_t>(static_cast<long>(at) - blockStart);
-      for (int code = 0; code < kDistanceCodes; ++code) {
-        outLength += static_cast<uint64_t>(distanceTree[code].freq) * (5 + kExtraDistanceBits[code]);
-      }
-      outLength >>= 3;
-      if (lastDistance < lastLiteral / 2 && outLength < inLength / 2) return true;
+// The block-end rules, at every 4096th symbol and when a buffer is full.
+bool Deflater::State::BlockEnds(unsigned at) {
+  if (packLevel > 2 && (lastLiteral & 0xfff) == 0) {
+    uint64_t outLength = static_cast<uint64_t>(lastLiteral) * 8;
+    uint64_t inLength = static_cast<uint64_t>(static_cast<long>(at) - blockStart);
+    for (int code = 0; code < kDistanceCodes; ++code) {
+      outLength += static_cast<uint64_t>(distanceTree[code].freq) * (5 + kExtraDistanceBits[code]);
     }
+    outLength >>= 3;
+    if (lastDistance < lastLiteral / 2 && outLength < inLength / 2) return true;
   }
   return lastLiteral == kLiteralBufferSize - 1 || lastDistance == kDistanceBufferSize;
 }
@@ -1008,7 +1004,6 @@ void Deflater::State::CompressBlock(const TreeNode* literals, const TreeNode* di
 
 void Deflater::State::FlushBlock(bool last) {
   if (writeFailed) return;
-  flagBuffer[lastFlags] = flags;
   // The block's bytes: in the window, or partly held back from a slide.
   const uint64_t storedLength = static_cast<uint64_t>(static_cast<long>(strStart) - blockStart);
   const bool canStore = blockStart >= 0 || static_cast<long>(heldLength) == -blockStart;
