@@ -586,6 +586,10 @@ void Deflater::State::DeflateLazy(const ReadFn& read) {
     prev[pos & kWindowMask] = static_cast<uint16_t>(hashHead);
     prev2[pos & kWindowMask] = prev[hashHead & kWindowMask];
     head[hash] = static_cast<uint16_t>(pos);
+#if defined(__GNUC__) || defined(__clang__)
+    // The next position's chain head, fetched while this one is matched.
+    __builtin_prefetch(&head[((hash << kHashShift) ^ win[pos + kMinMatch]) & kHashMask]);
+#endif
     prevLen = matchLength;
     prevMatch = start;
     matchLength = kMinMatch - 1;
