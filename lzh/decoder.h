@@ -69,8 +69,8 @@ struct DecodeControl {
 constexpr uint32_t kSizeToEnd = 0xFFFFFFFFu;
 
 // Decodes one member: `compressedSize` bytes from `in` into `uncompressedSize`
-// bytes on `out`. Never reads more than `compressedSize` bytes. A final match
-// that runs past `uncompressedSize` is written whole, as the encoders expect.
+// bytes on `out`. Never reads more than `compressedSize` bytes nor writes
+// more than `uncompressedSize` bytes of a compressed method.
 DecodeStatus DecodeMember(Method method, ByteSource& in, uint32_t compressedSize, ByteSink& out,
                           uint32_t uncompressedSize, const DecodeControl& control);
 

@@ -5,7 +5,8 @@
 //   int DecodeDistance(uint32_t windowPos, uint64_t produced);
 //       -1 corrupt, else the distance d: the copy starts d + 1 bytes back
 //   bool Overrun() const; the codec has used bits its data does not hold
-// The window is written out whenever it fills and once at the end.
+// The window is written out whenever it fills and once at the end; the
+// output stops at the member's stated size.
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -42,6 +43,8 @@ class Window {
         uint32_t length = static_cast<uint32_t>(s) - lengthBias;
         int d = codec.DecodeDistance(pos, produced);
         if (d < 0 || static_cast<uint32_t>(d) >= size_) return Finish(pos, DecodeStatus::Corrupt);
+        // The member ends at its stated size, even inside a match.
+        if (length > target - produced) length = static_cast<uint32_t>(target - produced);
         produced += length;
         uint32_t from = (pos - static_cast<uint32_t>(d) - 1) & mask_;
         if (pos + length < size_ && from + length <= size_) {

@@ -60,6 +60,8 @@ TEST(LzhBlockHuffman, DistanceZeroAtTheStartCopiesSpaces) {
   auto r = Decode(Method::Lh6, w.Bytes(), 10);
   EXPECT_EQ(r.status, DecodeStatus::Ok);
   EXPECT_EQ(r.output, std::string(10, ' '));
+  // A match that runs past the stated size stops there.
+  EXPECT_EQ(Decode(Method::Lh6, w.Bytes(), 4).output, std::string(4, ' '));
 }
 
 TEST(LzhBlockHuffman, Lh7DistancesReachTheWholeWindow) {
