@@ -965,11 +965,25 @@ void Deflater::State::CompressBlock(const TreeNode* literals, const TreeNode* di
       }
     }
   };
-  auto sendCode = [&](unsigned c, const TreeNode* tree) __attribute__((always_inline)) {
-    const unsigned length = tree[c].len;
-    badLength |= length == 0;
-    send(tree[c].code, length);
-  };
+  // Each symbol's code with its extra bits, as one value and one length.
+  uint32_t literalCodes[kLiterals + 1];
+  for (unsigned c = 0; c <= static_cast<unsigned>(kLiterals); ++c) {
+    literalCodes[c] = literals[c].code | static_cast<uint32_t>(literals[c].len) << 24;
+    badLength |= literals[c].len == 0 && (c == kEndBlock || literalTree[c].freq != 0);
+  }
+  uint32_t lengthCodes[256];
+  for (unsigned lc = 0; lc < 256; ++lc) {
+    const unsigned code = lengthCode[lc];
+    const TreeNode& node = literals[code + kLiterals + 1];
+    const unsigned extra = kExtraLengthBits[code];
+    const unsigned extraValue = extra != 0 ? lc - static_cast<unsigned>(baseLength[code]) : 0;
+    lengthCodes[lc] = (node.code | extraValue << node.len) |
+                      static_cast<uint32_t>(node.len + extra) << 24;
+  }
+  uint32_t distanceCodes[kDistanceCodes];
+  for (unsigned code = 0; code < static_cast<unsigned>(kDistanceCodes); ++code) {
+    distanceCodes[code] = distances[code].code | static_cast<uint32_t>(distances[code].len) << 24;
+  }
 
   const unsigned symbols = lastLiteral;
   unsigned dx = 0;
@@ -979,25 +993,26 @@ void Deflater::State::CompressBlock(const TreeNode* literals, const TreeNode* di
     for (unsigned i = lx; i < end; ++i, flag >>= 1) {
       const unsigned lc = literalBuffer[i];
       if ((flag & 1) == 0) {
-        sendCode(lc, literals);
+        const uint32_t e = literalCodes[lc];
+        send(e & 0xffffff, e >> 24);
         continue;
       }
-      unsigned code = lengthCode[lc];
-      sendCode(code + kLiterals + 1, literals);
-      unsigned extra = kExtraLengthBits[code];
-      if (extra != 0) send(lc - static_cast<unsigned>(baseLength[code]), extra);
+      const uint32_t l = lengthCodes[lc];
+      badLength |= (l >> 24) == kExtraLengthBits[lengthCode[lc]];
+      send(l & 0xffffff, l >> 24);
       const unsigned dist = distanceBuffer[dx++];
-      code = DistanceCode(dist);
+      unsigned code = DistanceCode(dist);
       if (code >= static_cast<unsigned>(kDistanceCodes)) {
         Check(false, "bad d_code");
         code = 0;
       }
-      sendCode(code, distances);
-      extra = kExtraDistanceBits[code];
-      if (extra != 0) send(dist - static_cast<unsigned>(baseDistance[code]), extra);
+      const uint32_t d = distanceCodes[code];
+      badLength |= (d >> 24) == 0;
+      const unsigned extra = kExtraDistanceBits[code];
+      send((d & 0xffffff) | (dist - static_cast<unsigned>(baseDistance[code])) << (d >> 24), (d >> 24) + extra);
     }
   }
-  sendCode(kEndBlock, literals);
+  send(literalCodes[kEndBlock] & 0xffffff, literalCodes[kEndBlock] >> 24);
 
   bitBuffer = acc;
   bitCount = count;
