@@ -195,6 +195,7 @@ struct Deflater::State {
   int heapLength = 0;
   int heapMax = 0;
   uint8_t depth[kHeapSize];
+  uint32_t heapKey[kHeapSize];
   uint64_t optLength = 0;     // bits of the block with the built trees
   uint64_t staticLength = 0;  // bits of the block with the fixed trees
   uint64_t compressedLength = 0;
@@ -699,15 +700,15 @@ bool Deflater::State::BlockEnds(unsigned at) {
   return lastLiteral == kLiteralBufferSize - 1 || lastDistance == kDistanceBufferSize;
 }
 
-#define SMALLER(tree, n, m) \
-  ((tree)[n].freq < (tree)[m].freq || ((tree)[n].freq == (tree)[m].freq && depth[n] <= depth[m]))
-
-void Deflater::State::PutDownHeap(TreeNode* tree, int k) {
-  int v = heap[k];
+// Node n comes before node m when its frequency is lower, or equal with a
+// depth no greater: heapKey holds frequency and depth as one number.
+void Deflater::State::PutDownHeap(TreeNode*, int k) {
+  const int v = heap[k];
+  const uint32_t key = heapKey[v];
   int j = k << 1;
   while (j <= heapLength) {
-    if (j < heapLength && SMALLER(tree, heap[j + 1], heap[j])) ++j;
-    if (SMALLER(tree, v, heap[j])) break;
+    if (j < heapLength && heapKey[heap[j + 1]] <= heapKey[heap[j]]) ++j;
+    if (key <= heapKey[heap[j]]) break;
     heap[k] = heap[j];
     k = j;
     j <<= 1;
@@ -797,6 +798,7 @@ void Deflater::State::BuildTree(TreeDesc& desc) {
     if (tree[n].freq != 0) {
       heap[++heapLength] = maxCode = n;
       depth[n] = 0;
+      heapKey[n] = tree[n].freq << 8;
     } else {
       tree[n].len = 0;
     }
@@ -806,6 +808,7 @@ void Deflater::State::BuildTree(TreeDesc& desc) {
     int node = heap[++heapLength] = maxCode < 2 ? ++maxCode : 0;
     tree[node].freq = 1;
     depth[node] = 0;
+    heapKey[node] = 1 << 8;
     --optLength;
     if (stree != nullptr) staticLength -= stree[node].len;
   }
@@ -823,6 +826,7 @@ void Deflater::State::BuildTree(TreeDesc& desc) {
     heap[--heapMax] = m;
     tree[node].freq = tree[n].freq + tree[m].freq;
     depth[node] = static_cast<uint8_t>(std::max(depth[n], depth[m]) + 1);
+    heapKey[node] = tree[node].freq << 8 | depth[node];
     tree[n].dad = tree[m].dad = static_cast<uint16_t>(node);
     heap[1] = node++;
     PutDownHeap(tree, 1);
