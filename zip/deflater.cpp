@@ -31,7 +31,7 @@ constexpr int kTooFar = 4096;
 constexpr int kLiteralBufferSize = 32768;
 constexpr int kDistanceBufferSize = 32768;
 // Bytes after the window buffer that word-wide comparisons may read.
-constexpr int kWindowSlack = kMaxMatch + 16;
+constexpr int kWindowSlack = 16;
 
 constexpr int kMaxBits = 15;
 constexpr int kMaxBitLengthBits = 7;
@@ -451,7 +451,8 @@ void Deflater::State::FillWindow(const ReadFn& read) {
     endOfInput = true;
     // Whatever lies after the input is left from earlier data; make it the
     // same for every member so that the hash of the last strings is too.
-    std::memset(window + end, 0, kWindowBufferSize + kWindowSlack - end);
+    // Nothing reads more than 8 bytes past the input.
+    std::memset(window + end, 0, 16);
   } else {
     lookahead += static_cast<unsigned>(n);
   }
