@@ -34,7 +34,7 @@ Result Compress(Deflater& deflater, const Bytes& input, int level, size_t piece 
     r.requests.push_back(n);
     size_t take = std::min(n, input.size() - position);
     if (piece != 0) take = std::min(take, piece);
-    std::memcpy(buffer, input.data() + position, take);
+    if (take != 0) std::memcpy(buffer, input.data() + position, take);
     position += take;
     return take;
   };
@@ -289,7 +289,7 @@ TEST(Deflater, ShortWriteFailsTheMemberAndStopsOutput) {
     std::vector<uint8_t> output(Deflater::kOutputBufferSize, 0);
     auto read = [&](uint8_t* buffer, size_t n) -> size_t {
       size_t take = std::min(n, input.size() - position);
-      std::memcpy(buffer, input.data() + position, take);
+      if (take != 0) std::memcpy(buffer, input.data() + position, take);
       position += take;
       if (failed) readAfterFailure += take;
       return take;
