@@ -129,6 +129,19 @@ TEST_F(LzhReaderTest, OverwriteOffLeavesExistingFilesAlone) {
   EXPECT_EQ(ReadFile(Out("new.txt")), "n");
 }
 
+TEST_F(LzhReaderTest, SecurityCheckWarnsAboutDisguisedProgramsAndGoesOn) {
+  ScopedUi scoped;
+  LzhReader reader;
+  reader.securityCheck = true;
+  EXPECT_TRUE(Extract(reader, MakeMember(Stored(0, "abcdefghijklmnopqr.exe", "MZ")) +
+                                  MakeMember(Stored(0, "setup.exe", "MZ"))));
+  ASSERT_EQ(scoped.ui.boxes.size(), 1u);
+  EXPECT_TRUE(scoped.ui.boxes[0].fromWorker);
+  EXPECT_EQ(scoped.ui.boxes[0].title, "セキュリティ");
+  EXPECT_NE(scoped.ui.boxes[0].text.find("ファイル：abcdefghijklmnopqr.exe\n"), std::string::npos);
+  EXPECT_EQ(ReadFile(Out("abcdefghijklmnopqr.exe")), "MZ");
+}
+
 TEST_F(LzhReaderTest, TimesOfEachLevel) {
   HeaderSpec unixTime = Stored(2, "epoch.txt", "1970");
   unixTime.time = 0;
