@@ -353,6 +353,7 @@ Deflater::State::State() {
   std::memset(prev, 0, sizeof prev);
   std::memset(prev2, 0, sizeof prev2);
   std::memset(flagBuffer, 0, sizeof flagBuffer);
+  std::memset(distanceBuffer, 0, sizeof distanceBuffer);
 }
 
 // --- output -----------------------------------------------------------------
@@ -982,40 +983,39 @@ void Deflater::State::CompressBlock(const TreeNode* literals, const TreeNode* di
     const TreeNode& node = literals[code + kLiterals + 1];
     const unsigned extra = kExtraLengthBits[code];
     const unsigned extraValue = extra != 0 ? lc - static_cast<unsigned>(baseLength[code]) : 0;
-    lengthCodes[lc] = (node.code | extraValue << node.len) |
-                      static_cast<uint32_t>(node.len + extra) << 24;
+    lengthCodes[lc] = (node.code | extraValue << node.len) | static_cast<uint32_t>(node.len + extra) << 24;
   }
+  for (unsigned code = 0; code < static_cast<unsigned>(kLengthCodes); ++code) {
+    badLength |= literals[code + kLiterals + 1].len == 0 && literalTree[code + kLiterals + 1].freq != 0;
+  }
+  // Distance codes with the length of code and extra bits together.
   uint32_t distanceCodes[kDistanceCodes];
   for (unsigned code = 0; code < static_cast<unsigned>(kDistanceCodes); ++code) {
-    distanceCodes[code] = distances[code].code | static_cast<uint32_t>(distances[code].len) << 24;
+    distanceCodes[code] = distances[code].code | static_cast<uint32_t>(distances[code].len + kExtraDistanceBits[code])
+                                                     << 24;
+    badLength |= distances[code].len == 0 && distanceTree[code].freq != 0;
   }
 
+  // Literals and matches mix without a pattern, so a symbol is coded without
+  // branching on its kind: a literal sends its code and then nothing, a match
+  // its length and then its distance.
   const unsigned symbols = lastLiteral;
   unsigned dx = 0;
-  for (unsigned lx = 0; lx < symbols; lx += 8) {
-    unsigned flag = flagBuffer[lx >> 3];
-    const unsigned end = std::min(symbols, lx + 8);
-    for (unsigned i = lx; i < end; ++i, flag >>= 1) {
-      const unsigned lc = literalBuffer[i];
-      if ((flag & 1) == 0) {
-        const uint32_t e = literalCodes[lc];
-        send(e & 0xffffff, e >> 24);
-        continue;
-      }
-      const uint32_t l = lengthCodes[lc];
-      badLength |= (l >> 24) == kExtraLengthBits[lengthCode[lc]];
-      send(l & 0xffffff, l >> 24);
-      const unsigned dist = distanceBuffer[dx++];
-      unsigned code = DistanceCode(dist);
-      if (code >= static_cast<unsigned>(kDistanceCodes)) {
-        Check(false, "bad d_code");
-        code = 0;
-      }
-      const uint32_t d = distanceCodes[code];
-      badLength |= (d >> 24) == 0;
-      const unsigned extra = kExtraDistanceBits[code];
-      send((d & 0xffffff) | (dist - static_cast<unsigned>(baseDistance[code])) << (d >> 24), (d >> 24) + extra);
-    }
+  bool badDistance = false;
+  for (unsigned i = 0; i < symbols; ++i) {
+    const unsigned lc = literalBuffer[i];
+    const bool isMatch = (flagBuffer[i >> 3] >> (i & 7)) & 1;
+    const uint32_t first = isMatch ? lengthCodes[lc] : literalCodes[lc];
+    send(first & 0xffffff, first >> 24);
+    const unsigned raw = distanceBuffer[dx];
+    badDistance |= isMatch & (raw > 0x7fff);
+    const unsigned dist = raw & 0x7fff;
+    dx += isMatch;
+    const unsigned code = distanceCode[dist < 256 ? dist : 256 + (dist >> 7)];
+    const uint32_t d = distanceCodes[code];
+    const unsigned codeLength = distances[code].len;
+    const uint32_t value = (d & 0xffffff) | (dist - static_cast<unsigned>(baseDistance[code])) << codeLength;
+    send(isMatch ? value : 0, isMatch ? d >> 24 : 0);
   }
   send(literalCodes[kEndBlock] & 0xffffff, literalCodes[kEndBlock] >> 24);
 
@@ -1023,6 +1023,7 @@ void Deflater::State::CompressBlock(const TreeNode* literals, const TreeNode* di
   bitCount = count;
   outPosition = position;
   bitsSent += sent;
+  if (badDistance) Check(false, "bad d_code");
   if (badLength) Check(false, "invalid length");
 }
 
