@@ -9,6 +9,14 @@
 
 #include "lzh/decoder.h"
 
+#if defined(__GNUC__)
+#define LZH_ALWAYS_INLINE inline __attribute__((always_inline))
+#define LZH_NOINLINE __attribute__((noinline))
+#else
+#define LZH_ALWAYS_INLINE inline
+#define LZH_NOINLINE
+#endif
+
 namespace quindo::lzh {
 
 class MemberInput {
@@ -74,7 +82,7 @@ class BitReader {
   explicit BitReader(MemberInput& input) : input_(input) { Refill(); }
 
   uint32_t Window16() const { return static_cast<uint32_t>(bits_ >> 48); }
-  void Consume(unsigned n) {
+  LZH_ALWAYS_INLINE void Consume(unsigned n) {
     bits_ <<= n;
     count_ -= static_cast<int>(n);
     if (count_ < 32) Refill();
@@ -90,7 +98,7 @@ class BitReader {
   MemberInput& Input() { return input_; }
 
  private:
-  void Refill() {
+  LZH_ALWAYS_INLINE void Refill() {
     if (input_.Buffered() >= 8) {
       // Eight bytes at once; bits of bytes beyond the whole ones taken land
       // where those bytes will land again, so OR-ing them twice is harmless.
@@ -105,7 +113,7 @@ class BitReader {
     }
     RefillSlow();
   }
-  void RefillSlow() {
+  LZH_NOINLINE void RefillSlow() {
     while (count_ <= 56) {
       bits_ |= static_cast<uint64_t>(input_.NextByte()) << (56 - count_);
       count_ += 8;

@@ -9,12 +9,21 @@ HuffmanCode::HuffmanCode(unsigned symbolCount, unsigned tableBits)
       tableBits_(tableBits),
       lengths_(symbolCount, 0),
       table_(size_t{1} << tableBits, kNone),
+      packed_(size_t{1} << tableBits, kLongEntry << 16 | kNone),
       zeroChild_(symbolCount, kNone),
       oneChild_(symbolCount, kNone) {}
 
 void HuffmanCode::SetSingle(uint16_t symbol) {
   std::fill(lengths_.begin(), lengths_.end(), 0);
   std::fill(table_.begin(), table_.end(), symbol < count_ ? symbol : kNone);
+  Pack();
+}
+
+void HuffmanCode::Pack() {
+  for (size_t i = 0; i < table_.size(); ++i) {
+    uint16_t j = table_[i];
+    packed_[i] = j < count_ ? (uint32_t{lengths_[j]} << 16) | j : (kLongEntry << 16) | j;
+  }
 }
 
 bool HuffmanCode::Build() {
@@ -30,6 +39,7 @@ bool HuffmanCode::Build() {
   if (start[17] == 0) {
     // No symbol at all: nothing can be decoded with this code.
     std::fill(table_.begin(), table_.end(), kNone);
+    Pack();
     return true;
   }
   if (start[17] != 0x10000) return false;
@@ -66,6 +76,7 @@ bool HuffmanCode::Build() {
     if (*link != kNone) return false;
     *link = static_cast<uint16_t>(s);
   }
+  Pack();
   return true;
 }
 

@@ -24,21 +24,25 @@ class HuffmanCode {
   // The symbol whose code starts at the top of `window`, or -1 when the bits
   // name no symbol; `length` receives the code's length in bits.
   int Decode(uint32_t window, unsigned& length) const {
-    uint16_t j = table_[window >> (16 - tableBits_)];
-    if (j < count_) {
-      length = lengths_[j];
-      return j;
+    uint32_t e = packed_[window >> (16 - tableBits_)];
+    if ((e >> 16) != kLongEntry) {
+      length = e >> 16;
+      return static_cast<int>(e & 0xFFFF);
     }
-    return DecodeLong(window, j, length);
+    return DecodeLong(window, static_cast<uint16_t>(e), length);
   }
 
  private:
   static constexpr uint16_t kNone = 0xFFFF;
+  static constexpr uint32_t kLongEntry = 0xFF;  // the code goes on in the tree
   int DecodeLong(uint32_t window, uint16_t j, unsigned& length) const;
+  // The lookup entries with the code length beside each symbol.
+  void Pack();
 
   unsigned count_, tableBits_;
   std::vector<uint8_t> lengths_;
   std::vector<uint16_t> table_;
+  std::vector<uint32_t> packed_;  // length << 16 | symbol, or kLongEntry << 16 | node
   std::vector<uint16_t> zeroChild_, oneChild_;  // indexed by node - count_
 };
 

@@ -28,16 +28,23 @@ class Window {
     uint8_t* w = bytes_.data();
     uint32_t pos = 0;
     uint64_t produced = 0;
+    // Cancel and the end of the data are looked at whenever the window is
+    // written out, and at the end.
+    auto flush = [&]() -> DecodeStatus {
+      if (!sink_.Write(w, size_)) return DecodeStatus::WriteFailed;
+      if (control.Cancelled()) return DecodeStatus::Cancelled;
+      if (codec.Overrun()) return DecodeStatus::Truncated;
+      return DecodeStatus::Ok;
+    };
     while (produced < target) {
       int s = codec.DecodeSymbol();
-      if (control.Cancelled()) return DecodeStatus::Cancelled;
       if (s < 0) return Finish(pos, DecodeStatus::Corrupt);
       if (s < 256) {
         w[pos++] = static_cast<uint8_t>(s);
         ++produced;
         if (pos == size_) {
-          if (!sink_.Write(w, size_)) return DecodeStatus::WriteFailed;
           pos = 0;
+          if (DecodeStatus st = flush(); st != DecodeStatus::Ok) return st;
         }
       } else {
         uint32_t length = static_cast<uint32_t>(s) - lengthBias;
@@ -61,14 +68,15 @@ class Window {
             w[pos++] = w[from];
             from = (from + 1) & mask_;
             if (pos == size_) {
-              if (!sink_.Write(w, size_)) return DecodeStatus::WriteFailed;
               pos = 0;
+              if (DecodeStatus st = flush(); st != DecodeStatus::Ok) return st;
             }
           }
         }
       }
-      if (codec.Overrun()) return Finish(pos, DecodeStatus::Truncated);
     }
+    if (control.Cancelled()) return Finish(pos, DecodeStatus::Cancelled);
+    if (codec.Overrun()) return Finish(pos, DecodeStatus::Truncated);
     return Finish(pos, DecodeStatus::Ok);
   }
 
