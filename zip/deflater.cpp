@@ -74,12 +74,6 @@ constexpr Level kLevels[9] = {
     {8, 16, 128, 128, true},   {8, 32, 128, 256, true},  {32, 128, 258, 1024, true},
 };
 
-inline uint16_t Load16(const uint8_t* p) {
-  uint16_t v;
-  std::memcpy(&v, p, 2);
-  return v;
-}
-
 inline uint32_t Load32(const uint8_t* p) {
   uint32_t v;
   std::memcpy(&v, p, 4);
