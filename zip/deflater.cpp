@@ -154,6 +154,10 @@ struct Deflater::State {
   // The link after the next one, prev[prev[p]]: the chain walk can fetch two
   // links at once instead of waiting for each in turn.
   uint16_t prev2[kWindowSize];
+  // And the one after that, prev[prev2[p]], at the levels with long chains:
+  // three links in flight.
+  uint16_t prev3[kWindowSize];
+  bool threeLinks = false;
   uint16_t head[kHashSize];
   unsigned insertHash = 0;
   unsigned strStart = 0;
@@ -262,9 +266,11 @@ struct Deflater::State {
     prev[s & kWindowMask] = static_cast<uint16_t>(matchHead);
     head[insertHash] = static_cast<uint16_t>(s);
   }
+  template <bool kThree>
   unsigned LongestMatch(unsigned curMatch, unsigned strStart, unsigned lookahead, unsigned bestLength,
                         unsigned& matchStart) const;
   void DeflateGreedy(const ReadFn& read);
+  template <bool kThree>
   void DeflateLazy(const ReadFn& read);
 
   // Blocks.
@@ -346,6 +352,7 @@ Deflater::State::State() {
   std::memset(window, 0, sizeof window);
   std::memset(prev, 0, sizeof prev);
   std::memset(prev2, 0, sizeof prev2);
+  std::memset(prev3, 0, sizeof prev3);
   std::memset(flagBuffer, 0, sizeof flagBuffer);
   std::memset(distanceBuffer, 0, sizeof distanceBuffer);
 }
@@ -434,6 +441,8 @@ void Deflater::State::FillWindow(const ReadFn& read) {
       prev[n] = static_cast<uint16_t>(m >= kWindowSize ? m - kWindowSize : 0);
       m = prev2[n];
       prev2[n] = static_cast<uint16_t>(m >= kWindowSize ? m - kWindowSize : 0);
+      m = prev3[n];
+      prev3[n] = static_cast<uint16_t>(m >= kWindowSize ? m - kWindowSize : 0);
     }
     more += kWindowSize;
   }
@@ -456,6 +465,7 @@ void Deflater::State::FillWindow(const ReadFn& read) {
 // Answers the longest match for the string at strStart among at most the
 // level's chain limit of earlier positions on the chain from curMatch, or
 // bestLength when none is longer; a longer match sets matchStart.
+template <bool kThree>
 unsigned Deflater::State::LongestMatch(unsigned curMatch, unsigned strStart, unsigned lookahead,
                                        unsigned bestLength, unsigned& matchStart) const {
   const unsigned maxLength = std::min<unsigned>(kMaxMatch, lookahead);
@@ -478,6 +488,7 @@ unsigned Deflater::State::LongestMatch(unsigned curMatch, unsigned strStart, uns
   const uint32_t scanStart = Load32(scan);
   uint32_t scanEnd = Load32(scan + endOffset);
   unsigned nextMatch = links[curMatch & kWindowMask];
+  unsigned afterNext = kThree ? skips[curMatch & kWindowMask] : 0;
   for (;;) {
     const uint8_t* match = win + curMatch;
     if ((((Load32(match + endOffset) ^ scanEnd) | (Load32(match) ^ scanStart)) & mask) == 0) {
@@ -492,9 +503,16 @@ unsigned Deflater::State::LongestMatch(unsigned curMatch, unsigned strStart, uns
       }
     }
     if (nextMatch <= limit || --chainLength == 0) break;
-    const unsigned afterNext = skips[curMatch & kWindowMask];
-    curMatch = nextMatch;
-    nextMatch = afterNext;
+    if constexpr (kThree) {
+      const unsigned third = prev3[curMatch & kWindowMask];
+      curMatch = nextMatch;
+      nextMatch = afterNext;
+      afterNext = third;
+    } else {
+      const unsigned second = skips[curMatch & kWindowMask];
+      curMatch = nextMatch;
+      nextMatch = second;
+    }
   }
   return bestLength;
 }
@@ -515,7 +533,7 @@ void Deflater::State::DeflateGreedy(const ReadFn& read) {
     prev2[pos & kWindowMask] = prev[hashHead & kWindowMask];
     head[hash] = static_cast<uint16_t>(pos);
     if (hashHead != 0 && pos - hashHead <= static_cast<unsigned>(kMaxDistance)) {
-      matchLength = LongestMatch(hashHead, pos, ahead, kMinMatch - 1, start);
+      matchLength = LongestMatch<false>(hashHead, pos, ahead, kMinMatch - 1, start);
       if (matchLength > ahead) matchLength = ahead;
     }
     bool flush;
@@ -565,6 +583,7 @@ void Deflater::State::DeflateGreedy(const ReadFn& read) {
   FlushBlock(true);
 }
 
+template <bool kThree>
 void Deflater::State::DeflateLazy(const ReadFn& read) {
   unsigned hashHead = 0;
   unsigned prevMatch = 0;
@@ -582,6 +601,7 @@ void Deflater::State::DeflateLazy(const ReadFn& read) {
     hashHead = head[hash];
     prev[pos & kWindowMask] = static_cast<uint16_t>(hashHead);
     prev2[pos & kWindowMask] = prev[hashHead & kWindowMask];
+    if constexpr (kThree) prev3[pos & kWindowMask] = prev2[hashHead & kWindowMask];
     head[hash] = static_cast<uint16_t>(pos);
 #if defined(__GNUC__) || defined(__clang__)
     // The next position's chain head, fetched while this one is matched.
@@ -591,7 +611,7 @@ void Deflater::State::DeflateLazy(const ReadFn& read) {
     prevMatch = start;
     matchLength = kMinMatch - 1;
     if (hashHead != 0 && prevLen < lazyLimit && pos - hashHead <= static_cast<unsigned>(kMaxDistance)) {
-      matchLength = LongestMatch(hashHead, pos, ahead, prevLen, start);
+      matchLength = LongestMatch<kThree>(hashHead, pos, ahead, prevLen, start);
       if (matchLength > ahead) matchLength = ahead;
       if (matchLength == static_cast<unsigned>(kMinMatch) && pos - start > static_cast<unsigned>(kTooFar)) {
         --matchLength;
@@ -608,6 +628,7 @@ void Deflater::State::DeflateLazy(const ReadFn& read) {
         const unsigned h = head[hash];
         prev[pos & kWindowMask] = static_cast<uint16_t>(h);
         prev2[pos & kWindowMask] = prev[h & kWindowMask];
+        if constexpr (kThree) prev3[pos & kWindowMask] = prev2[h & kWindowMask];
         head[hash] = static_cast<uint16_t>(pos);
       } while (--left != 0);
       matchAvailable = false;
@@ -1113,7 +1134,11 @@ int64_t Deflater::DeflateMember(int level, const ReadFn& read, const WriteFn& wr
   }
 
   if (s.level.lazy) {
-    s.DeflateLazy(read);
+    if (level >= 6) {
+      s.DeflateLazy<true>(read);
+    } else {
+      s.DeflateLazy<false>(read);
+    }
   } else {
     s.DeflateGreedy(read);
   }
