@@ -46,12 +46,16 @@ done
 python3 - "$WORK" <<'PY'
 import json, sys
 work = sys.argv[1]
-print("%-5s %10s %10s %10s %12s %10s" % ("", "quindo s", "lhasa s", "7z s", "vs lhasa", "vs 7z"))
+print("median wall time in seconds (min in brackets), and the ratios of the medians")
+print("%-5s %16s %16s %16s %9s %7s" % ("", "quindo", "lhasa", "7z", "/lhasa", "/7z"))
 ok = True
 for m in ("lh5", "lh6", "lh7"):
-    r = {x["command"]: x["median"] for x in json.load(open("%s/%s.json" % (work, m)))["results"]}
-    a, b = r["quindo"] / r["lhasa"], r["quindo"] / r["7z"]
+    res = {x["command"]: x for x in json.load(open("%s/%s.json" % (work, m)))["results"]}
+    med = {k: v["median"] for k, v in res.items()}
+    low = {k: v["min"] for k, v in res.items()}
+    a, b = med["quindo"] / med["lhasa"], med["quindo"] / med["7z"]
     ok = ok and a <= 0.6 and b <= 1.0
-    print("%-5s %10.3f %10.3f %10.3f %11.2fx %9.2fx" % (m, r["quindo"], r["lhasa"], r["7z"], a, b))
+    cell = lambda k: "%7.3f (%6.3f)" % (med[k], low[k])
+    print("%-5s %16s %16s %16s %8.2fx %6.2fx" % (m, cell("quindo"), cell("lhasa"), cell("7z"), a, b))
 print("targets (<= 0.6x lhasa, <= 1.0x 7z): %s" % ("met" if ok else "NOT met"))
 PY
