@@ -14,11 +14,8 @@ bool TerminalUi::AskPassword(ArchiveReader& reader, std::string& password) {
   password.clear();
   int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return false;
-  const char prompt[] = "パスワード: ";
-  if (::write(fd, prompt, sizeof prompt - 1) < 0) {
-    ::close(fd);
-    return false;
-  }
+  // Echo goes off before the prompt is shown: whatever is typed after the
+  // prompt appears is kept, only earlier typeahead is dropped.
   termios saved{};
   bool restore = ::tcgetattr(fd, &saved) == 0;
   if (restore) {
@@ -26,6 +23,12 @@ bool TerminalUi::AskPassword(ArchiveReader& reader, std::string& password) {
     quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
     quiet.c_lflag |= ECHONL;
     ::tcsetattr(fd, TCSAFLUSH, &quiet);
+  }
+  const char prompt[] = "パスワード: ";
+  if (::write(fd, prompt, sizeof prompt - 1) < 0) {
+    if (restore) ::tcsetattr(fd, TCSANOW, &saved);
+    ::close(fd);
+    return false;
   }
   std::string line;
   bool gotLine = false;
@@ -39,7 +42,7 @@ bool TerminalUi::AskPassword(ArchiveReader& reader, std::string& password) {
     }
     if (line.size() < 254) line += c;
   }
-  if (restore) ::tcsetattr(fd, TCSAFLUSH, &saved);
+  if (restore) ::tcsetattr(fd, TCSANOW, &saved);
   ::close(fd);
   if (!gotLine) return false;
   password = line;

@@ -4,6 +4,7 @@ import os
 import pty
 import select
 import shutil
+import signal
 import subprocess
 import time
 import unittest
@@ -45,7 +46,7 @@ class ExtractTest(QuindoTestCase):
             os.chdir(self.root)
             os.execve(QUINDO, [QUINDO, *args], self.env())
         output, prompts, answers = b"", 0, list(answers)
-        deadline = time.monotonic() + 120
+        deadline = time.monotonic() + 60
         while time.monotonic() < deadline:
             ready, _, _ = select.select([fd], [], [], 0.5)
             if not ready:
@@ -60,6 +61,8 @@ class ExtractTest(QuindoTestCase):
             while output.count(PROMPT) > prompts:
                 prompts += 1
                 os.write(fd, (answers.pop(0) if answers else "").encode() + b"\n")
+        else:
+            os.kill(pid, signal.SIGKILL)
         _, status = os.waitpid(pid, 0)
         os.close(fd)
         return os.waitstatus_to_exitcode(status), prompts, output.decode("utf-8", "replace")
