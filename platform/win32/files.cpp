@@ -1,0 +1,244 @@
+// Files and folders on Windows, through the "A" calls: every path is text in
+// the system's ANSI code page.
+#include "platform/win32/windows_api.h"
+
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace quindo::platform {
+
+namespace {
+
+uint64_t Ticks(const FILETIME& t) {
+  return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+
+FILETIME FileTimeOf(uint64_t ticks) {
+  FILETIME t;
+  t.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
+  t.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  return t;
+}
+
+HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+}  // namespace
+
+uint32_t GetFileAttributes(const std::string& path) {
+  if (path.empty()) return kInvalidAttributes;
+  return ::GetFileAttributesA(path.c_str());
+}
+
+bool SetFileAttributes(const std::string& path, uint32_t attributes) {
+  return ::SetFileAttributesA(path.c_str(), attributes) != 0;
+}
+
+bool CreateDirectory(const std::string& path) { return ::CreateDirectoryA(path.c_str(), nullptr) != 0; }
+bool RemoveDirectory(const std::string& path) { return ::RemoveDirectoryA(path.c_str()) != 0; }
+bool DeleteFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
+
+bool MoveFileReplace(const std::string& from, const std::string& to) {
+  // Across volumes the system copies and deletes the source.
+  return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
+}
+
+bool SetCurrentDirectory(const std::string& path) { return ::SetCurrentDirectoryA(path.c_str()) != 0; }
+
+std::string GetCurrentDirectory() {
+  DWORD need = ::GetCurrentDirectoryA(0, nullptr);
+  if (need == 0) return {};
+  std::string buffer(need, '\0');
+  DWORD n = ::GetCurrentDirectoryA(need, buffer.data());
+  if (n == 0 || n >= need) return {};
+  buffer.resize(n);
+  return buffer;
+}
+
+bool GetFileInfo(const std::string& path, FileInfo& info) {
+  if (path.empty()) return false;
+  // Opening the item resolves links; backup semantics lets a folder be opened.
+  HANDLE h = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    BY_HANDLE_FILE_INFORMATION data;
+    BOOL ok = ::GetFileInformationByHandle(h, &data);
+    ::CloseHandle(h);
+    if (ok) {
+      info = FileInfo{};
+      info.attributes = data.dwFileAttributes;
+      info.size = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                      ? 0
+                      : (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+      info.creationTime = Ticks(data.ftCreationTime);
+      info.accessTime = Ticks(data.ftLastAccessTime);
+      info.writeTime = Ticks(data.ftLastWriteTime);
+      return true;
+    }
+  }
+  // An item that cannot be opened at all may still be listed.
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  info = FileInfo{};
+  info.attributes = data.dwFileAttributes;
+  info.size = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                  ? 0
+                  : (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  info.creationTime = Ticks(data.ftCreationTime);
+  info.accessTime = Ticks(data.ftLastAccessTime);
+  info.writeTime = Ticks(data.ftLastWriteTime);
+  return true;
+}
+
+bool SetFileTimes(const std::string& path, uint64_t creationTime, uint64_t writeTime) {
+  HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  FILETIME created = FileTimeOf(creationTime), written = FileTimeOf(writeTime);
+  // A null time leaves that time alone; the access time always stays.
+  BOOL ok = ::SetFileTime(h, creationTime ? &created : nullptr, nullptr, writeTime ? &written : nullptr);
+  ::CloseHandle(h);
+  return ok != 0;
+}
+
+bool ListFolder(const std::string& folder, const std::function<void(const FolderItem&)>& visit) {
+  std::string pattern = folder;
+  if (!pattern.empty()) {
+    // The last character may be the trail byte of a double-byte character.
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(pattern.c_str());
+    bool endsWithSeparator = false;
+    for (size_t i = 0; i < pattern.size();) {
+      size_t step = (::IsDBCSLeadByte(p[i]) && i + 1 < pattern.size()) ? 2 : 1;
+      endsWithSeparator = step == 1 && (p[i] == '\\' || p[i] == '/');
+      i += step;
+    }
+    if (!endsWithSeparator) pattern += '\\';
+  }
+  pattern += '*';
+  WIN32_FIND_DATAA data;
+  HANDLE find = ::FindFirstFileA(pattern.c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  do {
+    const char* name = data.cFileName;
+    if ((name[0] == '.' && name[1] == 0) || (name[0] == '.' && name[1] == '.' && name[2] == 0)) continue;
+    FolderItem item;
+    item.name = name;
+    item.isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    item.info.attributes = data.dwFileAttributes;
+    item.info.size =
+        item.isFolder ? 0 : (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    item.info.creationTime = Ticks(data.ftCreationTime);
+    item.info.accessTime = Ticks(data.ftLastAccessTime);
+    item.info.writeTime = Ticks(data.ftLastWriteTime);
+    visit(item);
+  } while (::FindNextFileA(find, &data));
+  ::FindClose(find);
+  return true;
+}
+
+// --- File ---------------------------------------------------------------------------
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kNoHandle; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = kNoHandle;
+  }
+  return *this;
+}
+
+bool File::Open(const std::string& path, OpenMode mode) {
+  Close();
+  DWORD access = GENERIC_READ, share = FILE_SHARE_READ, disposition = OPEN_EXISTING;
+  switch (mode) {
+    case OpenMode::Read: break;
+    case OpenMode::ReadWrite:
+      access |= GENERIC_WRITE;
+      share = 0;
+      break;
+    case OpenMode::CreateAlways:
+      access |= GENERIC_WRITE;
+      share = 0;
+      disposition = CREATE_ALWAYS;
+      break;
+    case OpenMode::CreateNew:
+      access |= GENERIC_WRITE;
+      share = 0;
+      disposition = CREATE_NEW;
+      break;
+  }
+  HANDLE h = ::CreateFileA(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  handle_ = reinterpret_cast<intptr_t>(h);
+  return true;
+}
+
+void File::Close() {
+  if (handle_ != kNoHandle) {
+    ::CloseHandle(AsHandle(handle_));
+    handle_ = kNoHandle;
+  }
+}
+
+int64_t File::Read(void* buffer, size_t size) {
+  if (handle_ == kNoHandle) return -1;
+  // ReadFile takes a 32-bit count.
+  DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+  DWORD got = 0;
+  if (!::ReadFile(AsHandle(handle_), buffer, want, &got, nullptr)) return -1;
+  return got;
+}
+
+int64_t File::ReadFull(void* buffer, size_t size) {
+  auto* p = static_cast<char*>(buffer);
+  size_t done = 0;
+  while (done < size) {
+    int64_t n = Read(p + done, size - done);
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
+bool File::Write(const void* data, size_t size) {
+  if (handle_ == kNoHandle) return false;
+  auto* p = static_cast<const char*>(data);
+  while (size > 0) {
+    DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+    DWORD wrote = 0;
+    if (!::WriteFile(AsHandle(handle_), p, want, &wrote, nullptr) || wrote == 0) return false;
+    p += wrote;
+    size -= wrote;
+  }
+  return true;
+}
+
+bool File::Seek(uint64_t position) {
+  if (handle_ == kNoHandle) return false;
+  LARGE_INTEGER to;
+  to.QuadPart = static_cast<LONGLONG>(position);
+  return ::SetFilePointerEx(AsHandle(handle_), to, nullptr, FILE_BEGIN) != 0;
+}
+
+int64_t File::Position() const {
+  if (handle_ == kNoHandle) return -1;
+  LARGE_INTEGER zero, at;
+  zero.QuadPart = 0;
+  if (!::SetFilePointerEx(AsHandle(handle_), zero, &at, FILE_CURRENT)) return -1;
+  return at.QuadPart;
+}
+
+int64_t File::Size() const {
+  if (handle_ == kNoHandle) return -1;
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(AsHandle(handle_), &size)) return -1;
+  return size.QuadPart;
+}
+
+}  // namespace quindo::platform

@@ -1,0 +1,61 @@
+// The Windows program: start-up, the dispatch of app/entry, shut-down.
+#include "platform/win32/windows_api.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+#include "app/entry.h"
+#include "app/settings.h"
+#include "platform/win32/win_ui.h"
+
+namespace {
+
+// The command line in the runtime's quoting rules, each argument in the
+// system's ANSI code page, as the "A" calls of the core expect.
+std::vector<std::string> Arguments() {
+  std::vector<std::string> args;
+  int count = 0;
+  LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (!wide) return args;
+  for (int i = 0; i < count; ++i) {
+    std::string arg;
+    int n = ::WideCharToMultiByte(CP_ACP, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    if (n > 1) {
+      arg.assign(static_cast<size_t>(n), '\0');
+      ::WideCharToMultiByte(CP_ACP, 0, wide[i], -1, arg.data(), n, nullptr, nullptr);
+      arg.resize(static_cast<size_t>(n - 1));
+    }
+    args.push_back(std::move(arg));
+  }
+  ::LocalFree(wide);
+  return args;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  const HRESULT com = ::CoInitialize(nullptr);
+
+  INITCOMMONCONTROLSEX controls;
+  controls.dwSize = 8;
+  controls.dwICC = ICC_BAR_CLASSES | ICC_COOL_CLASSES;
+  ::InitCommonControlsEx(&controls);
+
+  {
+    quindo::WinUi ui;
+    quindo::SetUi(&ui);
+    std::vector<std::string> args = Arguments();
+    if (args.empty()) args.push_back(std::string());
+    quindo::Settings settings;
+    // The Windows program always ends with 0, whatever the jobs answered.
+    quindo::RunApplication(args, quindo::ProgramServices(), settings);
+    quindo::SetUi(nullptr);
+  }
+
+  if (SUCCEEDED(com)) ::CoUninitialize();
+  return 0;
+}
