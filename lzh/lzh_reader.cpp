@@ -227,7 +227,9 @@ bool LzhReader::Extract(const std::string& path, const std::string& outputFolder
       SetFileTimeFromDos(outPath, static_cast<uint16_t>(header.timeStamp >> 16),
                          static_cast<uint16_t>(header.timeStamp & 0xFFFF));
     // After the times: a read-only file could no longer be opened for them.
-    platform::SetFileAttributes(outPath, header.attribute);
+    // The folder and volume bits name what the entry was, not what a file
+    // can be given.
+    platform::SetFileAttributes(outPath, header.attribute & ~uint32_t{0x18});
 
     if (cancelRequested) return false;
   }
