@@ -954,38 +954,13 @@ void Deflater::State::SendAllTrees(int literalCodes, int distanceCodes, int bitL
 }
 
 void Deflater::State::CompressBlock(const TreeNode* literals, const TreeNode* distances) {
-  // The bit buffer and the output position live in registers here; two
-  // pairs of bytes go out at once while they fit before the buffer's end.
+  // The bit buffer and the output position live in registers here.
   uint64_t acc = bitBuffer;
   unsigned count = bitCount;
   unsigned position = outPosition;
   uint8_t* const o = out;
   uint64_t sent = 0;
   bool badLength = false;
-  auto send = [&](unsigned value, unsigned length) __attribute__((always_inline)) {
-    acc |= static_cast<uint64_t>(value) << count;
-    count += length;
-    sent += length;
-    if (count >= 32) {
-      if (position <= kOutputBufferSize - 4) {
-        o[position] = static_cast<uint8_t>(acc);
-        o[position + 1] = static_cast<uint8_t>(acc >> 8);
-        o[position + 2] = static_cast<uint8_t>(acc >> 16);
-        o[position + 3] = static_cast<uint8_t>(acc >> 24);
-        position += 4;
-        acc >>= 32;
-        count -= 32;
-      } else {
-        bitBuffer = acc;
-        bitCount = count;
-        outPosition = position;
-        PutPendingPairs();
-        acc = bitBuffer;
-        count = bitCount;
-        position = outPosition;
-      }
-    }
-  };
   // Each symbol's code with its extra bits, as one value and one length.
   uint32_t literalCodes[kLiterals + 1];
   for (unsigned c = 0; c <= static_cast<unsigned>(kLiterals); ++c) {
@@ -1014,14 +989,44 @@ void Deflater::State::CompressBlock(const TreeNode* literals, const TreeNode* di
   // Literals and matches mix without a pattern, so a symbol is coded without
   // branching on its kind: a literal sends its code and then nothing, a match
   // its length and then its distance.
+  // Whole pairs leave after each symbol: eight bytes are stored and the
+  // position moves by the pairs complete, while eight bytes still fit.
+  auto putPairs = [&]() __attribute__((always_inline)) {
+    if (position <= kOutputBufferSize - 8) {
+      if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(o + position, &acc, 8);
+      } else {
+        for (int b = 0; b < 8; ++b) o[position + b] = static_cast<uint8_t>(acc >> (8 * b));
+      }
+      const unsigned bytes = (count >> 4) << 1;
+      position += bytes;
+      acc >>= bytes * 8;
+      count -= bytes * 8;
+    } else {
+      bitBuffer = acc;
+      bitCount = count;
+      outPosition = position;
+      PutPendingPairs();
+      acc = bitBuffer;
+      count = bitCount;
+      position = outPosition;
+    }
+  };
+  auto add = [&](unsigned value, unsigned length) __attribute__((always_inline)) {
+    acc |= static_cast<uint64_t>(value) << count;
+    count += length;
+    sent += length;
+  };
+
   const unsigned symbols = lastLiteral;
   unsigned dx = 0;
   bool badDistance = false;
+  putPairs();  // at most 15 bits wait now, and a symbol adds at most 48
   for (unsigned i = 0; i < symbols; ++i) {
     const unsigned lc = literalBuffer[i];
     const bool isMatch = (flagBuffer[i >> 3] >> (i & 7)) & 1;
     const uint32_t first = isMatch ? lengthCodes[lc] : literalCodes[lc];
-    send(first & 0xffffff, first >> 24);
+    add(first & 0xffffff, first >> 24);
     const unsigned raw = distanceBuffer[dx];
     badDistance |= isMatch & (raw > 0x7fff);
     const unsigned dist = raw & 0x7fff;
@@ -1030,9 +1035,11 @@ void Deflater::State::CompressBlock(const TreeNode* literals, const TreeNode* di
     const uint32_t d = distanceCodes[code];
     const unsigned codeLength = distances[code].len;
     const uint32_t value = (d & 0xffffff) | (dist - static_cast<unsigned>(baseDistance[code])) << codeLength;
-    send(isMatch ? value : 0, isMatch ? d >> 24 : 0);
+    add(isMatch ? value : 0, isMatch ? d >> 24 : 0);
+    putPairs();
   }
-  send(literalCodes[kEndBlock] & 0xffffff, literalCodes[kEndBlock] >> 24);
+  add(literalCodes[kEndBlock] & 0xffffff, literalCodes[kEndBlock] >> 24);
+  putPairs();
 
   bitBuffer = acc;
   bitCount = count;
