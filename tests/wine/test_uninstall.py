@@ -1,0 +1,130 @@
+"""uninstall.exe under Wine over a fake installation laid out by the test:
+the launcher's copy in the temporary folder, the dialog, the removal of the
+listed files, shortcuts, folders and the uninstall entry, quindo started
+to give the associations back, and the messages."""
+import subprocess
+import unittest
+
+import winehelper
+
+TITLE = "「Quindo」のアンインストール"
+ENTRY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\quindo"
+EXPLANATION = ("全ての関連付け情報を削除します。\n\n「Quindo」を終了させてからアンインストールを実行してください。\n"
+               "一部のファイルは、次回のシステム再起動時に削除されます。")
+NO_RECORD = "インストール情報を検出できませんでした。\nアンインストールを実行することはできませんでした。"
+
+
+class UninstallTest(winehelper.WineTestCase):
+    def reg(self, *args):
+        result = subprocess.run(["wine", "reg", *args], env=self.wine.env(), capture_output=True, timeout=120)
+        return result.returncode
+
+    def keep_default(self, key):
+        """The key's default value comes back when the test ends."""
+        result = subprocess.run(["wine", "reg", "query", key, "/ve"], env=self.wine.env(), capture_output=True,
+                                timeout=120)
+        if result.returncode != 0:
+            self.addCleanup(self.reg, "delete", key, "/f")
+            return
+        value = ""
+        for line in result.stdout.decode("utf-8", "replace").splitlines():
+            if "REG_SZ" in line:
+                value = line.split("REG_SZ", 1)[1].strip()
+        self.addCleanup(self.reg, "add", key, "/ve", "/d", value, "/f")
+
+    def lay_out(self):
+        """An installation in a folder with a blank in its name, as the
+        installer leaves it, plus a file of the user's in that folder."""
+        root = self.scratch()
+        self.install = root / "Quindo Program"
+        quindo = self.wine.private_copy(self.install)
+        self.uninstaller = self.wine.private_copy(self.install, "uninstall.exe")
+        for name in ("quindo.chm", "readme.txt"):
+            (self.install / name).write_text(name)
+        (self.install / "mine.txt").write_text("the user's own")
+        self.menu = root / "menu" / "Quindo"
+        self.shortcuts = [root / "sendto" / "Quindo.lnk", root / "desktop" / "Quindo.lnk", self.menu / "Quindo.lnk"]
+        for link in self.shortcuts:
+            link.parent.mkdir(parents=True, exist_ok=True)
+            link.write_bytes(b"L\0\0\0")
+        win = winehelper.to_windows_path
+        winehelper.write_ini(self.install / "setup.inf", {
+            "PROGRAM": {"DIRECTRY": win(self.install), "EXE_FILE": "quindo.exe", "HELP_FILE": "quindo.chm",
+                        "README_FILE": "readme.txt", "CONFIG_FILE": "quindo.ini",
+                        "UNINSTALL_FILE": "uninstall.exe"},
+            "SHORTCAT": {"SENDTO": win(self.shortcuts[0]), "DESKTOP": win(self.shortcuts[1]),
+                         "STARTMENU_EXE": win(self.shortcuts[2])},
+            "STARTMENU": {"DIRECTRY": win(self.menu)},
+        })
+        self.assertEqual(self.reg("add", ENTRY, "/v", "DisplayName", "/d", "Quindo", "/f"), 0)
+        self.assertEqual(self.reg("add", ENTRY + "\\Details\\More", "/v", "x", "/d", "y", "/f"), 0)
+        self.addCleanup(self.reg, "delete", ENTRY, "/f")
+        for key in ("HKCR\\QuindoZip", "HKCR\\QuindoLzh"):
+            self.addCleanup(self.reg, "delete", key, "/f")
+        for key in ("HKCR\\.zip", "HKCR\\.lzh"):
+            self.keep_default(key)
+        # quindo owns the types, so that its /uninstall has something to undo.
+        self.assertEqual(self.wine.run(quindo, "/install"), 0)
+        self.assertEqual(self.reg("query", "HKCR\\QuindoZip"), 0)
+        return root
+
+    def open_dialog(self):
+        # The launcher copies itself away, starts the copy and ends at once.
+        self.assertEqual(self.wine.run(self.uninstaller), 0)
+        return self.wine.window(TITLE)
+
+    def answer_box(self, title):
+        box = self.wine.window(title)
+        texts = [c["text"] for c in box.by_class("Static") if c["text"]]
+        self.wine.click(title, box.buttons()["OK"])
+        self.wine.wait_gone(title)
+        return texts
+
+    def test_removes_the_installation_and_keeps_the_users_file(self):
+        self.lay_out()
+        dialog = self.open_dialog()
+        self.wine.screenshot("dialog")
+        self.assertEqual(dialog.control(1000)["text"], "「Quindo」をコンピュータから削除します")
+        self.assertEqual(dialog.control(1002)["text"], EXPLANATION)
+        self.assertEqual(dialog.buttons(), {"アンインストール": 1, "キャンセル": 2})
+        left, top, right, bottom = dialog.control(1001)["rect"]
+        self.assertEqual(bottom - top, 2)
+
+        self.wine.click(TITLE, 1)
+        folder = winehelper.to_windows_path(self.install) + "\\"
+        self.assertEqual(self.answer_box("削除失敗"), [folder])
+        self.assertEqual(self.answer_box("アンインストール"), ["アンインストールは正常に終了しました。"])
+        self.wine.wait_gone(TITLE)
+
+        self.assertEqual(sorted(p.name for p in self.install.iterdir()), ["mine.txt"])
+        for link in self.shortcuts:
+            self.assertFalse(link.exists(), link)
+        self.assertFalse(self.menu.exists())
+        self.assertNotEqual(self.reg("query", ENTRY), 0)
+        # quindo /uninstall ran from the folder with a blank in its name.
+        self.assertNotEqual(self.reg("query", "HKCR\\QuindoZip"), 0)
+        self.assertNotEqual(self.reg("query", "HKCR\\QuindoLzh"), 0)
+
+        # Once more, on the record that is gone now: nothing found, nothing done.
+        again = self.wine.private_copy(self.scratch(), "uninstall.exe")
+        proc = self.wine.start(again, "/uninstall", winehelper.to_windows_path(self.install / "setup.inf"))
+        self.wine.window(TITLE)
+        self.wine.click(TITLE, 1)
+        self.assertEqual(self.answer_box("エラー"), [NO_RECORD])
+        self.wine.wait_gone(TITLE)
+        self.assertEqual(self.wine.wait_exit(proc), 1)
+        self.assertTrue((self.install / "mine.txt").exists())
+
+    def test_cancel_removes_nothing(self):
+        root = self.lay_out()
+        before = sorted(str(p.relative_to(root)) for p in root.rglob("*"))
+        self.open_dialog()
+        self.wine.click(TITLE, 2)
+        self.wine.wait_gone(TITLE)
+        self.assertEqual(sorted(str(p.relative_to(root)) for p in root.rglob("*")), before)
+        self.assertEqual(self.reg("query", ENTRY), 0)
+        self.assertEqual(self.reg("query", "HKCR\\QuindoZip"), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
