@@ -1,0 +1,102 @@
+"""The Windows program compressing under Wine: dropped paths become one
+archive in the configured folder while the progress dialog (titled
+"圧縮状況") shows the file being added and closes by itself; Cancel and the
+close box stop the job and leave neither an archive nor a temporary file."""
+import os
+import pathlib
+import time
+import zipfile
+
+import winehelper
+
+TITLE = "圧縮状況"
+
+
+def temporary_archives():
+    """The job's temporary files ("arc" prefix) in the users' temporary folders
+    (only there: the users' folders link to Linux folders outside the prefix)."""
+    users = winehelper.PREFIX / "drive_c" / "users"
+    return set(users.glob("*/Temp/arc*.tmp")) | set(users.glob("*/AppData/Local/Temp/arc*.tmp"))
+
+
+class CompressTest(winehelper.WineTestCase):
+    def prepare(self, size):
+        """A private program copy whose archives go to out/, and a folder
+        with a large incompressible file so that the dialog stays up."""
+        folder = self.scratch()
+        exe = self.wine.private_copy(folder / "program")
+        out = folder / "out"
+        out.mkdir()
+        winehelper.write_ini(exe.parent / "quindo.ini", {
+            "ARC": {"OUTPUT": "2", "OUTPUT_PATH": winehelper.to_windows_path(out), "OPENDIR": "0"},
+        })
+        source = folder / "写真"
+        (source / "夏").mkdir(parents=True)
+        (source / "夏" / "花火.txt").write_bytes("夏の夜\n".encode("utf-8") * 1000)
+        (source / "big.bin").write_bytes(os.urandom(size))
+        note = folder / "note.txt"
+        note.write_text("a note beside the folder\n")
+        return exe, out, source, note
+
+    def assert_dialog(self, window):
+        self.assertEqual(window.window_class, "#32770")
+        self.assertEqual(window.control(1000)["class"].lower(), "msctls_progress32")
+        self.assertEqual(window.control(1029)["class"].lower(), "static")
+        cancel = window.control(2)
+        self.assertEqual(cancel["class"].lower(), "button")
+        self.assertEqual(cancel["text"], "キャンセル")
+
+    def test_dropped_paths_become_an_archive_and_the_dialog_closes_itself(self):
+        exe, out, source, note = self.prepare(48 << 20)
+        before = temporary_archives()
+        proc = self.wine.start(exe, source, note)
+        window = self.wine.window(TITLE, timeout_ms=60000)
+        self.assert_dialog(window)
+        self.wine.screenshot("progress")
+        # The label shows the file being added, once the first tick has run.
+        self.assertIn(window.control(1029)["text"], ("", "big.bin", "花火.txt", "note.txt"))
+        self.wine.wait_gone(TITLE, timeout_ms=180000)
+        self.assertEqual(self.wine.wait_exit(proc, timeout=60), 0)
+        archive = out / "写真.zip"
+        self.assertEqual([p.name for p in out.iterdir()], ["写真.zip"])
+        with zipfile.ZipFile(archive) as z:
+            self.assertIsNone(z.testzip())
+            names = [i.filename.encode("cp437").decode("cp932") if not i.flag_bits & 0x800 else i.filename
+                     for i in z.infolist()]
+            self.assertEqual(names[:2], ["写真/", "note.txt"])
+            self.assertEqual(sorted(names[2:]), ["写真/big.bin", "写真/夏/", "写真/夏/花火.txt"])
+            for info in z.infolist():
+                self.assertEqual(info.flag_bits & 0x800, 0, "Windows names stay in the ANSI code page")
+            self.assertEqual(z.read("note.txt"), note.read_bytes())
+        self.assertEqual(temporary_archives(), before)
+
+    def cancel_with(self, press):
+        exe, out, source, note = self.prepare(256 << 20)
+        before = temporary_archives()
+        proc = self.wine.start(exe, source)
+        window = self.wine.window(TITLE, timeout_ms=60000)
+        self.assert_dialog(window)
+        # Wait until the worker is deflating the large file.
+        deadline = time.monotonic() + 60
+        while temporary_archives() == before and time.monotonic() < deadline:
+            time.sleep(0.1)
+        time.sleep(0.5)
+        press()
+        self.wine.wait_gone(TITLE, timeout_ms=60000)
+        # The Windows program ends with 0 whatever the job answered.
+        self.assertEqual(self.wine.wait_exit(proc, timeout=60), 0)
+        self.assertEqual(list(out.iterdir()), [])
+        self.assertEqual(temporary_archives(), before)
+        # No message box follows a cancel.
+        self.assertEqual([w for w in self.wine.windows() if w.get("class") == "#32770"], [])
+
+    def test_cancel_button_stops_the_job(self):
+        self.cancel_with(lambda: self.wine.click(TITLE, 2))
+
+    def test_close_box_stops_the_job(self):
+        self.cancel_with(lambda: self.wine.close_window(TITLE))
+
+
+if __name__ == "__main__":
+    import unittest
+    unittest.main()
