@@ -1,6 +1,7 @@
 """The settings dialog of quindo.exe under Wine: every control of dialog 129
 at its place with its text, the form loaded from quindo.ini, OK writing it
 and Cancel writing nothing."""
+import time
 import unittest
 
 import winehelper
@@ -160,6 +161,48 @@ class SettingsDialogTest(winehelper.WineTestCase):
         self.assertEqual(ini["MELT"]["OUTPUT"], "0")
         self.assertEqual(ini["MELT"]["OUTPUT_PATH"], long_path[:254])
         self.assertEqual(ini["OPTION"]["ZIP_LEVEL"], "-1")
+
+
+    def browser(self):
+        """The folder browser the dialog opened: the shown dialog window
+        other than the settings dialog."""
+        for _ in range(100):
+            others = [w for w in self.wine.windows() if w["title"] != TITLE and w["class"] == "#32770"]
+            if others:
+                return others[0]["title"]
+            time.sleep(0.1)
+        self.fail("no folder browser was shown")
+
+    def test_chosen_folder_radio_browses_and_a_cancel_goes_back(self):
+        proc, dialog = self.open_dialog({"MELT": {"OUTPUT": "1", "OUTPUT_PATH": "C:\\kept"}})
+        self.wine.click(TITLE, 1026)
+        title = self.browser()
+        texts = self.wine.window(title).texts()
+        self.assertIn("解凍ファイルの保存先を指定してください。", texts)
+        self.wine.close_window(title)
+        self.wine.wait_gone(title)
+        dialog = self.wine.window(TITLE)
+        self.assertEqual(dialog.control(1025)["checked"], 1)
+        self.assertEqual(dialog.control(1026)["checked"], 0)
+        self.assertEqual(dialog.control(1027)["text"], "C:\\kept")
+
+        # The compression column asks with its own title; a pick is shown
+        # in its field and saved with the chosen-folder mode.
+        self.wine.click(TITLE, 1035)
+        title = self.browser()
+        self.assertIn("圧縮ファイルの保存先を指定してください。", self.wine.window(title).texts())
+        self.wine.click(title, 1)
+        self.wine.wait_gone(title)
+        dialog = self.wine.window(TITLE)
+        picked = dialog.control(1036)["text"]
+        self.assertRegex(picked, r"^[A-Za-z]:\\")
+        self.assertEqual(dialog.control(1035)["checked"], 1)
+        self.finish(proc, 1)
+        ini = winehelper.read_ini(self.ini)
+        self.assertEqual(ini["MELT"]["OUTPUT"], "1")
+        self.assertEqual(ini["MELT"]["OUTPUT_PATH"], "C:\\kept")
+        self.assertEqual(ini["ARC"]["OUTPUT"], "2")
+        self.assertEqual(ini["ARC"]["OUTPUT_PATH"], picked)
 
 
 if __name__ == "__main__":
