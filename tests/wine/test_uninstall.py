@@ -15,6 +15,11 @@ NO_RECORD = "インストール情報を検出できませんでした。\nア�
 
 
 class UninstallTest(winehelper.WineTestCase):
+    def setUp(self):
+        super().setUp()
+        if not (self.wine.bin / "uninstall.exe").is_file():
+            winehelper.unavailable("uninstall.exe is missing: build the win64 preset first")
+
     def reg(self, *args):
         result = subprocess.run(["wine", "reg", *args], env=self.wine.env(), capture_output=True, timeout=120)
         return result.returncode
