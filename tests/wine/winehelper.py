@@ -331,6 +331,8 @@ class Session:
                 proc.wait(timeout=10)
             except subprocess.TimeoutExpired:
                 pass
+            for f in getattr(proc, "output_files", ()):
+                f.close()
         self.processes = []
 
     def close(self):
@@ -452,10 +454,21 @@ class Session:
             argv.append(to_windows_path(a) if isinstance(a, pathlib.PurePath) else str(a))
         # Output goes to files, not pipes: the end of a program is its exit,
         # never the end of a pipe that some Wine process may still hold.
+        out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
         proc = subprocess.Popen(argv, env=self.env(), cwd=str(cwd) if cwd else None, stdin=subprocess.DEVNULL,
-                                stdout=tempfile.TemporaryFile(), stderr=tempfile.TemporaryFile())
+                                stdout=out, stderr=err)
+        proc.output_files = (out, err)
         self.processes.append(proc)
         return proc
+
+    @staticmethod
+    def output(proc):
+        """What a started program wrote so far: (stdout, stderr) as text."""
+        texts = []
+        for f in proc.output_files:
+            f.seek(0)
+            texts.append(f.read().decode("utf-8", "replace"))
+        return tuple(texts)
 
     def run(self, exe, *args, timeout=120, cwd=None):
         """Starts a program and waits for it; answers its exit code."""

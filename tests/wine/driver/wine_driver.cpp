@@ -207,8 +207,10 @@ std::string Describe(HWND window) {
 int List(HWND window) {
   DWORD process = 0;
   ::GetWindowThreadProcessId(window, &process);
+  HWND owner = ::GetWindow(window, GW_OWNER);
   std::string out = "{\"title\":" + Json(TextOf(window)) + ",\"class\":" + Json(ClassOf(window)) +
-                    ",\"process\":" + std::to_string(process) + ",\"controls\":[";
+                    ",\"process\":" + std::to_string(process) +
+                    ",\"owner\":" + (owner ? Json(TextOf(owner)) : std::string("null")) + ",\"controls\":[";
   bool first = true;
   for (HWND child : ChildrenOf(window)) {
     if (!first) out += ",";
