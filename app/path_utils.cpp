@@ -97,8 +97,14 @@ PathChar PathCharAt(std::string_view text, size_t i, const CodePage& cp) {
     size_t len = Utf8SequenceLength(text, i);
     return len ? PathChar{len, true} : PathChar{1, false};
   }
-  if (cp.IsLeadByte(c)) return i + 1 < text.size() ? PathChar{2, true} : PathChar{0, false};
-  return {1, false};
+  if (!cp.IsLeadByte(c)) return {1, false};
+  if (i + 1 == text.size()) return {0, false};
+  // A lead byte counts as the start of a character only with a real trail
+  // byte: "\x95/" must not hide a separator from the walk while the system
+  // would still see one.
+  const auto t = static_cast<uint8_t>(text[i + 1]);
+  const bool trail = (t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFC);
+  return trail ? PathChar{2, true} : PathChar{1, false};
 }
 
 bool IsForbiddenPathByte(uint8_t c, const CodePage& cp) {
@@ -113,7 +119,8 @@ bool IsForbiddenPathByte(uint8_t c, const CodePage& cp) {
   // A byte of a valid character never reaches this test, so on a UTF-8
   // system every high byte here is a stray one.
   if (cp.Id() == CodePageId::Utf8) return true;
-  return (c <= 0x9F || c >= 0xE0) && !cp.IsLeadByte(c);
+  // A lead byte that reaches this test stands without its trail byte.
+  return c <= 0x9F || c >= 0xE0;
 }
 
 size_t SanitizeMemberPath(std::string& name, const CodePage& cp, const FolderCreator& createFolder) {

@@ -34,7 +34,8 @@ const CodePage& PathCodePage();
 
 // The length in bytes of the character that starts at `i`, and whether it is
 // a multibyte character (left alone by the walks). A CP932 lead byte that is
-// the last byte of the text answers 0: the walk ends there.
+// the last byte of the text answers 0: the walk ends there; one followed by a
+// byte that is no trail byte is a single (forbidden) byte.
 struct PathChar {
   size_t length;
   bool multibyte;

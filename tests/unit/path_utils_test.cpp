@@ -71,6 +71,10 @@ TEST(SanitizeMemberPath, Cp932TrailByte5CIsNoSeparator) {
   EXPECT_TRUE(Sanitize("\x95\\", cp).folders.empty());
   // A lead byte at the very end is left as it is and ends the walk.
   EXPECT_EQ(Sanitize("ab\x95", cp).path, "ab\x95");
+  // A lead byte before a byte that is no trail byte hides no separator.
+  Sanitized hidden = Sanitize("\x95\x95\x95/../x", cp);
+  EXPECT_EQ(hidden.path, P("\x95\x95_/__/x"));
+  EXPECT_EQ(hidden.folders, (std::vector<std::string>{"\x95\x95_", P("\x95\x95_/__")}));
 }
 
 TEST(SanitizeMemberPath, Utf8NamesKeepTheirCharactersAndLoseStrayBytes) {
