@@ -961,6 +961,30 @@ void Deflater::State::CompressBlock(const TreeNode* literals, const TreeNode* di
   uint8_t* const o = out;
   uint64_t sent = 0;
   bool badLength = false;
+  auto send = [&](unsigned value, unsigned length) __attribute__((always_inline)) {
+    acc |= static_cast<uint64_t>(value) << count;
+    count += length;
+    sent += length;
+    if (count >= 32) {
+      if (position <= kOutputBufferSize - 4) {
+        o[position] = static_cast<uint8_t>(acc);
+        o[position + 1] = static_cast<uint8_t>(acc >> 8);
+        o[position + 2] = static_cast<uint8_t>(acc >> 16);
+        o[position + 3] = static_cast<uint8_t>(acc >> 24);
+        position += 4;
+        acc >>= 32;
+        count -= 32;
+      } else {
+        bitBuffer = acc;
+        bitCount = count;
+        outPosition = position;
+        PutPendingPairs();
+        acc = bitBuffer;
+        count = bitCount;
+        position = outPosition;
+      }
+    }
+  };
   // Each symbol's code with its extra bits, as one value and one length.
   uint32_t literalCodes[kLiterals + 1];
   for (unsigned c = 0; c <= static_cast<unsigned>(kLiterals); ++c) {
@@ -1038,8 +1062,7 @@ void Deflater::State::CompressBlock(const TreeNode* literals, const TreeNode* di
     add(isMatch ? value : 0, isMatch ? d >> 24 : 0);
     putPairs();
   }
-  add(literalCodes[kEndBlock] & 0xffffff, literalCodes[kEndBlock] >> 24);
-  putPairs();
+  send(literalCodes[kEndBlock] & 0xffffff, literalCodes[kEndBlock] >> 24);
 
   bitBuffer = acc;
   bitCount = count;
