@@ -44,6 +44,14 @@ std::string DroppedPath(const std::string& argument) {
   return out;
 }
 
+// Only regular files are stored. On a system with file modes, a named pipe,
+// a device or a socket would block the open, never end, or fail the job;
+// such items are left out like the unreadable paths. Windows reports no mode.
+bool IsStorableFile(const platform::FileInfo& info) {
+  constexpr uint32_t kTypeMask = 0170000, kRegular = 0100000;
+  return info.unixMode == 0 || (info.unixMode & kTypeMask) == kRegular;
+}
+
 void AddEntry(CompressionJob& job, FileEntry entry) {
   if (!entry.isFolder) job.totalSize.fetch_add(entry.size);
   job.entries.push_back(std::move(entry));
@@ -88,7 +96,7 @@ void AddDroppedFolder(CompressionJob& job, const std::string& path) {
 
 void AddDroppedFile(CompressionJob& job, const std::string& path) {
   platform::FileInfo info;
-  if (!platform::GetFileInfo(path, info)) return;
+  if (!platform::GetFileInfo(path, info) || !IsStorableFile(info)) return;
   FileEntry entry;
   entry.name = SplitDroppedPath(path, SystemCodePage());
   entry.path = path;
@@ -149,7 +157,7 @@ void ScanFolder(CompressionJob& job, const std::string& folder, const std::strin
       // A link to a folder is kept as an empty folder entry: following it
       // could loop or pull in a tree from outside the dropped folder.
       if (!item.isSymlink) ScanFolder(job, folder + item.name + kSep, prefix + item.name + "\\");
-    } else {
+    } else if (IsStorableFile(item.info)) {
       // A link to a file is stored as the file it names.
       FileEntry entry;
       entry.name = prefix + item.name;
