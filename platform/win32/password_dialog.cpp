@@ -1,12 +1,104 @@
-// The password dialog (resource 202). Until it exists every prompt counts as
-// cancelled.
+// The password dialog (resource 202), shown by the extraction worker on its
+// own thread and owned by the progress dialog. The worker first waits until
+// the progress dialog has handed over its window, then lets its own queue
+// run a while so that the owner is drawn before the prompt comes up on top.
+#include "platform/win32/windows_api.h"
+
+#include <string>
+
+#include "app/archive_reader.h"
 #include "platform/win32/win_ui.h"
 
 namespace quindo {
 
+namespace {
+
+constexpr int kDialogId = 202;
+constexpr int kEditId = 1001;
+constexpr int kEditLimit = 255;
+constexpr size_t kMaxPassword = 254;
+constexpr int kPumpsBeforePrompt = 200;
+
+void PumpMessages() {
+  MSG msg;
+  while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    ::TranslateMessage(&msg);
+    ::DispatchMessageA(&msg);
+  }
+}
+
+HWND WaitForOwner(ArchiveReader& reader) {
+  for (;;) {
+    PumpMessages();
+    if (void* window = reader.progressWindow.load()) return static_cast<HWND>(window);
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+}
+
+void CentreOverOwner(HWND dialog) {
+  RECT work;
+  if (!::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0))
+    work = {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+  RECT around = work;
+  HWND owner = ::GetWindow(dialog, GW_OWNER);
+  if (owner && ::IsWindowVisible(owner) && !::IsIconic(owner)) ::GetWindowRect(owner, &around);
+  RECT self;
+  ::GetWindowRect(dialog, &self);
+  const int width = self.right - self.left, height = self.bottom - self.top;
+  int x = around.left + ((around.right - around.left) - width) / 2;
+  int y = around.top + ((around.bottom - around.top) - height) / 2;
+  if (x + width > work.right) x = work.right - width;
+  if (y + height > work.bottom) y = work.bottom - height;
+  if (x < work.left) x = work.left;
+  if (y < work.top) y = work.top;
+  ::SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* text = reinterpret_cast<std::string*>(::GetWindowLongPtrA(dialog, DWLP_USER));
+  switch (message) {
+    case WM_INITDIALOG:
+      ::SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+      CentreOverOwner(dialog);
+      ::SendDlgItemMessageA(dialog, kEditId, EM_LIMITTEXT, kEditLimit, 0);
+      ::SetForegroundWindow(dialog);
+      ::SetFocus(::GetDlgItem(dialog, kEditId));
+      return FALSE;  // the focus is set
+    case WM_COMMAND:
+      if (!text) break;
+      if (LOWORD(wParam) == IDOK) {
+        // The typed bytes in the system code page, as the cipher wants them.
+        char buffer[kEditLimit + 1] = {};
+        ::GetDlgItemTextA(dialog, kEditId, buffer, sizeof buffer);
+        text->assign(buffer);
+        if (text->size() > kMaxPassword) text->resize(kMaxPassword);
+        ::EndDialog(dialog, 1);
+        return TRUE;
+      }
+      if (LOWORD(wParam) == IDCANCEL) {  // also Esc and the close box
+        text->clear();
+        ::EndDialog(dialog, -1);
+        return TRUE;
+      }
+      break;
+  }
+  return FALSE;
+}
+
+}  // namespace
+
 bool WinUi::AskPassword(ArchiveReader& reader, std::string& password) {
   password.clear();
-  return false;
+  HWND owner = WaitForOwner(reader);
+  for (int i = 0; i < kPumpsBeforePrompt; ++i) PumpMessages();
+  // A progress view that could not show a window leaves the prompt unowned.
+  if (!::IsWindow(owner)) owner = nullptr;
+  std::string text;
+  const INT_PTR result = ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kDialogId), owner,
+                                           PasswordProc, reinterpret_cast<LPARAM>(&text));
+  if (result != 1) return false;  // cancelled, or the dialog failed to show
+  password = std::move(text);
+  return true;
 }
 
 }  // namespace quindo
