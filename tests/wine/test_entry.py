@@ -3,6 +3,7 @@ folder that cannot be written, its exit code, and what its file carries (a
 64-bit GUI program with the version block, icons and manifest)."""
 import pathlib
 import unittest
+import zipfile
 
 import winehelper
 
@@ -52,6 +53,28 @@ class CannotWriteTest(winehelper.WineTestCase):
         self.assert_cannot_write_box(folder2, before, proc)
         # The user's file is left exactly as it was.
         self.assertEqual(blocker.read_bytes(), b"user data")
+
+
+class CommandLineTest(winehelper.WineTestCase):
+    def test_japanese_paths_reach_the_job_in_the_ansi_code_page(self):
+        # The wide command line is handed on in CP932: the file is found, and
+        # the archive beside it carries the name as CP932 bytes.
+        folder = self.scratch()
+        exe = self.wine.private_copy(folder / "program")
+        winehelper.write_ini(exe.parent / "quindo.ini", {"ARC": {"OUTPUT": "1", "OPENDIR": "0"}})
+        source = folder / "data" / "報告 書.txt"
+        source.parent.mkdir()
+        source.write_bytes(b"figures\r\n" * 100)
+        self.assertEqual(self.wine.run(exe, source, timeout=120), 0)
+        archives = list(source.parent.glob("*.zip"))
+        self.assertEqual(len(archives), 1, sorted(p.name for p in source.parent.iterdir()))
+        self.assertTrue(archives[0].name.startswith("報告 書"), archives[0].name)
+        with zipfile.ZipFile(archives[0]) as z:
+            info = z.infolist()[0]
+            # Without the UTF-8 flag zipfile decodes as CP437; the raw bytes are CP932.
+            raw = info.filename.encode("utf-8") if info.flag_bits & 0x800 else info.filename.encode("cp437")
+            self.assertEqual(raw.decode("cp932"), "報告 書.txt")
+            self.assertEqual(z.read(info), b"figures\r\n" * 100)
 
 
 class ProgramFileTest(unittest.TestCase):

@@ -17,9 +17,18 @@ their controls and presses them::
             proc = self.wine.start(exe, folder / "a.txt")  # Linux paths become Z:\\...
             box = self.wine.window("ファイル エラー")      # waits; JSON of the window and controls
             self.assertIn("...", box.texts())
-            self.wine.click("ファイル エラー", 2)            # press IDOK / IDCANCEL by id
-            self.wine.wait_exit(proc)
+            self.wine.click("ファイル エラー", 1)            # press a button by its id (IDOK)
+            self.assertEqual(self.wine.wait_exit(proc), 0)
+            out, err = self.wine.output(proc)             # what it wrote, as text
             self.wine.screenshot("name")                  # build/artifacts/<module>-name.png
+
+Other calls: ``run`` (start and wait), ``find_window`` (None when absent),
+``windows`` (every shown window), ``wait_gone``, ``set_text``, ``check``,
+``select`` (combo or list box), ``close_window``, ``version_info`` (the
+version block as the system reads it), ``PeFile`` (headers and resources
+read from the file), ``read_ini``. The driver's JSON for a window gives
+title, class, owner and for each control id, class, text, visible, enabled,
+rect, and checked / selected / items / position where they apply.
 
 ``WineTestCase`` opens the session in setUpClass and closes it after the
 module's last class (the display stays up for the whole module). Without
@@ -499,8 +508,9 @@ class Session:
         """Runs the driver; answers a CompletedProcess with text output.
         Raises subprocess.TimeoutExpired when it does not end in time."""
         argv = ["wine", str(self.driver_exe), *[str(a) for a in args]]
+        env = self.env()
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            proc = subprocess.Popen(argv, env=self.env(), stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+            proc = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
             try:
                 code = proc.wait(timeout=timeout)
             except subprocess.TimeoutExpired:
