@@ -1,0 +1,86 @@
+"""The Windows program extracting ZIP archives under Wine: the password
+dialog over the progress dialog, Japanese names through the ANSI code page,
+and Cancel in the prompt."""
+import os
+import pathlib
+import shutil
+import subprocess
+import unittest
+
+import winehelper
+
+PROGRESS_TITLE = "解凍状況"
+PASSWORD_TITLE = "パスワード"
+CORPUS = pathlib.Path(os.environ.get("QUINDO_CORPUS") or winehelper.SOURCE_DIR.parent / "shared" / "corpus")
+
+
+def tree(root):
+    root = pathlib.Path(root)
+    return {str(p.relative_to(root)): p.read_bytes() for p in root.rglob("*") if p.is_file()}
+
+
+class ExtractUnderWineTest(winehelper.WineTestCase):
+    def program(self, folder):
+        """A private program copy that extracts into folder/out and opens nothing."""
+        exe = self.wine.private_copy(folder / "program")
+        out = folder / "out"
+        winehelper.write_ini(exe.parent / "quindo.ini", {
+            "MELT": {"OUTPUT": "2", "OUTPUT_PATH": winehelper.to_windows_path(out), "OPENDIR": "0"}})
+        return exe, out
+
+    def encrypted_archive(self, folder):
+        if not shutil.which("zip"):
+            self.skipTest("zip is not installed")
+        src = folder / "secret"
+        src.mkdir()
+        for i in range(5):
+            (src / ("m%d.txt" % i)).write_bytes(("member %d\n" % i).encode() * (2000 + 3000 * i))
+        archive = folder / "locked.zip"
+        subprocess.run(["zip", "-q", "-P", "pw123", str(archive)] + ["m%d.txt" % i for i in range(5)],
+                       cwd=src, check=True)
+        return src, archive
+
+    def test_password_dialog_over_the_progress_dialog(self):
+        folder = self.scratch()
+        exe, out = self.program(folder)
+        src, archive = self.encrypted_archive(folder)
+        proc = self.wine.start(exe, archive)
+        prompt = self.wine.window(PASSWORD_TITLE)
+        self.wine.screenshot("password")
+        self.assertEqual(prompt.data.get("owner"), PROGRESS_TITLE)
+        self.assertIsNotNone(self.wine.find_window(PROGRESS_TITLE))
+        edit = prompt.control(1001)
+        self.assertEqual(edit["class"].lower(), "edit")
+        self.assertEqual(prompt.buttons(), {"OK": 1, "キャンセル": 2})
+        self.assertIn("PASSWORD", prompt.texts())
+        self.wine.set_text(PASSWORD_TITLE, 1001, "pw123")
+        self.wine.click(PASSWORD_TITLE, 1)
+        # One prompt for all five members: the program ends without another.
+        self.assertEqual(self.wine.wait_exit(proc, timeout=120), 0)
+        self.assertEqual(tree(out / "locked"), tree(src))
+
+    def test_cancel_in_the_prompt_leaves_later_archives_alone(self):
+        folder = self.scratch()
+        exe, out = self.program(folder)
+        _, archive = self.encrypted_archive(folder)
+        later = folder / "later.zip"
+        subprocess.run(["zip", "-q", str(later), "m0.txt"], cwd=folder / "secret", check=True)
+        proc = self.wine.start(exe, archive, later)
+        self.wine.window(PASSWORD_TITLE)
+        self.wine.click(PASSWORD_TITLE, 2)
+        self.assertEqual(self.wine.wait_exit(proc, timeout=120), 0)
+        self.assertFalse((out / "later").exists())
+        self.assertEqual(list((out / "locked").glob("*")), [])
+
+    @unittest.skipUnless((CORPUS / "zip-names").is_dir(), "the archive corpus is absent")
+    def test_japanese_names_come_out_right(self):
+        folder = self.scratch()
+        exe, out = self.program(folder)
+        self.assertEqual(self.wine.run(exe, CORPUS / "zip-names" / "libarchive-filename_cp932.zip"), 0)
+        self.assertEqual(sorted(tree(out / "表だよ")), ["一覧表.txt", "漢字.txt"])
+        self.assertEqual(self.wine.run(exe, CORPUS / "zip-names" / "7zip-old7z_cp932.zip"), 0)
+        self.assertTrue((out / "7zip-old7z_cp932" / "こんにちは世界.txt").exists())
+
+
+if __name__ == "__main__":
+    unittest.main()
