@@ -55,6 +55,35 @@ class CannotWriteTest(winehelper.WineTestCase):
         self.assertEqual(blocker.read_bytes(), b"user data")
 
 
+class ExtractionCannotWriteTest(winehelper.WineTestCase):
+    def test_each_archive_shows_the_box_in_turn(self):
+        # [MELT] OUTPUT_PATH names a file: no folder can be made below it, so
+        # every archive fails its write test and the loop goes on to the next.
+        folder = self.scratch()
+        exe = self.wine.private_copy(folder / "program")
+        blocker = folder / "not-a-folder"
+        blocker.write_bytes(b"user data")
+        winehelper.write_ini(exe.parent / "quindo.ini",
+                             {"MELT": {"OUTPUT": "2", "OUTPUT_PATH": winehelper.to_windows_path(blocker),
+                                       "OPENDIR": "0"}})
+        archives = []
+        for name in ("first.zip", "second.zip"):
+            archive = folder / name
+            with zipfile.ZipFile(archive, "w") as z:
+                z.writestr("inside.txt", "member of " + name)
+            archives.append(archive)
+        proc = self.wine.start(exe, *archives)
+        for turn in range(2):
+            box = self.wine.window(CANNOT_WRITE_TITLE)
+            self.assertIn(CANNOT_WRITE_TEXT, box.texts())
+            self.wine.click(CANNOT_WRITE_TITLE, box.buttons()["OK"])
+            self.wine.wait_closed(box)
+        self.assertEqual(self.wine.wait_exit(proc, timeout=60), 0)
+        self.assertEqual(blocker.read_bytes(), b"user data")
+        self.assertEqual(sorted(p.name for p in folder.iterdir()), ["first.zip", "not-a-folder", "program",
+                                                                     "second.zip"])
+
+
 class CommandLineTest(winehelper.WineTestCase):
     def test_japanese_paths_reach_the_job_in_the_ansi_code_page(self):
         # The wide command line is handed on in CP932: the file is found, and

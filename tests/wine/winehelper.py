@@ -23,7 +23,8 @@ their controls and presses them::
             self.wine.screenshot("name")                  # build/artifacts/<module>-name.png
 
 Other calls: ``run`` (start and wait), ``find_window`` (None when absent),
-``windows`` (every shown window), ``wait_gone``, ``set_text``, ``check``,
+``windows`` (every shown window), ``wait_gone`` (no window of a title),
+``wait_closed`` (this window, by its handle), ``set_text``, ``check``,
 ``select`` (combo or list box), ``close_window``, ``version_info`` (the
 version block as the system reads it), ``PeFile`` (headers and resources
 read from the file), ``read_ini``. The driver's JSON for a window gives
@@ -558,7 +559,20 @@ class Session:
         return json.loads(self.driver("windows").stdout)
 
     def wait_gone(self, title, timeout_ms=30000):
+        """Waits until no window with this title is shown."""
         self.driver("gone", title, timeout_ms, timeout=timeout_ms / 1000 + 60)
+
+    def wait_closed(self, window, timeout=30):
+        """Waits until this very window is gone, even when another one with
+        the same title follows it at once."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            shown = self.find_window(window.title)
+            if shown is None or shown.data.get("hwnd") != window.data.get("hwnd"):
+                return
+            time.sleep(0.2)
+        self.screenshot("still-shown")
+        raise WineError("window %r still shown after %d s" % (window.title, timeout))
 
     def click(self, title, control_id):
         self.driver("click", title, control_id)

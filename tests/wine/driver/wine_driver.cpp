@@ -209,6 +209,7 @@ int List(HWND window) {
   ::GetWindowThreadProcessId(window, &process);
   HWND owner = ::GetWindow(window, GW_OWNER);
   std::string out = "{\"title\":" + Json(TextOf(window)) + ",\"class\":" + Json(ClassOf(window)) +
+                    ",\"hwnd\":" + std::to_string(reinterpret_cast<uintptr_t>(window)) +
                     ",\"process\":" + std::to_string(process) +
                     ",\"owner\":" + (owner ? Json(TextOf(owner)) : std::string("null")) + ",\"controls\":[";
   bool first = true;
