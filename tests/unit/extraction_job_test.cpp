@@ -95,6 +95,18 @@ TEST_F(ExtractionJob, DetectsFormatsByContent) {
   EXPECT_EQ(DetectArchiveFormat(dir / "in/missing.zip"), FormatNone);
 }
 
+#if __has_include("lzh/lzh_reader.h")
+TEST_F(ExtractionJob, AFileThatPassesBothProbesIsLzh) {
+  const std::string corpus = test::CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "the archive corpus (../shared/corpus) is absent";
+  const std::string lzh = test::ReadFile(corpus + "/lzh/explzh_723/h2_lh5.lzh");
+  ASSERT_FALSE(lzh.empty());
+  test::WriteFile(dir / "in/both.zip", lzh + ZipBuilder().Add(Member("z", "zip")).Finish());
+  EXPECT_EQ(DetectArchiveFormat(dir / "in/both.zip"), FormatLzh);
+  EXPECT_EQ(DetectArchiveFormat(corpus + "/lzh/explzh_723/h2_lh5.lzh"), FormatLzh);
+}
+#endif
+
 TEST_F(ExtractionJob, OutputFolderFollowsTheArchiveLayout) {
   std::string folder;
   std::string flat = Archive("photos[1].zip", ZipBuilder().Add(Member("a.jpg", "A")).Add(Member("b.jpg", "B")));
