@@ -193,8 +193,15 @@ int Run() {
   const std::string temp = TempFolder();
   if (temp.empty()) return 0;
   const std::string copy = temp + "uninstall.exe";
-  // An older copy that cannot be replaced is not started in this one's place.
-  if (!::CopyFileA(self.c_str(), copy.c_str(), FALSE)) return 0;
+  // A copy started a moment ago may still be ending and hold its file; give
+  // it a few seconds. An older copy that cannot be replaced is not started in
+  // this one's place.
+  bool copied = false;
+  for (int attempt = 0; attempt < 25 && !copied; ++attempt) {
+    copied = ::CopyFileA(self.c_str(), copy.c_str(), FALSE) != 0;
+    if (!copied) ::Sleep(200);
+  }
+  if (!copied) return 0;
   const std::string parameters = WorkerParameters(record);
   ::ShellExecuteA(nullptr, "open", copy.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL);
   return 0;
