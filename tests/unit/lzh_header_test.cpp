@@ -15,12 +15,12 @@ bool Parse(const std::string& bytes, LzhHeader& h) {
 }
 
 TEST(LzhHeader, Level0FieldsAndChecksum) {
-  HeaderSpec spec;
-  spec.name = "dir\\file.txt";
-  spec.data = "payload";
-  spec.time = 0x34A56C21;
-  spec.attribute = 0x21;
-  std::string bytes = MakeMember(spec);
+  MemberLayout layout;
+  layout.name = "dir\\file.txt";
+  layout.data = "payload";
+  layout.time = 0x34A56C21;
+  layout.attribute = 0x21;
+  std::string bytes = MakeMember(layout);
   LzhHeader h;
   ASSERT_TRUE(Parse(bytes, h));
   EXPECT_EQ(h.level, 0);
@@ -43,23 +43,23 @@ TEST(LzhHeader, Level0FieldsAndChecksum) {
 TEST(LzhHeader, EndMarkLevelAndMethodAreChecked) {
   LzhHeader h;
   EXPECT_FALSE(Parse(std::string(30, '\0'), h));
-  HeaderSpec spec;
-  spec.method = "-pm0-";
-  EXPECT_FALSE(Parse(MakeMember(spec), h));
-  spec.method = "-lh5-";
-  std::string bytes = MakeMember(spec);
+  MemberLayout layout;
+  layout.method = "-pm0-";
+  EXPECT_FALSE(Parse(MakeMember(layout), h));
+  layout.method = "-lh5-";
+  std::string bytes = MakeMember(layout);
   bytes[20] = 3;
   EXPECT_FALSE(Parse(bytes, h));
 }
 
 TEST(LzhHeader, Level1ExtendedHeadersComeOffTheCompressedSize) {
-  HeaderSpec spec;
-  spec.level = 1;
-  spec.name = "";
-  spec.data = "0123456789";
-  spec.extended = {ExtendedHeader(0x01, "a.txt"), ExtendedHeader(0x02, "docs\xffsub\xff"),
+  MemberLayout layout;
+  layout.level = 1;
+  layout.name = "";
+  layout.data = "0123456789";
+  layout.extended = {ExtendedHeader(0x01, "a.txt"), ExtendedHeader(0x02, "docs\xffsub\xff"),
                    ExtendedHeader(0x40, std::string("\x01\x00", 2)), ExtendedHeader(0x7F, "ignored")};
-  std::string bytes = MakeMember(spec);
+  std::string bytes = MakeMember(layout);
   LzhHeader h;
   ASSERT_TRUE(Parse(bytes, h));
   EXPECT_EQ(h.compressedSize, 10u);
@@ -69,13 +69,13 @@ TEST(LzhHeader, Level1ExtendedHeadersComeOffTheCompressedSize) {
 }
 
 TEST(LzhHeader, Level2HeaderCrcAndPadding) {
-  HeaderSpec spec;
-  spec.level = 2;
-  spec.name = "b.bin";
-  spec.data = "xyz";
-  spec.time = 1234567890;
-  spec.headerCrc = true;
-  std::string bytes = MakeMember(spec);
+  MemberLayout layout;
+  layout.level = 2;
+  layout.name = "b.bin";
+  layout.data = "xyz";
+  layout.time = 1234567890;
+  layout.headerCrc = true;
+  std::string bytes = MakeMember(layout);
   LzhHeader h;
   ASSERT_TRUE(Parse(bytes, h));
   EXPECT_EQ(h.level, 2);
@@ -98,29 +98,29 @@ TEST(LzhHeader, Level2HeaderCrcAndPadding) {
 }
 
 TEST(LzhHeader, Level2SizeWithLowByteZeroEndsTheArchive) {
-  HeaderSpec spec;
-  spec.level = 2;
-  spec.name = std::string(256 - 29, 'n');  // 256 bytes in all
-  std::string bytes = MakeMember(spec);
+  MemberLayout layout;
+  layout.level = 2;
+  layout.name = std::string(256 - 29, 'n');  // 256 bytes in all
+  std::string bytes = MakeMember(layout);
   ASSERT_EQ(bytes.size(), 256u);
   LzhHeader h;
   EXPECT_FALSE(Parse(bytes, h));
 }
 
 TEST(LzhHeader, LongNamesAreCut) {
-  HeaderSpec spec;
-  spec.level = 2;
-  spec.name = std::string(300, 'n');
-  spec.extended = {ExtendedHeader(0x02, std::string(300, 'd'))};
+  MemberLayout layout;
+  layout.level = 2;
+  layout.name = std::string(300, 'n');
+  layout.extended = {ExtendedHeader(0x02, std::string(300, 'd'))};
   LzhHeader h;
-  ASSERT_TRUE(Parse(MakeMember(spec), h));
+  ASSERT_TRUE(Parse(MakeMember(layout), h));
   EXPECT_EQ(h.path, std::string(260, 'd') + std::string(259, 'n'));
 }
 
 TEST(LzhHeader, FirstHeaderAfterJunkAndFalseStarts) {
-  HeaderSpec spec;
-  spec.data = "abc";
-  std::string member = MakeMember(spec);
+  MemberLayout layout;
+  layout.data = "abc";
+  std::string member = MakeMember(layout);
   std::string file = std::string(1000, 'J') + "xx-lh5-" + std::string(40, '\0') + member;
   auto window = std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(file.data()), file.size());
   int tries = 0;

@@ -49,8 +49,8 @@ class LzhReaderTest : public ::testing::Test {
   std::string out_, saved_;
 };
 
-HeaderSpec Stored(int level, const std::string& name, const std::string& data) {
-  HeaderSpec s;
+MemberLayout Stored(int level, const std::string& name, const std::string& data) {
+  MemberLayout s;
   s.level = level;
   s.name = name;
   s.data = data;
@@ -58,9 +58,9 @@ HeaderSpec Stored(int level, const std::string& name, const std::string& data) {
 }
 
 TEST_F(LzhReaderTest, EveryMemberIsTriedAndABadCrcFailsTheArchive) {
-  HeaderSpec bad = Stored(1, "b.txt", "bravo");
+  MemberLayout bad = Stored(1, "b.txt", "bravo");
   bad.badDataCrc = true;
-  HeaderSpec sub = Stored(2, "c.txt", "charlie");
+  MemberLayout sub = Stored(2, "c.txt", "charlie");
   sub.extended = {ExtendedHeader(0x02, "sub\xff")};
   std::string archive = MakeMember(Stored(0, "a.txt", "alpha")) + MakeMember(bad) + MakeMember(sub) + '\0';
   EXPECT_FALSE(Extract(archive));
@@ -78,17 +78,17 @@ TEST_F(LzhReaderTest, TruncatedMemberKeepsWhatWasThereAndFails) {
 }
 
 TEST_F(LzhReaderTest, MethodsWithoutDecoderAndFolderEntries) {
-  HeaderSpec lh4 = Stored(0, "packed.bin", "not really lh4");
+  MemberLayout lh4 = Stored(0, "packed.bin", "not really lh4");
   lh4.method = "-lh4-";
   EXPECT_FALSE(Extract(MakeMember(lh4)));
   EXPECT_TRUE(Exists(Out("packed.bin")));
   EXPECT_EQ(ReadFile(Out("packed.bin")), "");
 
-  HeaderSpec folder = Stored(0, "dir\\", "");
+  MemberLayout folder = Stored(0, "dir\\", "");
   folder.method = "-lhd-";
   folder.attribute = 0x10;
   // A member flagged as a folder holds folder metadata, not a file.
-  HeaderSpec metadata = Stored(0, "meta", "extended attributes");
+  MemberLayout metadata = Stored(0, "meta", "extended attributes");
   metadata.attribute = 0x10;
   EXPECT_TRUE(Extract(MakeMember(folder) + MakeMember(Stored(0, "dir\\in.txt", "inside")) + MakeMember(metadata)));
   EXPECT_EQ(ReadFile(Out("dir/in.txt")), "inside");
@@ -98,7 +98,7 @@ TEST_F(LzhReaderTest, MethodsWithoutDecoderAndFolderEntries) {
 }
 
 TEST_F(LzhReaderTest, HostileNamesStayInsideTheOutputFolder) {
-  HeaderSpec link = Stored(2, "", "");
+  MemberLayout link = Stored(2, "", "");
   link.method = "-lhd-";
   link.extended = {ExtendedHeader(0x01, "link|../../target"), ExtendedHeader(0x02, "d\xff")};
   std::string archive = MakeMember(Stored(0, "..\\..\\evil.txt", "e")) + MakeMember(Stored(0, "/abs/x.txt", "x")) +
@@ -143,9 +143,9 @@ TEST_F(LzhReaderTest, SecurityCheckWarnsAboutDisguisedProgramsAndGoesOn) {
 }
 
 TEST_F(LzhReaderTest, TimesOfEachLevel) {
-  HeaderSpec unixTime = Stored(2, "epoch.txt", "1970");
+  MemberLayout unixTime = Stored(2, "epoch.txt", "1970");
   unixTime.time = 0;
-  HeaderSpec dosTime = Stored(0, "dos.txt", "2006");
+  MemberLayout dosTime = Stored(0, "dos.txt", "2006");
   DosDateTime dos{static_cast<uint16_t>(((2006 - 1980) << 9) | (7 << 5) | 30), static_cast<uint16_t>(12 << 11)};
   dosTime.time = (uint32_t{dos.date} << 16) | dos.time;
   ASSERT_TRUE(Extract(MakeMember(unixTime) + MakeMember(dosTime)));
@@ -158,7 +158,7 @@ TEST_F(LzhReaderTest, TimesOfEachLevel) {
 
 TEST_F(LzhReaderTest, RootFolderOfTheMembers) {
   LzhReader reader;
-  HeaderSpec deep = Stored(2, "b.txt", "b");
+  MemberLayout deep = Stored(2, "b.txt", "b");
   deep.extended = {ExtendedHeader(0x02, "top\xffsub\xff")};
   EXPECT_TRUE(reader.FindRootFolder(Archive(MakeMember(Stored(0, "top\\a.txt", "a")) + MakeMember(deep))));
   EXPECT_EQ(reader.rootFolder, "top");

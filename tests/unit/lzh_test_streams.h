@@ -78,7 +78,7 @@ inline DecodeResult Decode(lzh::Method method, const std::string& data, uint32_t
 // One member header. Levels 0 and 1 keep the name in the base header;
 // level 2 puts it in an extended header. `extended` are whole extended
 // headers (type byte and data) appended in order.
-struct HeaderSpec {
+struct MemberLayout {
   int level = 0;
   std::string method = "-lh0-";
   std::string name = "a.txt";
@@ -95,7 +95,7 @@ inline std::string ExtendedHeader(uint8_t type, const std::string& data) {
   return std::string(1, static_cast<char>(type)) + data;
 }
 
-inline std::string MakeMember(const HeaderSpec& s) {
+inline std::string MakeMember(const MemberLayout& s) {
   uint32_t original = s.originalSize ? s.originalSize : static_cast<uint32_t>(s.data.size());
   uint16_t dataCrc = Crc16(s.data.data(), s.data.size());
   if (s.badDataCrc) dataCrc ^= 0x1234;

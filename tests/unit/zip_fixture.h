@@ -113,20 +113,20 @@ class ZipBuilder {
       Put16(central, 20);
       Put16(central, 20);
       Put16(central, e.flags);
-      Put16(central, e.spec.method);
-      Put16(central, e.spec.dosTime);
-      Put16(central, e.spec.dosDate);
+      Put16(central, e.layout.method);
+      Put16(central, e.layout.dosTime);
+      Put16(central, e.layout.dosDate);
       Put32(central, e.crc);
       Put32(central, e.compressed);
-      Put32(central, static_cast<uint32_t>(e.spec.data.size()));
-      Put16(central, static_cast<uint32_t>(e.spec.name.size()));
+      Put32(central, static_cast<uint32_t>(e.layout.data.size()));
+      Put16(central, static_cast<uint32_t>(e.layout.name.size()));
       Put16(central, 0);
       Put16(central, 0);
       Put16(central, 0);
       Put16(central, 0);
       Put32(central, 0);
       Put32(central, e.offset);
-      central += e.spec.name;
+      central += e.layout.name;
     }
     std::string out = bytes;
     const uint32_t offset = static_cast<uint32_t>(out.size());
@@ -146,7 +146,7 @@ class ZipBuilder {
 
  private:
   struct Entry {
-    MemberSpec spec;
+    MemberSpec layout;
     uint32_t crc;
     uint32_t compressed;
     uint16_t flags;
