@@ -235,6 +235,7 @@ bool WriteArchive(CompressionJob& job, const std::string& outputFolder) {
     platform::DeleteFile(temp);
     return false;
   }
+  platform::GiveUserFileRights(destination);
   return true;
 }
 

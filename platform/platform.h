@@ -40,6 +40,10 @@ bool RemoveDirectory(const std::string& path);
 bool DeleteFile(const std::string& path);
 // Moves a file to a new name, replacing a file that has it.
 bool MoveFileReplace(const std::string& from, const std::string& to);
+// Gives a finished file the access rights of a file the user creates
+// (POSIX: 0666 less the umask; temporary files start private). Windows
+// files inherit their folder's rights, so there it does nothing.
+void GiveUserFileRights(const std::string& path);
 bool SetCurrentDirectory(const std::string& path);
 std::string GetCurrentDirectory();
 

@@ -89,6 +89,12 @@ bool MoveFileReplace(const std::string& from, const std::string& to) {
   return true;
 }
 
+void GiveUserFileRights(const std::string& path) {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::chmod(path.c_str(), 0666 & ~mask);
+}
+
 bool SetCurrentDirectory(const std::string& path) { return ::chdir(path.c_str()) == 0; }
 
 std::string GetCurrentDirectory() {

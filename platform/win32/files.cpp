@@ -43,6 +43,8 @@ bool MoveFileReplace(const std::string& from, const std::string& to) {
   return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
 }
 
+void GiveUserFileRights(const std::string&) {}
+
 bool SetCurrentDirectory(const std::string& path) { return ::SetCurrentDirectoryA(path.c_str()) != 0; }
 
 std::string GetCurrentDirectory() {

@@ -1,4 +1,5 @@
 """The Linux program's entry: usage, version and the entry's messages."""
+import os
 import unittest
 
 from quindo_e2e import QuindoTestCase
@@ -22,6 +23,21 @@ class EntryTest(QuindoTestCase):
         r = self.run_quindo(source)
         self.assertNotEqual(r.returncode, 0)
         self.assertIn(M1, r.stderr.decode())
+
+    def test_new_archive_has_the_rights_of_a_user_file(self):
+        # The archive is written privately in the temporary folder, then
+        # moved into place: it must not stay readable by its owner alone.
+        out = self.path("out")
+        os.makedirs(out)
+        self.write_settings(f"[ARC]\nOUTPUT=2\nOUTPUT_PATH={out}\n")
+        source = self.write_file("notes.txt", "hello")
+        old = os.umask(0o022)
+        try:
+            r = self.run_quindo(source)
+        finally:
+            os.umask(old)
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        self.assertEqual(os.stat(os.path.join(out, "notes.zip")).st_mode & 0o777, 0o644)
 
     def test_uninstall_switch_in_other_case_is_not_a_path(self):
         r = self.run_quindo("/UNINSTALL")
