@@ -1,26 +1,13 @@
 #include "app/entry.h"
 
+#include "common/ascii_case.h"
+
 #include "app/output_folders.h"
 #include "app/user_interface.h"
 #include "app/work_buffer.h"
 #include "platform/platform.h"
 
 namespace quindo {
-
-namespace {
-
-bool EqualsNoCase(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i]; ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
-  }
-  return i == a.size() && b[i] == 0;
-}
-
-}  // namespace
 
 void ShowCannotWriteMessage() {
   Ui().ShowMessage(
@@ -52,12 +39,12 @@ int RunApplication(const std::vector<std::string>& args, AppServices& services,
     services.ShowSettingsDialog();
     return 0;
   }
-  if (EqualsNoCase(args[1], "/install")) {
+  if (EqualsIgnoringAsciiCase(args[1], "/install")) {
     services.RegisterAssociation("QuindoZip");
     services.RegisterAssociation("QuindoLzh");
     return 0;
   }
-  if (EqualsNoCase(args[1], "/uninstall")) {
+  if (EqualsIgnoringAsciiCase(args[1], "/uninstall")) {
     services.RemoveAssociations();
     return 0;
   }

@@ -1,5 +1,7 @@
 #include "app/ini_text.h"
 
+#include "common/ascii_case.h"
+
 #include <vector>
 
 namespace quindo {
@@ -12,16 +14,6 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
 
 struct Line {
   size_t begin, end;  // without the line break
@@ -69,11 +61,11 @@ std::optional<std::string> IniLookup(std::string_view text, std::string_view sec
   for (const Line& l : SplitLines(text)) {
     std::string_view line = text.substr(l.begin, l.end - l.begin);
     if (auto s = SectionOf(line)) {
-      inSection = EqualNoCase(*s, Trim(section));
+      inSection = EqualsIgnoringAsciiCase(*s, Trim(section));
       continue;
     }
     std::string_view k, v;
-    if (inSection && KeyValueOf(line, k, v) && EqualNoCase(k, Trim(key))) return std::string(v);
+    if (inSection && KeyValueOf(line, k, v) && EqualsIgnoringAsciiCase(k, Trim(key))) return std::string(v);
   }
   return std::nullopt;
 }
@@ -88,13 +80,13 @@ std::string IniReplace(std::string_view text, std::string_view section, std::str
     std::string_view line = text.substr(l.begin, l.end - l.begin);
     if (auto s = SectionOf(line)) {
       if (inSection) break;  // the end of our section
-      inSection = EqualNoCase(*s, Trim(section));
+      inSection = EqualsIgnoringAsciiCase(*s, Trim(section));
       if (inSection) sectionEnd = l.next;
       continue;
     }
     if (!inSection) continue;
     std::string_view k, v;
-    if (KeyValueOf(line, k, v) && EqualNoCase(k, Trim(key))) {
+    if (KeyValueOf(line, k, v) && EqualsIgnoringAsciiCase(k, Trim(key))) {
       std::string out(text.substr(0, l.begin));
       out += newLine;
       if (!line.empty() && line.back() == '\r') out += '\r';

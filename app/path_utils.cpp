@@ -1,5 +1,7 @@
 #include "app/path_utils.h"
 
+#include "common/ascii_case.h"
+
 #include <array>
 #include <atomic>
 #include <optional>
@@ -31,12 +33,6 @@ size_t Utf8SequenceLength(std::string_view s, size_t i) {
 
 char ToLowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (ToLowerAscii(a[i]) != ToLowerAscii(b[i])) return false;
-  return true;
-}
 
 // A component Windows would take for a device, whatever follows the first dot.
 bool IsDeviceName(std::string_view component) {
@@ -45,9 +41,9 @@ bool IsDeviceName(std::string_view component) {
   while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
   static constexpr std::array<std::string_view, 6> kPlain = {"con", "prn", "aux", "nul", "conin$", "conout$"};
   for (std::string_view d : kPlain)
-    if (EqualsNoCase(base, d)) return true;
+    if (EqualsIgnoringAsciiCase(base, d)) return true;
   if (base.size() == 4 && base[3] >= '1' && base[3] <= '9' &&
-      (EqualsNoCase(base.substr(0, 3), "com") || EqualsNoCase(base.substr(0, 3), "lpt")))
+      (EqualsIgnoringAsciiCase(base.substr(0, 3), "com") || EqualsIgnoringAsciiCase(base.substr(0, 3), "lpt")))
     return true;
   return false;
 }
@@ -248,7 +244,7 @@ bool HasExecutableExtension(std::string_view path) {
   if (dot == std::string_view::npos) return false;
   std::string_view ext = name.substr(dot);
   for (std::string_view e : kExtensions)
-    if (EqualsNoCase(ext, e)) return true;
+    if (EqualsIgnoringAsciiCase(ext, e)) return true;
   return false;
 }
 

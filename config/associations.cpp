@@ -50,6 +50,8 @@ void UnregisterAssociation(const char* progId, AssociationStore& store, const Se
 void RemoveAssociations(AssociationStore& store, const Settings& settings) {
   for (const AssociationRow& row : kRows) UnregisterAssociation(row.progId, store, settings);
   for (const AssociationRow& row : kRows) store.DeleteOwnEntry(row);
+  // The system's caches still name the deleted entries until told.
+  store.NotifyChanged();
 }
 
 void RegisterAssociation(const char* progId) {
@@ -67,6 +69,7 @@ void RemoveAssociations() {
   UnregisterAssociation("QuindoZip");
   UnregisterAssociation("QuindoLzh");
   for (const AssociationRow& row : kRows) SystemAssociationStore().DeleteOwnEntry(row);
+  SystemAssociationStore().NotifyChanged();
 }
 
 }  // namespace quindo

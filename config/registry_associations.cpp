@@ -1,21 +1,8 @@
 #include "config/registry.h"
 
+#include "common/ascii_case.h"
+
 namespace quindo {
-
-namespace {
-
-bool EqualsNoCase(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i]; ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
-  }
-  return i == a.size() && b[i] == 0;
-}
-
-}  // namespace
 
 std::string OpenCommandText(const std::string& programPath) {
   return "\"" + programPath + "\" \"%1\"";
@@ -28,7 +15,7 @@ bool RegistryAssociationStore::ReadOwner(const AssociationRow& row, std::string&
 }
 
 bool RegistryAssociationStore::SetExtensionOwner(const std::string& extension, const std::string& progId) {
-  if (EqualsNoCase(extension, ".exe")) return false;
+  if (EqualsIgnoringAsciiCase(extension, ".exe")) return false;
   registry_.WriteDefault(extension, progId);
   return true;
 }

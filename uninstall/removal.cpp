@@ -1,19 +1,11 @@
 #include "uninstall/removal.h"
 
+#include "common/ascii_case.h"
+
 namespace quindo::uninstall {
 
 namespace {
 
-bool EqualsNoCase(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i]; ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
-  }
-  return i == a.size() && b[i] == 0;
-}
 
 void DeleteIfPresent(RemovalHost& host, const std::string& path) {
   if (!path.empty() && host.Exists(path)) host.DeleteFile(path);
@@ -29,7 +21,7 @@ bool RemoveFolderIfPresent(RemovalHost& host, const std::string& folder) {
 
 StartMode DecideStartMode(const std::vector<std::string>& args) {
   StartMode mode;
-  if (args.size() >= 3 && EqualsNoCase(args[1], "/uninstall")) {
+  if (args.size() >= 3 && EqualsIgnoringAsciiCase(args[1], "/uninstall")) {
     mode.worker = true;
     mode.recordPath = args[2];
   }
