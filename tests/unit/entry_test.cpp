@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <map>
 
@@ -13,8 +14,7 @@ using test::ScratchDir;
 using test::WriteFile;
 
 // Jobs replaced by a script: formats by path, one result per extraction.
-class ScriptedServices : public AppServices {
- public:
+struct ScriptedServices : AppServices {
   std::map<std::string, int> formats;
   std::deque<JobResult> extractionResults;
   JobResult compressionResult = ResultOk;
@@ -22,11 +22,10 @@ class ScriptedServices : public AppServices {
 
   int DetectArchiveFormat(const std::string& path) override {
     calls.push_back("detect " + path);
-    auto it = formats.find(path);
-    return it == formats.end() ? FormatNone : it->second;
+    return formats.count(path) ? formats[path] : FormatNone;
   }
   JobResult RunCompressionJob(const std::vector<std::string>& args, std::string& outputFolder) override {
-    calls.push_back("compress " + std::to_string(args.size() - 1) + " into " + outputFolder);
+    calls.push_back("compress " + std::to_string(args.size() - 1));
     return compressionResult;
   }
   JobResult RunExtractionJob(const std::string& archivePath, std::string& outputFolder) override {
@@ -44,15 +43,15 @@ class EntryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     for (const char* name : {"a.zip", "b.lzh", "c.zip", "text.txt"}) WriteFile(dir / name, name);
-    services.formats[dir / "a.zip"] = FormatZip;
-    services.formats[dir / "b.lzh"] = FormatLzh;
-    services.formats[dir / "c.zip"] = FormatZip;
+    services.formats = {{dir / "a.zip", FormatZip}, {dir / "b.lzh", FormatLzh}, {dir / "c.zip", FormatZip}};
   }
   int Run(std::vector<std::string> rest) {
+    services.calls.clear();
+    scoped.ui.boxes.clear();
     rest.insert(rest.begin(), "quindo");
     return RunApplication(rest, services, settings);
   }
-  std::vector<std::string> Titles() const {
+  std::vector<std::string> Boxes() const {
     std::vector<std::string> t;
     for (const auto& b : scoped.ui.boxes) t.push_back(b.title + "|" + b.text);
     return t;
@@ -69,64 +68,50 @@ const std::string kM1 =
 const std::string kM2 = "ファイルエラーが検出されました。|処理失敗";
 const std::string kM3 = "ファイル エラー|不正なファイルパスが指定されています。";
 
-TEST_F(EntryTest, SwitchesInAnyCase) {
-  EXPECT_EQ(Run({"/INSTALL"}), 0);
-  EXPECT_EQ(Run({"/UnInstall", "ignored"}), 0);
-  EXPECT_EQ(Run({}), 0);
-  EXPECT_EQ(services.calls, (std::vector<std::string>{"register QuindoZip", "register QuindoLzh", "remove",
-                                                      "settings"}));
-}
-
-TEST_F(EntryTest, InstallAsSecondArgumentIsAPath) {
-  Run({dir / "a.zip", "/install"});
-  // "/install" does not exist, so it selects compression of both.
-  ASSERT_FALSE(services.calls.empty());
-  EXPECT_EQ(services.calls.back().rfind("compress 2", 0), 0u);
+TEST_F(EntryTest, SwitchesInAnyCaseAndInstallAsSecondArgumentIsAPath) {
+  std::vector<std::string> calls;
+  for (std::vector<std::string> args : {std::vector<std::string>{"/INSTALL"}, {"/UnInstall", "ignored"}, {}}) {
+    EXPECT_EQ(Run(args), 0);
+    calls.insert(calls.end(), services.calls.begin(), services.calls.end());
+  }
+  EXPECT_EQ(calls, (std::vector<std::string>{"register QuindoZip", "register QuindoLzh", "remove", "settings"}));
+  Run({dir / "a.zip", "/install"});  // "/install" does not exist: both are compressed
+  EXPECT_EQ(services.calls.back(), "compress 2");
 }
 
 TEST_F(EntryTest, DetectionStopsAtTheFirstPathThatCompresses) {
-  Run({dir / "a.zip", dir.path(), dir / "c.zip"});
-  EXPECT_EQ(services.calls.front(), "detect " + (dir / "a.zip"));
-  EXPECT_EQ(services.calls.size(), 2u);  // the folder decided; c.zip was never probed
-  EXPECT_EQ(services.calls.back().rfind("compress 3", 0), 0u);
-
-  services.calls.clear();
+  Run({dir / "a.zip", dir.path(), dir / "c.zip"});  // the folder decides; c.zip is never probed
+  EXPECT_EQ(services.calls, (std::vector<std::string>{"detect " + (dir / "a.zip"), "compress 3"}));
   Run({dir / "a.zip", dir / "text.txt", dir / "c.zip"});
   EXPECT_EQ(services.calls.size(), 3u);
-  services.calls.clear();
   Run({dir / "missing.zip", dir / "a.zip"});
-  EXPECT_EQ(services.calls.size(), 1u);  // a missing path counts as a folder
+  EXPECT_EQ(services.calls, std::vector<std::string>{"compress 2"});  // a missing path counts as a folder
 }
 
 TEST_F(EntryTest, ExtractionLoopOrderOfOutcomes) {
+  const std::string a = dir / "a.zip", b = dir / "b.lzh", c = dir / "c.zip";
   services.extractionResults = {ResultFailed, ResultCannotWrite, ResultBadPath, ResultOk};
-  std::vector<std::string> archives = {dir / "a.zip", dir / "b.lzh", dir / "c.zip", dir / "a.zip"};
-  EXPECT_NE(Run(archives), 0);
-  EXPECT_EQ(Titles(), (std::vector<std::string>{kM2, kM1, kM3}));
-  int extracted = 0;
-  for (const auto& c : services.calls) extracted += c.rfind("extract", 0) == 0;
-  EXPECT_EQ(extracted, 4);
-}
-
-TEST_F(EntryTest, CancelEndsTheLoopSilently) {
+  EXPECT_NE(Run({a, b, c, a}), 0);
+  EXPECT_EQ(Boxes(), (std::vector<std::string>{kM2, kM1, kM3}));
+  EXPECT_EQ(std::count_if(services.calls.begin(), services.calls.end(),
+                          [](const std::string& call) { return call.rfind("extract", 0) == 0; }),
+            4);
   services.extractionResults = {ResultOk, ResultCancelled, ResultFailed};
-  EXPECT_NE(Run({dir / "a.zip", dir / "b.lzh", dir / "c.zip"}), 0);
-  EXPECT_TRUE(scoped.ui.boxes.empty());
-  EXPECT_EQ(services.calls.back(), "extract " + (dir / "b.lzh"));
-}
-
-TEST_F(EntryTest, AllOkExitsZero) {
-  EXPECT_EQ(Run({dir / "a.zip", dir / "b.lzh"}), 0);
-  EXPECT_TRUE(scoped.ui.boxes.empty());
+  EXPECT_NE(Run({a, b, c}), 0);  // a cancel ends the loop silently
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(services.calls.back(), "extract " + b);
+  services.extractionResults.clear();
+  EXPECT_EQ(Run({a, b}), 0);
+  EXPECT_TRUE(Boxes().empty());
 }
 
 TEST_F(EntryTest, CompressionShowsOnlyCannotWrite) {
   services.compressionResult = ResultFailed;
   EXPECT_NE(Run({dir / "text.txt"}), 0);
-  EXPECT_TRUE(scoped.ui.boxes.empty());
+  EXPECT_TRUE(Boxes().empty());
   services.compressionResult = ResultCannotWrite;
   Run({dir / "text.txt"});
-  EXPECT_EQ(Titles(), std::vector<std::string>{kM1});
+  EXPECT_EQ(Boxes(), std::vector<std::string>{kM1});
 }
 
 }  // namespace

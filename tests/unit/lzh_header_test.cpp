@@ -1,6 +1,8 @@
 // Member headers of levels 0, 1 and 2 and the search for the first one.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "lzh/lzh_header.h"
 #include "tests/unit/lzh_test_streams.h"
 
@@ -14,52 +16,31 @@ bool Parse(const std::string& bytes, LzhHeader& h) {
   return lzh::ParseHeader(source, h);
 }
 
-TEST(LzhHeader, Level0FieldsAndChecksum) {
-  MemberLayout layout;
-  layout.name = "dir\\file.txt";
-  layout.data = "payload";
-  layout.time = 0x34A56C21;
-  layout.attribute = 0x21;
-  std::string bytes = MakeMember(layout);
+TEST(LzhHeader, Level0FieldsAndWhatIsNoHeader) {
+  std::string bytes = MakeMember({.name = "dir\\file.txt", .data = "payload", .time = 0x34A56C21, .attribute = 0x21});
   LzhHeader h;
   ASSERT_TRUE(Parse(bytes, h));
-  EXPECT_EQ(h.level, 0);
-  EXPECT_EQ(h.methodId, "-lh0-");
-  EXPECT_EQ(h.compressedSize, 7u);
-  EXPECT_EQ(h.uncompressedSize, 7u);
-  EXPECT_EQ(h.timeStamp, 0x34A56C21u);
-  EXPECT_EQ(h.attribute, 0x21);
-  EXPECT_EQ(h.path, "dir\\file.txt");
+  EXPECT_EQ(std::tie(h.level, h.methodId, h.compressedSize, h.uncompressedSize, h.timeStamp, h.attribute, h.path),
+            std::make_tuple(0, "-lh0-", 7, 7, 0x34A56C21, 0x21, "dir\\file.txt"));
   EXPECT_EQ(h.dataCrc, Crc16("payload", 7));
   EXPECT_EQ(h.headerLength, bytes.size() - 7);
 
-  std::string bad = bytes;
-  bad[1] = static_cast<char>(bad[1] + 1);
-  EXPECT_FALSE(Parse(bad, h));
-  EXPECT_FALSE(Parse(bytes.substr(0, 20), h));
-  EXPECT_FALSE(Parse(bytes.substr(0, 25), h));
-}
-
-TEST(LzhHeader, EndMarkLevelAndMethodAreChecked) {
-  LzhHeader h;
-  EXPECT_FALSE(Parse(std::string(30, '\0'), h));
-  MemberLayout layout;
-  layout.method = "-pm0-";
-  EXPECT_FALSE(Parse(MakeMember(layout), h));
-  layout.method = "-lh5-";
-  std::string bytes = MakeMember(layout);
-  bytes[20] = 3;
-  EXPECT_FALSE(Parse(bytes, h));
+  std::string badSum = bytes, badLevel = MakeMember({.method = "-lh5-"});
+  badSum[1] = static_cast<char>(badSum[1] + 1);
+  badLevel[20] = 3;
+  const std::string notHeaders[] = {badSum,           bytes.substr(0, 20),           bytes.substr(0, 25),
+                                    badLevel,         MakeMember({.level = 3}),      MakeMember({.method = "-pm0-"}),
+                                    std::string(30, '\0')};  // the end mark
+  for (size_t i = 0; i < std::size(notHeaders); ++i) EXPECT_FALSE(Parse(notHeaders[i], h)) << i;
 }
 
 TEST(LzhHeader, Level1ExtendedHeadersComeOffTheCompressedSize) {
-  MemberLayout layout;
-  layout.level = 1;
-  layout.name = "";
-  layout.data = "0123456789";
-  layout.extended = {ExtendedHeader(0x01, "a.txt"), ExtendedHeader(0x02, "docs\xffsub\xff"),
-                   ExtendedHeader(0x40, std::string("\x01\x00", 2)), ExtendedHeader(0x7F, "ignored")};
-  std::string bytes = MakeMember(layout);
+  std::string bytes = MakeMember({.level = 1,
+                                  .name = "",
+                                  .data = "0123456789",
+                                  .extended = {ExtendedHeader(0x01, "a.txt"), ExtendedHeader(0x02, "docs\xffsub\xff"),
+                                               ExtendedHeader(0x40, std::string("\x01\x00", 2)),
+                                               ExtendedHeader(0x7F, "ignored")}});
   LzhHeader h;
   ASSERT_TRUE(Parse(bytes, h));
   EXPECT_EQ(h.compressedSize, 10u);
@@ -68,21 +49,14 @@ TEST(LzhHeader, Level1ExtendedHeadersComeOffTheCompressedSize) {
   EXPECT_EQ(h.attribute, 0x01);
 }
 
-TEST(LzhHeader, Level2HeaderCrcAndPadding) {
-  MemberLayout layout;
-  layout.level = 2;
-  layout.name = "b.bin";
-  layout.data = "xyz";
-  layout.time = 1234567890;
-  layout.headerCrc = true;
-  std::string bytes = MakeMember(layout);
+TEST(LzhHeader, Level2HeaderCrcPaddingAndLength) {
+  std::string bytes = MakeMember({.level = 2, .name = "b.bin", .data = "xyz", .time = 1234567890, .headerCrc = true});
   LzhHeader h;
   ASSERT_TRUE(Parse(bytes, h));
   EXPECT_EQ(h.level, 2);
   EXPECT_EQ(h.path, "b.bin");
   EXPECT_EQ(h.timeStamp, 1234567890u);
   EXPECT_EQ(h.headerLength, bytes.size() - 3);
-
   std::string corrupt = bytes;
   corrupt[27] ^= 0x40;
   EXPECT_FALSE(Parse(corrupt, h));
@@ -90,46 +64,36 @@ TEST(LzhHeader, Level2HeaderCrcAndPadding) {
   // A writer may pad the header by a byte; the stated size and the CRC
   // both count it.
   std::string header = bytes.substr(0, bytes.size() - 3) + '\0';
-  StoreLe16(reinterpret_cast<uint8_t*>(header.data()), static_cast<uint16_t>(header.size()));
-  StoreLe16(reinterpret_cast<uint8_t*>(header.data()) + 27, 0);
-  StoreLe16(reinterpret_cast<uint8_t*>(header.data()) + 27, Crc16(header.data(), header.size()));
+  auto* p = reinterpret_cast<uint8_t*>(header.data());
+  StoreLe16(p, static_cast<uint16_t>(header.size()));
+  StoreLe16(p + 27, 0);
+  StoreLe16(p + 27, Crc16(header.data(), header.size()));
   ASSERT_TRUE(Parse(header + "xyz", h));
   EXPECT_EQ(h.headerLength, header.size());
-}
 
-TEST(LzhHeader, Level2SizeWithLowByteZeroEndsTheArchive) {
-  MemberLayout layout;
-  layout.level = 2;
-  layout.name = std::string(256 - 29, 'n');  // 256 bytes in all
-  std::string bytes = MakeMember(layout);
-  ASSERT_EQ(bytes.size(), 256u);
-  LzhHeader h;
-  EXPECT_FALSE(Parse(bytes, h));
-}
-
-TEST(LzhHeader, LongNamesAreCut) {
-  MemberLayout layout;
-  layout.level = 2;
-  layout.name = std::string(300, 'n');
-  layout.extended = {ExtendedHeader(0x02, std::string(300, 'd'))};
-  LzhHeader h;
-  ASSERT_TRUE(Parse(MakeMember(layout), h));
+  // A size whose low byte is 0 reads as the end mark.
+  std::string endMark = MakeMember({.level = 2, .name = std::string(256 - 29, 'n')});
+  ASSERT_EQ(endMark.size(), 256u);
+  EXPECT_FALSE(Parse(endMark, h));
+  // Over-long names and folders are cut.
+  ASSERT_TRUE(Parse(MakeMember({.level = 2,
+                                .name = std::string(300, 'n'),
+                                .extended = {ExtendedHeader(0x02, std::string(300, 'd'))}}),
+                    h));
   EXPECT_EQ(h.path, std::string(260, 'd') + std::string(259, 'n'));
 }
 
 TEST(LzhHeader, FirstHeaderAfterJunkAndFalseStarts) {
-  MemberLayout layout;
-  layout.data = "abc";
-  std::string member = MakeMember(layout);
-  std::string file = std::string(1000, 'J') + "xx-lh5-" + std::string(40, '\0') + member;
+  std::string file = std::string(1000, 'J') + "xx-lh5-" + std::string(40, '\0') + MakeMember({.data = "abc"});
   auto window = std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(file.data()), file.size());
   int tries = 0;
-  int64_t found = lzh::FindFirstHeader(window, [&](uint64_t offset) {
-    ++tries;
-    LzhHeader h;
-    return Parse(file.substr(offset), h);
-  });
-  EXPECT_EQ(found, 1047);
+  EXPECT_EQ(lzh::FindFirstHeader(window,
+                                 [&](uint64_t offset) {
+                                   ++tries;
+                                   LzhHeader h;
+                                   return Parse(file.substr(offset), h);
+                                 }),
+            1047);
   EXPECT_EQ(tries, 2);
   EXPECT_EQ(lzh::FindFirstHeader(window.first(1040), [&](uint64_t) { return false; }), -1);
 }
