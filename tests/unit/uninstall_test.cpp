@@ -11,23 +11,40 @@
 namespace quindo::uninstall {
 namespace {
 
+const std::string kDir = "C:\\Program Files\\Quindo\\";
+const std::string kRecord = kDir + "setup.inf";
+const std::string kDone = "box アンインストール: アンインストールは正常に終了しました。";
+
+// A complete installation in "C:\Program Files\Quindo" to start with.
 class FakeHost final : public RemovalHost {
  public:
-  std::set<std::string> files;
-  std::set<std::string> folders;  // with a trailing backslash
-  std::map<std::string, std::string> record;  // "SECTION/KEY" -> value
+  std::set<std::string> folders{kDir, "C:\\Menu\\Quindo\\"};  // with a trailing backslash
+  std::set<std::string> files{kRecord, "C:\\SendTo\\Quindo.lnk", "C:\\Desktop\\Quindo.lnk",
+                              "C:\\Menu\\Quindo\\Quindo.lnk"};
+  std::map<std::string, std::string> record{  // "SECTION/KEY" -> value
+      {"PROGRAM/DIRECTRY", kDir.substr(0, kDir.size() - 1)},
+      {"SHORTCAT/SENDTO", "C:\\SendTo\\Quindo.lnk"},
+      {"SHORTCAT/DESKTOP", "C:\\Desktop\\Quindo.lnk"},
+      {"SHORTCAT/STARTMENU_EXE", "C:\\Menu\\Quindo\\Quindo.lnk"},
+      {"STARTMENU/DIRECTRY", "C:\\Menu\\Quindo"}};
   std::vector<std::string> log;
   bool quindoStarts = true;
   bool entryPresent = true;
 
-  bool Exists(const std::string& path) override { return files.count(path) || IsFolder(path); }
-  bool IsFolder(const std::string& path) override {
-    return folders.count(path) || folders.count(path + "\\");
+  FakeHost() {
+    for (auto [key, name] : {std::pair{"EXE_FILE", "quindo.exe"}, {"HELP_FILE", "quindo.chm"},
+                             {"README_FILE", "readme.txt"}, {"CONFIG_FILE", "quindo.ini"},
+                             {"UNINSTALL_FILE", "uninstall.exe"}}) {
+      record[std::string("PROGRAM/") + key] = name;
+      files.insert(kDir + name);
+    }
   }
+
+  bool Exists(const std::string& path) override { return files.count(path) || IsFolder(path); }
+  bool IsFolder(const std::string& path) override { return folders.count(path) || folders.count(path + "\\"); }
   std::string ReadRecord(const std::string& recordPath, const char* section, const char* key) override {
-    if (!files.count(recordPath)) return "";
     auto it = record.find(std::string(section) + "/" + key);
-    return it == record.end() ? "" : it->second.substr(0, 254);
+    return !files.count(recordPath) || it == record.end() ? "" : it->second.substr(0, 254);
   }
   std::string AppendPath(const std::string& folder, const std::string& name) override {
     return folder.empty() || folder.back() == '\\' ? folder + name : folder + "\\" + name;
@@ -46,46 +63,24 @@ class FakeHost final : public RemovalHost {
   bool RemoveFolder(const std::string& path) override {
     log.push_back("rmdir " + path);
     std::string folder = WithTrailingSeparator(path);
-    for (const std::string& f : files)
-      if (f.rfind(folder, 0) == 0) return false;
-    for (const std::string& d : folders)
-      if (d != folder && d.rfind(folder, 0) == 0) return false;
+    for (const auto* set : {&files, &folders})
+      for (const std::string& item : *set)
+        if (item != folder && item.rfind(folder, 0) == 0) return false;
     return folders.erase(folder) > 0;
   }
   void DeleteUninstallEntry() override {
     log.push_back("delete entry");
     entryPresent = false;
   }
-  void ShowMessage(const std::string& text, const std::string& caption, BoxIcon icon) override {
+  void ShowMessage(const std::string& text, const std::string& caption, BoxIcon) override {
     log.push_back("box " + caption + ": " + text);
   }
   void ShowPathMessage(const std::string& path, const std::string& caption) override {
     log.push_back("box " + caption + ": " + path);
   }
-
-  // A complete installation in "C:\Program Files\Quindo".
-  void Install() {
-    const std::string dir = "C:\\Program Files\\Quindo";
-    folders = {dir + "\\", "C:\\Menu\\Quindo\\"};
-    files = {dir + "\\setup.inf", dir + "\\quindo.exe", dir + "\\quindo.chm", dir + "\\readme.txt",
-             dir + "\\quindo.ini", dir + "\\uninstall.exe", "C:\\SendTo\\Quindo.lnk",
-             "C:\\Desktop\\Quindo.lnk", "C:\\Menu\\Quindo\\Quindo.lnk"};
-    record = {{"PROGRAM/DIRECTRY", dir},
-              {"PROGRAM/EXE_FILE", "quindo.exe"},
-              {"PROGRAM/HELP_FILE", "quindo.chm"},
-              {"PROGRAM/README_FILE", "readme.txt"},
-              {"PROGRAM/CONFIG_FILE", "quindo.ini"},
-              {"PROGRAM/UNINSTALL_FILE", "uninstall.exe"},
-              {"SHORTCAT/SENDTO", "C:\\SendTo\\Quindo.lnk"},
-              {"SHORTCAT/DESKTOP", "C:\\Desktop\\Quindo.lnk"},
-              {"SHORTCAT/STARTMENU_EXE", "C:\\Menu\\Quindo\\Quindo.lnk"},
-              {"STARTMENU/DIRECTRY", "C:\\Menu\\Quindo"}};
-  }
 };
 
-const std::string kRecord = "C:\\Program Files\\Quindo\\setup.inf";
-
-TEST(UninstallStartTest, OnlySwitchAndPathStartTheWorker) {
+TEST(UninstallStartTest, OnlySwitchAndPathStartTheWorkerAndPathsAreQuoted) {
   EXPECT_FALSE(DecideStartMode({"uninstall.exe"}).worker);
   EXPECT_FALSE(DecideStartMode({"uninstall.exe", "/uninstall"}).worker);
   EXPECT_FALSE(DecideStartMode({"uninstall.exe", "/remove", kRecord}).worker);
@@ -93,55 +88,23 @@ TEST(UninstallStartTest, OnlySwitchAndPathStartTheWorker) {
   EXPECT_TRUE(mode.worker);
   EXPECT_EQ(mode.recordPath, kRecord);
   EXPECT_EQ(WorkerParameters(kRecord), "/uninstall \"C:\\Program Files\\Quindo\\setup.inf\"");
-  EXPECT_EQ(QuindoCommandLine("C:\\Program Files\\Quindo\\quindo.exe"),
-            "\"C:\\Program Files\\Quindo\\quindo.exe\" /uninstall");
+  EXPECT_EQ(QuindoCommandLine(kDir + "quindo.exe"), "\"C:\\Program Files\\Quindo\\quindo.exe\" /uninstall");
 }
 
-TEST(UninstallRemovalTest, RemovesEverythingListedInOrder) {
+TEST(UninstallRemovalTest, RemovesEverythingListedInOrderAndASecondRunFindsNothing) {
   FakeHost host;
-  host.Install();
   EXPECT_EQ(RunRemoval(host, kRecord), 1);
-  const std::string dir = "C:\\Program Files\\Quindo\\";
-  EXPECT_EQ(host.log, (std::vector<std::string>{
-                          "run \"" + dir + "quindo.exe\" /uninstall",
-                          "delete C:\\SendTo\\Quindo.lnk",
-                          "delete C:\\Desktop\\Quindo.lnk",
-                          "delete C:\\Menu\\Quindo\\Quindo.lnk",
-                          "delete " + dir + "quindo.exe",
-                          "delete " + dir + "quindo.chm",
-                          "delete " + dir + "readme.txt",
-                          "delete " + dir + "quindo.ini",
-                          "delete " + dir + "uninstall.exe",
-                          "rmdir C:\\Menu\\Quindo\\",
-                          "delete " + kRecord,
-                          "rmdir " + dir,
-                          "delete entry",
-                          "box アンインストール: アンインストールは正常に終了しました。",
-                      }));
+  std::vector<std::string> expected = {"run \"" + kDir + "quindo.exe\" /uninstall", "delete C:\\SendTo\\Quindo.lnk",
+                                       "delete C:\\Desktop\\Quindo.lnk", "delete C:\\Menu\\Quindo\\Quindo.lnk"};
+  for (const char* name : {"quindo.exe", "quindo.chm", "readme.txt", "quindo.ini", "uninstall.exe"})
+    expected.push_back("delete " + kDir + name);
+  expected.insert(expected.end(), {"rmdir C:\\Menu\\Quindo\\", "delete " + kRecord, "rmdir " + kDir,
+                                   "delete entry", kDone});
+  EXPECT_EQ(host.log, expected);
   EXPECT_TRUE(host.files.empty());
   EXPECT_TRUE(host.folders.empty());
   EXPECT_FALSE(host.entryPresent);
-}
 
-TEST(UninstallRemovalTest, UnlistedFileKeepsTheFolderAndIsReported) {
-  FakeHost host;
-  host.Install();
-  host.files.insert("C:\\Program Files\\Quindo\\mine.txt");
-  host.files.insert("C:\\Menu\\Quindo\\other.lnk");
-  host.quindoStarts = false;  // a quindo that cannot start does not stop the rest
-  RunRemoval(host, kRecord);
-  EXPECT_EQ(host.files, (std::set<std::string>{"C:\\Program Files\\Quindo\\mine.txt", "C:\\Menu\\Quindo\\other.lnk"}));
-  // The start-menu folder fails silently; the installation folder is named.
-  ASSERT_GE(host.log.size(), 3u);
-  EXPECT_EQ(host.log[host.log.size() - 3], "box 削除失敗: C:\\Program Files\\Quindo\\");
-  EXPECT_EQ(host.log[host.log.size() - 2], "delete entry");
-  EXPECT_EQ(host.log.back(), "box アンインストール: アンインストールは正常に終了しました。");
-}
-
-TEST(UninstallRemovalTest, SecondRunFindsNoRecordAndDoesNothing) {
-  FakeHost host;
-  host.Install();
-  RunRemoval(host, kRecord);
   host.log.clear();
   host.entryPresent = true;
   EXPECT_EQ(RunRemoval(host, kRecord), 1);
@@ -151,11 +114,23 @@ TEST(UninstallRemovalTest, SecondRunFindsNoRecordAndDoesNothing) {
   EXPECT_TRUE(host.entryPresent);
 }
 
-TEST(UninstallRemovalTest, MissingValuesAddressNothing) {
+TEST(UninstallRemovalTest, UnlistedFileKeepsTheFolderAndIsReported) {
   FakeHost host;
-  host.Install();
+  host.files.insert(kDir + "mine.txt");
+  host.files.insert("C:\\Menu\\Quindo\\other.lnk");
+  host.quindoStarts = false;  // a quindo that cannot start does not stop the rest
+  RunRemoval(host, kRecord);
+  EXPECT_EQ(host.files, (std::set<std::string>{kDir + "mine.txt", "C:\\Menu\\Quindo\\other.lnk"}));
+  // The start-menu folder fails silently; the installation folder is named.
+  ASSERT_GE(host.log.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(host.log.end() - 3, host.log.end()),
+            (std::vector<std::string>{"box 削除失敗: " + kDir, "delete entry", kDone}));
+}
+
+TEST(UninstallRemovalTest, MissingValuesAddressNothing) {
   // A record without the installation folder: nothing in the current
   // folder is taken for a program file, and quindo is not started.
+  FakeHost host;
   host.record.erase("PROGRAM/DIRECTRY");
   host.record.erase("SHORTCAT/DESKTOP");
   host.files.insert("quindo.exe");
@@ -163,20 +138,18 @@ TEST(UninstallRemovalTest, MissingValuesAddressNothing) {
   EXPECT_TRUE(host.files.count("quindo.exe"));
   EXPECT_TRUE(host.files.count("C:\\Desktop\\Quindo.lnk"));
   EXPECT_FALSE(host.files.count("C:\\SendTo\\Quindo.lnk"));
-  for (const std::string& line : host.log) EXPECT_NE(line.rfind("run ", 0), 0u) << line;
   EXPECT_FALSE(host.files.count(kRecord));
+  for (const std::string& line : host.log) EXPECT_NE(line.rfind("run ", 0), 0u) << line;
 
   // An empty file name leaves the folder's files alone.
   FakeHost other;
-  other.Install();
   other.record["PROGRAM/HELP_FILE"] = "";
   RunRemoval(other, kRecord);
-  EXPECT_EQ(other.files, (std::set<std::string>{"C:\\Program Files\\Quindo\\quindo.chm"}));
+  EXPECT_EQ(other.files, (std::set<std::string>{kDir + "quindo.chm"}));
 }
 
 TEST(UninstallRemovalTest, OverlongRecordPathIsNotCutToAnotherName) {
   FakeHost host;
-  host.Install();
   const std::string longPath = "C:\\" + std::string(260, 'd') + "\\setup.inf";
   host.files.insert(longPath);
   host.files.insert(longPath.substr(0, 259));

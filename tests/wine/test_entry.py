@@ -12,47 +12,34 @@ CANNOT_WRITE_TEXT = "ファイルの出力ができませんでした。\n保存
 
 
 class CannotWriteTest(winehelper.WineTestCase):
-    def start_with_output_path(self, output_path):
-        """A private copy of the program whose quindo.ini sends new archives
-        to output_path, started on one ordinary file."""
-        folder = self.scratch()
-        exe = self.wine.private_copy(folder / "program")
-        winehelper.write_ini(exe.parent / "quindo.ini", {"ARC": {"OUTPUT": "2", "OUTPUT_PATH": output_path}})
-        source = folder / "report.txt"
-        source.write_text("quarterly figures\n")
-        before = sorted(p.relative_to(folder) for p in folder.rglob("*"))
-        return folder, before, self.wine.start(exe, source)
-
-    def assert_cannot_write_box(self, folder, before, proc):
-        box = self.wine.window(CANNOT_WRITE_TITLE)
-        self.wine.screenshot("cannot-write")
-        self.assertEqual(box.window_class, "#32770")
-        statics = [c["text"] for c in box.by_class("Static") if c["text"]]
-        self.assertEqual(statics, [CANNOT_WRITE_TEXT])
-        # One OK button and nothing else to press.
-        self.assertEqual(list(box.buttons()), ["OK"])
-        self.wine.click(CANNOT_WRITE_TITLE, box.buttons()["OK"])
-        self.wine.wait_gone(CANNOT_WRITE_TITLE)
-        # The Windows program ends with 0 even when the job could not write.
-        self.assertEqual(self.wine.wait_exit(proc, timeout=60), 0)
-        # Nothing else was shown before or after the box, and nothing written.
-        self.assertEqual(sorted(p.relative_to(folder) for p in folder.rglob("*")), before)
-
-    def test_missing_output_folder_shows_the_cannot_write_box(self):
+    def test_missing_output_folder_or_one_naming_a_file_shows_the_cannot_write_box(self):
         # The settings file beside the program copy is the one read: with the
         # default settings the archive would go to the desktop, which exists.
-        folder, before, proc = self.start_with_output_path(
-            winehelper.to_windows_path(pathlib.Path("/nonexistent-quindo-output/folder")))
-        self.assert_cannot_write_box(folder, before, proc)
-
-    def test_output_path_naming_a_file_shows_the_cannot_write_box(self):
-        folder = self.scratch()
-        blocker = folder / "not-a-folder"
-        blocker.write_bytes(b"user data")
-        folder2, before, proc = self.start_with_output_path(winehelper.to_windows_path(blocker))
-        self.assert_cannot_write_box(folder2, before, proc)
-        # The user's file is left exactly as it was.
-        self.assertEqual(blocker.read_bytes(), b"user data")
+        for name in ("missing", "file"):
+            with self.subTest(name):
+                folder = self.scratch()
+                blocker = folder / "not-a-folder"
+                blocker.write_bytes(b"user data")
+                target = blocker if name == "file" else pathlib.Path("/nonexistent-quindo-output/folder")
+                exe = self.wine.private_copy(folder / "program")
+                winehelper.write_ini(exe.parent / "quindo.ini",
+                                     {"ARC": {"OUTPUT": "2", "OUTPUT_PATH": winehelper.to_windows_path(target)}})
+                (folder / "report.txt").write_text("quarterly figures\n")
+                before = sorted(folder.rglob("*"))
+                proc = self.wine.start(exe, folder / "report.txt")
+                box = self.wine.window(CANNOT_WRITE_TITLE)
+                self.wine.screenshot("cannot-write")
+                self.assertEqual(box.window_class, "#32770")
+                self.assertEqual([c["text"] for c in box.by_class("Static") if c["text"]], [CANNOT_WRITE_TEXT])
+                # One OK button and nothing else to press.
+                self.assertEqual(list(box.buttons()), ["OK"])
+                self.wine.click(CANNOT_WRITE_TITLE, box.buttons()["OK"])
+                self.wine.wait_gone(CANNOT_WRITE_TITLE)
+                # The Windows program ends with 0 even when the job could not write.
+                self.assertEqual(self.wine.wait_exit(proc, timeout=60), 0)
+                # Nothing written, and the user's file is left as it was.
+                self.assertEqual(sorted(folder.rglob("*")), before)
+                self.assertEqual(blocker.read_bytes(), b"user data")
 
 
 class ExtractionCannotWriteTest(winehelper.WineTestCase):
@@ -63,17 +50,13 @@ class ExtractionCannotWriteTest(winehelper.WineTestCase):
         exe = self.wine.private_copy(folder / "program")
         blocker = folder / "not-a-folder"
         blocker.write_bytes(b"user data")
-        winehelper.write_ini(exe.parent / "quindo.ini",
-                             {"MELT": {"OUTPUT": "2", "OUTPUT_PATH": winehelper.to_windows_path(blocker),
-                                       "OPENDIR": "0"}})
-        archives = []
+        winehelper.write_ini(exe.parent / "quindo.ini", {
+            "MELT": {"OUTPUT": "2", "OUTPUT_PATH": winehelper.to_windows_path(blocker), "OPENDIR": "0"}})
         for name in ("first.zip", "second.zip"):
-            archive = folder / name
-            with zipfile.ZipFile(archive, "w") as z:
+            with zipfile.ZipFile(folder / name, "w") as z:
                 z.writestr("inside.txt", "member of " + name)
-            archives.append(archive)
-        proc = self.wine.start(exe, *archives)
-        for turn in range(2):
+        proc = self.wine.start(exe, folder / "first.zip", folder / "second.zip")
+        for _ in range(2):
             box = self.wine.window(CANNOT_WRITE_TITLE)
             self.assertIn(CANNOT_WRITE_TEXT, box.texts())
             self.wine.click(CANNOT_WRITE_TITLE, box.buttons()["OK"])
@@ -106,49 +89,26 @@ class CommandLineTest(winehelper.WineTestCase):
             self.assertEqual(z.read(info), b"figures\r\n" * 100)
 
 
-class ProgramFileTest(unittest.TestCase):
-    """What quindo.exe carries, read from the file itself; then the same
-    version block read by the system's version API under Wine."""
+class ProgramFileTest(winehelper.WineTestCase):
+    """What quindo.exe carries: headers and resources read from the file,
+    the version block as the system's version API reads it."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.exe = winehelper.win64_dir() / "quindo.exe"
-        if not cls.exe.is_file():
-            winehelper.unavailable("%s is missing: build the win64 preset first" % cls.exe)
-        cls.pe = winehelper.PeFile(cls.exe)
-
-    def test_is_a_64_bit_gui_program(self):
-        self.assertEqual(self.pe.machine, 0x8664)
-        self.assertEqual(self.pe.optional_magic, 0x20B)  # PE32+
-        self.assertEqual(self.pe.subsystem, 2)  # Windows GUI
-
-    def test_version_block(self):
-        strings = self.pe.version_strings()
-        self.assertEqual(strings["InternalName"], "quindo")
-        self.assertEqual(strings["FileVersion"], "0.5.0")
-        self.assertEqual(strings["OriginalFilename"], "quindo.exe")
-        self.assertTrue(strings["FileDescription"])
-
-    def test_icons_and_manifest(self):
-        resources = self.pe.resources()
+    def test_a_64_bit_gui_program_with_version_icons_and_manifest(self):
+        pe = winehelper.PeFile(self.wine.quindo_exe)
+        self.assertEqual((pe.machine, pe.optional_magic, pe.subsystem), (0x8664, 0x20B, 2))  # PE32+, GUI
+        resources = pe.resources()
         # Group icons: 128 the program, 206 the archives it is associated with.
-        self.assertIn(128, resources.get(14, {}))
-        self.assertIn(206, resources.get(14, {}))
         for group in (128, 206):
             data = resources[14][group]
-            count = int.from_bytes(data[4:6], "little")
-            sizes = {data[6 + 14 * i] or 256 for i in range(count)}
+            sizes = {data[6 + 14 * i] or 256 for i in range(int.from_bytes(data[4:6], "little"))}
             self.assertTrue({16, 32, 48} <= sizes, sizes)
         manifest = resources[24][1].decode("utf-8")
-        self.assertIn('name="Microsoft.Windows.Common-Controls" version="6.0.0.0"', manifest)
-        self.assertIn('level="asInvoker"', manifest)
-        self.assertIn("PerMonitor", manifest)
-
-    def test_version_read_by_the_system(self):
-        wine = winehelper.session(self.__module__)
-        info = wine.version_info(self.exe)
-        self.assertEqual(info["InternalName"], "quindo")
-        self.assertEqual(info["fileVersion"], [0, 5, 0, 0])
+        for text in ('name="Microsoft.Windows.Common-Controls" version="6.0.0.0"', 'level="asInvoker"', "PerMonitor"):
+            self.assertIn(text, manifest)
+        info = self.wine.version_info(self.wine.quindo_exe)
+        self.assertEqual((info["InternalName"], info["OriginalFilename"]), ("quindo", "quindo.exe"))
+        self.assertEqual((info["FileVersion"], info["fileVersion"]), ("0.5.0", [0, 5, 0, 0]))
+        self.assertTrue(info["FileDescription"])
 
 
 if __name__ == "__main__":

@@ -52,8 +52,7 @@ LEVELS = ["圧縮率優先", "通常圧縮", "処理速度優先"]
 
 class SettingsDialogTest(winehelper.WineTestCase):
     def open_dialog(self, ini=None):
-        folder = self.scratch()
-        exe = self.wine.private_copy(folder / "program")
+        exe = self.wine.private_copy(self.scratch() / "program")
         self.ini = exe.parent / "quindo.ini"
         if ini is not None:
             winehelper.write_ini(self.ini, ini)
@@ -65,107 +64,12 @@ class SettingsDialogTest(winehelper.WineTestCase):
         self.wine.wait_gone(TITLE)
         self.assertEqual(self.wine.wait_exit(proc), 0)
 
-    def test_every_control_in_place_with_the_defaults(self):
-        proc, dialog = self.open_dialog({"ARC": {"OUTPUT_PATH": "C:\\work"}})
-        self.wine.screenshot("dialog")
-        self.assertEqual(dialog.window_class, "#32770")
-        ids = [c["id"] for c in dialog.controls]
-        self.assertEqual(sorted(ids), sorted(CONTROLS))
-        # Tab order is the order of the layout.
-        self.assertEqual(ids, list(CONTROLS))
-
-        # Dialog units to pixels, from the header band laid out at 0,0,305,32.
-        origin = dialog.control(1011)["rect"]
-        sx = (origin[2] - origin[0]) / 305.0
-        sy = (origin[3] - origin[1]) / 32.0
-        for control_id, (cls, text, x, y, w, h) in CONTROLS.items():
-            c = dialog.control(control_id)
-            self.assertEqual(c["class"].lower(), cls.lower(), control_id)
-            if text is not None:
-                self.assertEqual(c["text"], text, control_id)
-            left, top, right, bottom = c["rect"]
-            self.assertAlmostEqual(left - origin[0], x * sx, delta=2, msg=control_id)
-            self.assertAlmostEqual(top - origin[1], y * sy, delta=2, msg=control_id)
-            if w is not None:
-                self.assertAlmostEqual(right - left, w * sx, delta=2, msg=control_id)
-            if h is not None:
-                self.assertAlmostEqual(bottom - top, h * sy, delta=2, msg=control_id)
-            self.assertEqual(c["visible"], control_id != 1028, control_id)
-        # The separators are two pixels high and ten wider than laid out.
-        for control_id in (1018, 1023):
-            left, top, right, bottom = dialog.control(control_id)["rect"]
-            self.assertEqual(bottom - top, 2)
-            self.assertAlmostEqual(right - left, 305 * sx + 10, delta=2)
-
+    def assert_checked(self, dialog, on, off):
         checked = {c["id"]: c["checked"] for c in dialog.by_class("Button") if "checked" in c}
-        for control_id in (1009, 1016, 1006, 1008, 1007, 1010, 1024, 1033):
-            self.assertEqual(checked[control_id], 1, control_id)
-        for control_id in (1003, 1004, 1017, 1019, 1025, 1026, 1034, 1035):
-            self.assertEqual(checked[control_id], 0, control_id)
-        self.assertTrue(dialog.control(1007)["enabled"])
-        level = dialog.control(1021)
-        self.assertEqual(level["items"], LEVELS)
-        self.assertEqual(level["selected"], 1)
-        self.assertEqual(dialog.control(1036)["text"], "C:\\work")
-        self.assertEqual(dialog.control(1027)["text"], "")
-
-        # Change a few controls, then OK writes every setting.
-        self.wine.check(TITLE, 1019, True)
-        self.wine.check(TITLE, 1008, False)
-        self.wine.select(TITLE, 1021, 2)
-        self.assertFalse(self.wine.window(TITLE).control(1007)["enabled"])
-        self.finish(proc, 1)
-        ini = winehelper.read_ini(self.ini)
-        self.assertEqual(ini["OPTION"], {"MAKE_DIRECTRY": "0", "NUMBER_FILTER": "1", "SECURITY": "1",
-                                         "ZIP_LEVEL": "2"})
-        self.assertEqual(ini["MELT"], {"OVERWRITE": "1", "OPENDIR": "1", "OUTPUT": "0", "OUTPUT_PATH": ""})
-        self.assertEqual(ini["ARC"], {"OVERWRITE": "1", "OPENDIR": "0", "OUTPUT": "0",
-                                      "OUTPUT_PATH": "C:\\work"})
-        self.assertEqual(ini["ZIP_OPTION"], {"USE_UTF8": "1"})
-        self.assertNotIn("EXT_SETTING", ini)
-
-    def test_stored_values_shown_as_the_rules_say_and_cancel_writes_nothing(self):
-        long_path = "C:\\" + "p" * 297
-        proc, dialog = self.open_dialog({
-            "MELT": {"OVERWRITE": "true", "OPENDIR": "01", "OUTPUT": "5", "OUTPUT_PATH": long_path},
-            "ARC": {"OUTPUT": "2"},
-            "OPTION": {"ZIP_LEVEL": "7", "MAKE_DIRECTRY": "0"},
-        })
-        before = self.ini.read_bytes()
-        checked = {c["id"]: c["checked"] for c in dialog.by_class("Button") if "checked" in c}
-        self.assertEqual(checked[1009], 0)
-        self.assertEqual(checked[1010], 0)
-        self.assertEqual(checked[1024], 1)
-        self.assertEqual(checked[1035], 1)
-        self.assertEqual(dialog.control(1021)["selected"], -1)
-        self.assertEqual(dialog.control(1027)["text"], long_path[:254])
-        self.assertFalse(dialog.control(1007)["enabled"])
-        self.assertEqual(checked[1007], 1)
-        # Already in chosen-folder mode: clicking it again opens no browser.
-        self.wine.click(TITLE, 1035)
-        self.assertEqual([w for w in self.wine.windows() if w.get("title") != TITLE and
-                          w.get("class") == "#32770"], [])
-        self.wine.check(TITLE, 1017, True)
-        self.finish(proc, 2)
-        self.assertEqual(self.ini.read_bytes(), before)
-
-    def test_ok_rewrites_other_texts_and_cuts_long_paths(self):
-        long_path = "C:\\" + "q" * 297
-        proc, dialog = self.open_dialog({
-            "MELT": {"OVERWRITE": "true", "OUTPUT": "5", "OUTPUT_PATH": long_path},
-            "OPTION": {"ZIP_LEVEL": "7"},
-        })
-        self.finish(proc, 1)
-        ini = winehelper.read_ini(self.ini)
-        self.assertEqual(ini["MELT"]["OVERWRITE"], "0")
-        self.assertEqual(ini["MELT"]["OUTPUT"], "0")
-        self.assertEqual(ini["MELT"]["OUTPUT_PATH"], long_path[:254])
-        self.assertEqual(ini["OPTION"]["ZIP_LEVEL"], "-1")
-
+        self.assertEqual({i: checked[i] for i in on + off}, {i: int(i in on) for i in on + off})
 
     def browser(self):
-        """The folder browser the dialog opened: the shown dialog window
-        other than the settings dialog."""
+        """The title of the folder browser: the shown dialog other than ours."""
         for _ in range(100):
             others = [w for w in self.wine.windows() if w["title"] != TITLE and w["class"] == "#32770"]
             if others:
@@ -173,17 +77,83 @@ class SettingsDialogTest(winehelper.WineTestCase):
             time.sleep(0.1)
         self.fail("no folder browser was shown")
 
+    def test_every_control_in_place_with_the_defaults(self):
+        proc, dialog = self.open_dialog({"ARC": {"OUTPUT_PATH": "C:\\work"}})
+        self.wine.screenshot("dialog")
+        self.assertEqual(dialog.window_class, "#32770")
+        # Every control, in the tab order of the layout.
+        self.assertEqual([c["id"] for c in dialog.controls], list(CONTROLS))
+        # Dialog units to pixels, from the header band laid out at 0,0,305,32.
+        origin = dialog.control(1011)["rect"]
+        sx, sy = (origin[2] - origin[0]) / 305.0, (origin[3] - origin[1]) / 32.0
+        for control_id, (cls, text, x, y, w, h) in CONTROLS.items():
+            c = dialog.control(control_id)
+            left, top, right, bottom = c["rect"]
+            with self.subTest(control_id):
+                self.assertEqual(c["class"].lower(), cls.lower())
+                self.assertEqual(c["text"], c["text"] if text is None else text)
+                self.assertEqual(c["visible"], control_id != 1028)
+                for got, want in ((left - origin[0], x * sx), (top - origin[1], y * sy),
+                                  (right - left, None if w is None else w * sx),
+                                  (bottom - top, None if h is None else h * sy)):
+                    if want is not None:
+                        self.assertAlmostEqual(got, want, delta=2)
+        # The separators are two pixels high and ten wider than laid out.
+        for control_id in (1018, 1023):
+            left, top, right, bottom = dialog.control(control_id)["rect"]
+            self.assertEqual(bottom - top, 2)
+            self.assertAlmostEqual(right - left, 305 * sx + 10, delta=2)
+        self.assert_checked(dialog, [1009, 1016, 1006, 1008, 1007, 1010, 1024, 1033],
+                            [1003, 1004, 1017, 1019, 1025, 1026, 1034, 1035])
+        self.assertTrue(dialog.control(1007)["enabled"])
+        self.assertEqual((dialog.control(1021)["items"], dialog.control(1021)["selected"]), (LEVELS, 1))
+        self.assertEqual((dialog.control(1036)["text"], dialog.control(1027)["text"]), ("C:\\work", ""))
+
+        # Change a few controls, then OK writes every setting.
+        self.wine.check(TITLE, 1019, True)
+        self.wine.check(TITLE, 1008, False)
+        self.wine.select(TITLE, 1021, 2)
+        self.assertFalse(self.wine.window(TITLE).control(1007)["enabled"])
+        self.finish(proc, 1)
+        self.assertEqual(winehelper.read_ini(self.ini), {
+            "OPTION": {"MAKE_DIRECTRY": "0", "NUMBER_FILTER": "1", "SECURITY": "1", "ZIP_LEVEL": "2"},
+            "MELT": {"OVERWRITE": "1", "OPENDIR": "1", "OUTPUT": "0", "OUTPUT_PATH": ""},
+            "ARC": {"OVERWRITE": "1", "OPENDIR": "0", "OUTPUT": "0", "OUTPUT_PATH": "C:\\work"},
+            "ZIP_OPTION": {"USE_UTF8": "1"}})
+
+    def test_stored_values_shown_as_the_rules_say_cancel_writes_nothing_and_ok_rewrites(self):
+        long_path = "C:\\" + "p" * 297
+        stored = {"MELT": {"OVERWRITE": "true", "OPENDIR": "01", "OUTPUT": "5", "OUTPUT_PATH": long_path},
+                  "ARC": {"OUTPUT": "2"}, "OPTION": {"ZIP_LEVEL": "7", "MAKE_DIRECTRY": "0"}}
+        proc, dialog = self.open_dialog(stored)
+        before = self.ini.read_bytes()
+        self.assert_checked(dialog, [1024, 1035, 1007], [1009, 1010])
+        self.assertEqual(dialog.control(1021)["selected"], -1)
+        self.assertEqual(dialog.control(1027)["text"], long_path[:254])
+        self.assertFalse(dialog.control(1007)["enabled"])
+        # Already in chosen-folder mode: clicking it again opens no browser.
+        self.wine.click(TITLE, 1035)
+        self.assertEqual([w for w in self.wine.windows() if w["title"] != TITLE and w["class"] == "#32770"], [])
+        self.wine.check(TITLE, 1017, True)
+        self.finish(proc, 2)
+        self.assertEqual(self.ini.read_bytes(), before)
+
+        proc, _ = self.open_dialog(stored)
+        self.finish(proc, 1)
+        melt = winehelper.read_ini(self.ini)["MELT"]
+        self.assertEqual((melt["OVERWRITE"], melt["OPENDIR"], melt["OUTPUT"]), ("0", "0", "0"))
+        self.assertEqual(melt["OUTPUT_PATH"], long_path[:254])
+        self.assertEqual(winehelper.read_ini(self.ini)["OPTION"]["ZIP_LEVEL"], "-1")
+
     def test_chosen_folder_radio_browses_and_a_cancel_goes_back(self):
         proc, dialog = self.open_dialog({"MELT": {"OUTPUT": "1", "OUTPUT_PATH": "C:\\kept"}})
         self.wine.click(TITLE, 1026)
         title = self.browser()
-        texts = self.wine.window(title).texts()
-        self.assertIn("解凍ファイルの保存先を指定してください。", texts)
+        self.assertIn("解凍ファイルの保存先を指定してください。", self.wine.window(title).texts())
         self.wine.close_window(title)
         self.wine.wait_gone(title)
         dialog = self.wine.window(TITLE)
-        self.assertEqual(dialog.control(1025)["checked"], 1)
-        self.assertEqual(dialog.control(1026)["checked"], 0)
+        self.assert_checked(dialog, [1025], [1026])
         self.assertEqual(dialog.control(1027)["text"], "C:\\kept")
 
         # The compression column asks with its own title; a pick is shown
@@ -196,13 +166,11 @@ class SettingsDialogTest(winehelper.WineTestCase):
         dialog = self.wine.window(TITLE)
         picked = dialog.control(1036)["text"]
         self.assertRegex(picked, r"^[A-Za-z]:\\")
-        self.assertEqual(dialog.control(1035)["checked"], 1)
+        self.assert_checked(dialog, [1035], [])
         self.finish(proc, 1)
         ini = winehelper.read_ini(self.ini)
-        self.assertEqual(ini["MELT"]["OUTPUT"], "1")
-        self.assertEqual(ini["MELT"]["OUTPUT_PATH"], "C:\\kept")
-        self.assertEqual(ini["ARC"]["OUTPUT"], "2")
-        self.assertEqual(ini["ARC"]["OUTPUT_PATH"], picked)
+        self.assertEqual((ini["MELT"]["OUTPUT"], ini["MELT"]["OUTPUT_PATH"]), ("1", "C:\\kept"))
+        self.assertEqual((ini["ARC"]["OUTPUT"], ini["ARC"]["OUTPUT_PATH"]), ("2", picked))
 
 
 if __name__ == "__main__":

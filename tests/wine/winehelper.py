@@ -1,45 +1,18 @@
 """Runs the Windows programs under Wine for the end-to-end tests.
 
-A test module uses one session: a virtual display of its own (Xvfb), the
-prefix shared by every Wine test (build/wineprefix, created once with
-``wineboot -i``), LANG=ja_JP.UTF-8 so that the ANSI code page is 932, and the
-test driver (wine_driver.exe) that finds windows by their exact title, reads
-their controls and presses them::
+A test module uses one session: its own virtual display (Xvfb), the prefix
+shared by every Wine test (build/wineprefix, made once with ``wineboot -i``),
+LANG=ja_JP.UTF-8 so that the ANSI code page is 932, and the test driver
+(wine_driver.exe) that finds windows by their exact title, reads their
+controls (``Window``: title, class, owner, hwnd and per control id, class,
+text, visible, enabled, rect, checked / selected / items / position) and
+presses them. ``WineTestCase`` gives ``self.wine`` (the Session) and
+``self.scratch()``. Linux paths passed as pathlib paths become Z:\\ paths.
 
-    import unittest
-    import winehelper
-
-    class SomethingTest(winehelper.WineTestCase):
-        def test_box(self):
-            folder = self.scratch()                       # a fresh Linux folder
-            exe = self.wine.private_copy(folder)          # quindo.exe with its own quindo.ini
-            winehelper.write_ini(folder / "quindo.ini", {"ARC": {"OUTPUT": "2"}})
-            proc = self.wine.start(exe, folder / "a.txt")  # Linux paths become Z:\\...
-            box = self.wine.window("ファイル エラー")      # waits; JSON of the window and controls
-            self.assertIn("...", box.texts())
-            self.wine.click("ファイル エラー", 1)            # press a button by its id (IDOK)
-            self.assertEqual(self.wine.wait_exit(proc), 0)
-            out, err = self.wine.output(proc)             # what it wrote, as text
-            self.wine.screenshot("name")                  # build/artifacts/<module>-name.png
-
-Other calls: ``run`` (start and wait), ``find_window`` (None when absent),
-``windows`` (every shown window), ``wait_gone`` (no window of a title),
-``wait_closed`` (this window, by its handle), ``set_text``, ``check``,
-``select`` (combo or list box), ``close_window``, ``version_info`` (the
-version block as the system reads it), ``PeFile`` (headers and resources
-read from the file), ``read_ini``. The driver's JSON for a window gives
-title, class, owner and for each control id, class, text, visible, enabled,
-rect, and checked / selected / items / position where they apply.
-
-``WineTestCase`` opens the session in setUpClass and closes it after the
-module's last class (the display stays up for the whole module). Without
-Wine or Xvfb the tests skip, unless the variable CI is set: then they fail.
-The programs come from QUINDO_WIN64_DIR (default build/win64).
-
-Only one session uses the prefix at a time, across processes: the session
-holds an exclusive lock on build/wineprefix.lock from start to end, and at its
-end stops the prefix's wineserver so that the next one starts clean on its
-own display. Everything here is the Python standard library.
+Without Wine or Xvfb the tests skip, unless the variable CI is set: then they
+fail. The programs come from QUINDO_WIN64_DIR (default build/win64). One
+session at a time holds an exclusive lock on build/wineprefix.lock and stops
+the prefix's wineserver at its end, so the next starts clean on its display.
 """
 import atexit
 import ctypes
@@ -61,28 +34,18 @@ BUILD_DIR = SOURCE_DIR / "build"
 PREFIX = pathlib.Path(os.environ.get("QUINDO_WINEPREFIX") or BUILD_DIR / "wineprefix")
 ARTIFACTS = pathlib.Path(os.environ.get("QUINDO_ARTIFACTS") or BUILD_DIR / "artifacts")
 LOCALE = "ja_JP.UTF-8"
-
 # Generous: a first start of Wine on a slow machine builds the whole prefix.
-PREFIX_TIMEOUT = 600
-LOCK_TIMEOUT = 1500
-READY_TIMEOUT = 180
+PREFIX_TIMEOUT, LOCK_TIMEOUT, READY_TIMEOUT = 600, 1500, 180
 READY_STAMP = ".quindo-ready"
-
-# Exit codes of wine_driver.exe.
-DRIVER_DONE, DRIVER_NO_WINDOW, DRIVER_NO_CONTROL, DRIVER_USAGE, DRIVER_FAILED = 0, 1, 2, 3, 4
 
 
 class WineError(AssertionError):
     """Something the session needs failed; the test fails with it."""
 
 
-def in_ci():
-    return bool(os.environ.get("CI"))
-
-
 def unavailable(reason):
     """Skips the test, or fails it when the tests run in CI."""
-    if in_ci():
+    if os.environ.get("CI"):
         raise WineError("Wine tests cannot run in CI: " + reason)
     raise unittest.SkipTest(reason)
 
@@ -93,28 +56,23 @@ def win64_dir():
 
 def to_windows_path(path):
     """A Linux path as Wine sees it: the Linux root is drive Z:."""
-    text = os.path.abspath(str(path))
-    return "Z:" + text.replace("/", "\\")
+    return "Z:" + os.path.abspath(str(path)).replace("/", "\\")
 
 
 def write_ini(path, sections, encoding="cp932"):
     """Writes a profile file: {section: {key: value}} in CP932 with CRLF."""
     lines = []
     for section, keys in sections.items():
-        lines.append("[%s]" % section)
-        for key, value in keys.items():
-            lines.append("%s=%s" % (key, value))
+        lines += ["[%s]" % section] + ["%s=%s" % kv for kv in keys.items()]
     pathlib.Path(path).write_bytes(("\r\n".join(lines) + "\r\n").encode(encoding))
 
 
 def read_ini(path, encoding="cp932"):
     """{section: {key: value}} of a profile file, names in upper case."""
     sections, current = {}, None
-    try:
-        text = pathlib.Path(path).read_bytes().decode(encoding, "replace")
-    except FileNotFoundError:
+    if not pathlib.Path(path).exists():
         return sections
-    for line in text.splitlines():
+    for line in pathlib.Path(path).read_bytes().decode(encoding, "replace").splitlines():
         line = line.strip()
         if line.startswith("[") and line.endswith("]"):
             current = sections.setdefault(line[1:-1].upper(), {})
@@ -137,7 +95,7 @@ class Window:
         for c in self.controls:
             if c["id"] == control_id:
                 return c
-        raise KeyError("no control %d in %r" % (control_id, self.title))
+        raise KeyError("no control %d in %r" % (control_id, self))
 
     def by_class(self, name):
         return [c for c in self.controls if c["class"].lower() == name.lower()]
@@ -152,47 +110,26 @@ class Window:
         return "Window(%s)" % json.dumps(self.data, ensure_ascii=False)
 
 
-def _die_with_parent():
-    """In a child before exec: the display ends when the test process does,
-    even when that is killed."""
-    try:
-        libc = ctypes.CDLL(None, use_errno=True)
-        libc.prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
-    except (OSError, AttributeError):
-        pass
-
-
 class PeFile:
-    """The headers and resources of a Windows program, read from its file
-    (independent of the system's loader): machine, PE32+ magic, subsystem,
-    resources by type and name, the version block's strings."""
+    """Headers and resources of a Windows program read from its file, apart
+    from the system's loader: machine, optional header magic, subsystem,
+    and resources() as {type: {name: bytes}} (first language of each)."""
 
     def __init__(self, path):
-        self.data = pathlib.Path(path).read_bytes()
-        d = self.data
-        if d[:2] != b"MZ":
+        d = self.data = pathlib.Path(path).read_bytes()
+        pe = self._u(0x3C, 4)
+        if d[:2] != b"MZ" or d[pe:pe + 4] != b"PE\0\0":
             raise WineError("%s is not a Windows program" % path)
-        pe = int.from_bytes(d[0x3C:0x40], "little")
-        if d[pe:pe + 4] != b"PE\0\0":
-            raise WineError("%s has no PE header" % path)
-        coff = pe + 4
-        self.machine = int.from_bytes(d[coff:coff + 2], "little")
-        sections = int.from_bytes(d[coff + 2:coff + 4], "little")
-        optional_size = int.from_bytes(d[coff + 16:coff + 18], "little")
-        opt = coff + 20
-        self.optional_magic = int.from_bytes(d[opt:opt + 2], "little")
-        plus = self.optional_magic == 0x20B
-        self.subsystem = int.from_bytes(d[opt + 68:opt + 70], "little")
-        directories = opt + (112 if plus else 96)
-        self.resource_rva = int.from_bytes(d[directories + 16:directories + 20], "little")
-        self.sections = []
-        table = opt + optional_size
-        for i in range(sections):
-            entry = table + 40 * i
-            self.sections.append((int.from_bytes(d[entry + 12:entry + 16], "little"),  # address
-                                  int.from_bytes(d[entry + 8:entry + 12], "little"),   # virtual size
-                                  int.from_bytes(d[entry + 20:entry + 24], "little"),  # file offset
-                                  int.from_bytes(d[entry + 16:entry + 20], "little")))  # raw size
+        coff, opt = pe + 4, pe + 24
+        self.machine, self.optional_magic, self.subsystem = self._u(coff, 2), self._u(opt, 2), self._u(opt + 68, 2)
+        self.resource_rva = self._u(opt + (112 if self.optional_magic == 0x20B else 96) + 16, 4)
+        table = opt + self._u(coff + 16, 2)
+        # (address, size in memory, file offset, size in the file) per section
+        self.sections = [(self._u(e + 12, 4), self._u(e + 8, 4), self._u(e + 20, 4), self._u(e + 16, 4))
+                         for e in range(table, table + 40 * self._u(coff + 2, 2), 40)]
+
+    def _u(self, at, size):
+        return int.from_bytes(self.data[at:at + size], "little")
 
     def _offset(self, rva):
         for address, size, offset, raw in self.sections:
@@ -201,129 +138,74 @@ class PeFile:
         raise WineError("address 0x%x lies in no section" % rva)
 
     def resources(self):
-        """{type: {name: bytes}}, the first language of each; ids are ints,
-        names strings."""
         if not self.resource_rva:
             return {}
         base = self._offset(self.resource_rva)
-        d = self.data
 
-        def entries(offset):
-            named = int.from_bytes(d[offset + 12:offset + 14], "little")
-            ids = int.from_bytes(d[offset + 14:offset + 16], "little")
-            for i in range(named + ids):
-                e = offset + 16 + 8 * i
-                name = int.from_bytes(d[e:e + 4], "little")
-                target = int.from_bytes(d[e + 4:e + 8], "little")
+        def entries(at):  # (name or id, target) of one directory
+            for e in range(at + 16, at + 16 + 8 * (self._u(at + 12, 2) + self._u(at + 14, 2)), 8):
+                name = self._u(e, 4)
                 if name & 0x80000000:
-                    at = base + (name & 0x7FFFFFFF)
-                    length = int.from_bytes(d[at:at + 2], "little")
-                    name = d[at + 2:at + 2 + 2 * length].decode("utf-16-le")
-                yield name, target
+                    s = base + (name & 0x7FFFFFFF)
+                    name = self.data[s + 2:s + 2 + 2 * self._u(s, 2)].decode("utf-16-le")
+                yield name, self._u(e + 4, 4) & 0x7FFFFFFF
 
         out = {}
         for kind, types in entries(base):
-            for name, names in entries(base + (types & 0x7FFFFFFF)):
-                for _, leaf in entries(base + (names & 0x7FFFFFFF)):
-                    at = base + leaf
-                    rva = int.from_bytes(d[at:at + 4], "little")
-                    size = int.from_bytes(d[at + 4:at + 8], "little")
-                    start = self._offset(rva)
-                    out.setdefault(kind, {})[name] = d[start:start + size]
-                    break
+            for name, names in entries(base + types):
+                leaf = base + next(entries(base + names))[1]
+                start = self._offset(self._u(leaf, 4))
+                out.setdefault(kind, {})[name] = self.data[start:start + self._u(leaf + 4, 4)]
         return out
 
-    def version_strings(self):
-        """The strings of the version block's first string table."""
-        block = self.resources().get(16, {}).get(1)
-        if block is None:
-            raise WineError("no version block")
 
-        def node(offset):
-            length = int.from_bytes(block[offset:offset + 2], "little")
-            value_length = int.from_bytes(block[offset + 2:offset + 4], "little")
-            kind = int.from_bytes(block[offset + 4:offset + 6], "little")
-            at = offset + 6
-            end_key = at
-            while block[end_key:end_key + 2] != b"\0\0":
-                end_key += 2
-            key = block[at:end_key].decode("utf-16-le")
-            at = (end_key + 2 + 3) & ~3
-            size = value_length * 2 if kind == 1 else value_length
-            value = block[at:at + size]
-            at = (at + size + 3) & ~3
-            children = []
-            while at < offset + length:
-                child, after = node(at)
-                children.append(child)
-                at = (after + 3) & ~3
-            return (key, value, children), offset + length
-
-        (key, _, children), _ = node(0)
-        if key != "VS_VERSION_INFO":
-            raise WineError("the version block starts with %r" % key)
-        for name, _, tables in children:
-            if name == "StringFileInfo" and tables:
-                return {k: v.decode("utf-16-le").split("\0")[0] for k, v, _ in tables[0][2]}
-        return {}
+def _die_with_parent():
+    """In a child before exec: it ends when the test process does, even
+    when that is killed."""
+    try:
+        ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+    except (OSError, AttributeError):
+        pass
 
 
-class _Lock:
-    """An exclusive flock on a file, taken with a deadline."""
-
-    def __init__(self, path, timeout):
-        path.parent.mkdir(parents=True, exist_ok=True)
-        self.file = open(path, "a+")
-        deadline = time.monotonic() + timeout
-        while True:
-            try:
-                fcntl.flock(self.file, fcntl.LOCK_EX | fcntl.LOCK_NB)
-                return
-            except OSError as e:
-                if e.errno not in (errno.EAGAIN, errno.EACCES):
-                    raise
-            if time.monotonic() > deadline:
-                self.file.close()
-                raise WineError("another Wine session kept %s for %d s" % (path, timeout))
-            time.sleep(0.5)
-
-    def release(self):
-        if self.file:
-            fcntl.flock(self.file, fcntl.LOCK_UN)
-            self.file.close()
-            self.file = None
+def _lock(path, timeout):
+    """An exclusive flock on a file, taken with a deadline; the open file."""
+    path.parent.mkdir(parents=True, exist_ok=True)
+    f = open(path, "a+")
+    deadline = time.monotonic() + timeout
+    while True:
+        try:
+            fcntl.flock(f, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            return f
+        except OSError as e:
+            if e.errno not in (errno.EAGAIN, errno.EACCES):
+                raise
+        if time.monotonic() > deadline:
+            f.close()
+            raise WineError("another Wine session kept %s for %d s" % (path, timeout))
+        time.sleep(0.5)
 
 
 class Session:
     """Xvfb, the shared prefix and the driver for one test module."""
 
     def __init__(self, name):
-        self.name = name
-        self.processes = []
-        self.xvfb = None
-        self.lock = None
-        self.display = None
+        self.name, self.processes, self.xvfb, self.lock, self.display = name, [], None, None, None
         self.bin = win64_dir()
-        self.driver_exe = self.bin / "wine_driver.exe"
-        self.quindo_exe = self.bin / "quindo.exe"
-
-    # --- start and end ------------------------------------------------------
+        self.driver_exe, self.quindo_exe = self.bin / "wine_driver.exe", self.bin / "quindo.exe"
 
     def open(self):
-        wine = shutil.which("wine")
-        if not wine or not shutil.which("wineserver") or not shutil.which("wineboot"):
-            unavailable("wine is not installed")
-        if not shutil.which("Xvfb"):
-            unavailable("Xvfb is not installed (package xvfb)")
+        for tool in ("wine", "wineserver", "wineboot", "Xvfb"):
+            if not shutil.which(tool):
+                unavailable("%s is not installed" % tool)
         for exe in (self.quindo_exe, self.driver_exe):
             if not exe.is_file():
                 unavailable("%s is missing: build the win64 preset first" % exe)
-        self.lock = _Lock(PREFIX.with_name(PREFIX.name + ".lock"), LOCK_TIMEOUT)
+        self.lock = _lock(PREFIX.with_name(PREFIX.name + ".lock"), LOCK_TIMEOUT)
         try:
             self._start_display()
             self._ensure_prefix()
-            # A wineserver left from an earlier session may still serve a
-            # display that is gone.
+            # A wineserver left from an earlier session may serve a display that is gone.
             self._wineserver("-k")
             self._wait_ready()
         except BaseException:
@@ -332,8 +214,8 @@ class Session:
         return self
 
     def end_programs(self):
-        """Kills every program this session started that still runs, so that
-        no window of one test is left for the next."""
+        """Kills every program of this session that still runs, so that no
+        window of one test is left for the next."""
         for proc in self.processes:
             if proc.poll() is None:
                 proc.kill()
@@ -341,7 +223,7 @@ class Session:
                 proc.wait(timeout=10)
             except subprocess.TimeoutExpired:
                 pass
-            for f in getattr(proc, "output_files", ()):
+            for f in proc.output_files:
                 f.close()
         self.processes = []
 
@@ -358,35 +240,26 @@ class Session:
                 self.xvfb.kill()
             self.xvfb = None
         if self.lock:
-            self.lock.release()
+            fcntl.flock(self.lock, fcntl.LOCK_UN)
+            self.lock.close()
             self.lock = None
 
     def env(self):
-        env = dict(os.environ)
-        env.update({
-            "WINEPREFIX": str(PREFIX),
-            "WINEARCH": "win64",
-            "WINEDEBUG": "-all",
-            # No Mono or Gecko installer, no menu entries in the user's desktop.
-            "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
-            "LANG": LOCALE,
-            "LC_ALL": LOCALE,
-            "DISPLAY": self.display or env.get("DISPLAY", ""),
-        })
-        return env
+        # No Mono or Gecko installer, no menu entries in the user's desktop.
+        return dict(os.environ, WINEPREFIX=str(PREFIX), WINEARCH="win64", WINEDEBUG="-all",
+                    WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d", LANG=LOCALE, LC_ALL=LOCALE,
+                    DISPLAY=self.display or os.environ.get("DISPLAY", ""))
 
     def _start_display(self):
         read_end, write_end = os.pipe()
         try:
             self.xvfb = subprocess.Popen(
                 ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-                 "-noreset"],
-                pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                 "-noreset"], pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                 preexec_fn=_die_with_parent)
         finally:
             os.close(write_end)
-        number = b""
-        deadline = time.monotonic() + 30
+        number, deadline = b"", time.monotonic() + 30
         with os.fdopen(read_end, "rb") as reader:
             while not number.endswith(b"\n") and time.monotonic() < deadline:
                 chunk = reader.read(1)
@@ -400,14 +273,14 @@ class Session:
     def _ensure_prefix(self):
         if (PREFIX / READY_STAMP).exists():
             return
-        if shutil.which("locale") and LOCALE.lower().replace("-", "") not in \
-                subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout.lower().replace("-", ""):
+        squash = lambda text: text.lower().replace("-", "")
+        if shutil.which("locale") and squash(LOCALE) not in squash(
+                subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout):
             # Without the locale Wine falls back to code page 1252.
             raise WineError("locale %s is not generated (locale-gen)" % LOCALE)
         last = None
-        for attempt in range(3):
-            if PREFIX.exists():
-                shutil.rmtree(PREFIX, ignore_errors=True)
+        for _ in range(3):
+            shutil.rmtree(PREFIX, ignore_errors=True)
             PREFIX.parent.mkdir(parents=True, exist_ok=True)
             try:
                 result = subprocess.run(["wineboot", "-i"], env=self.env(), timeout=PREFIX_TIMEOUT,
@@ -424,25 +297,23 @@ class Session:
 
     def _wineserver(self, *args, timeout=60):
         try:
-            subprocess.run(["wineserver", *args], env=self.env(), timeout=timeout,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            subprocess.run(["wineserver", *args], env=self.env(), timeout=timeout, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
         except subprocess.TimeoutExpired:
             pass
 
     def _wait_ready(self):
-        # A persistent wineserver, and its services and desktop started here
-        # with no standard handles of ours: a daemon that inherited a test's
-        # pipe would keep it open long after the program has ended. They all
-        # stay up until close(), so each program starts fast.
+        # A persistent wineserver, its services and desktop started with no
+        # standard handles of ours (a daemon that inherited a test's pipe
+        # would hold it long after the program ended); all stay up until close().
         self._wineserver("-p")
         try:
             subprocess.run(["wineboot"], env=self.env(), timeout=READY_TIMEOUT, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         except subprocess.TimeoutExpired:
             pass
-        # The driver answers once windows can be listed.
-        deadline = time.monotonic() + READY_TIMEOUT
-        last = ""
+        # Ready once the driver can list windows.
+        deadline, last = time.monotonic() + READY_TIMEOUT, ""
         while time.monotonic() < deadline:
             try:
                 result = self._run_driver(["windows"], timeout=max(10, deadline - time.monotonic()))
@@ -457,11 +328,10 @@ class Session:
     # --- programs -----------------------------------------------------------
 
     def start(self, exe, *args, cwd=None):
-        """Starts a Windows program; Linux paths among the arguments (pathlib
-        paths) become Windows paths, strings are passed as they are."""
-        argv = ["wine", str(exe)]
-        for a in args:
-            argv.append(to_windows_path(a) if isinstance(a, pathlib.PurePath) else str(a))
+        """Starts a Windows program; pathlib paths among the arguments become
+        Windows paths, strings are passed as they are."""
+        argv = ["wine", str(exe)] + [to_windows_path(a) if isinstance(a, pathlib.PurePath) else str(a)
+                                     for a in args]
         # Output goes to files, not pipes: the end of a program is its exit,
         # never the end of a pipe that some Wine process may still hold.
         out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
@@ -499,60 +369,58 @@ class Session:
         beside it belongs to the test alone. Answers the copy's path."""
         folder = pathlib.Path(folder)
         folder.mkdir(parents=True, exist_ok=True)
-        target = folder / name
-        shutil.copy2(self.bin / name, target)
-        return target
+        shutil.copy2(self.bin / name, folder / name)
+        return folder / name
 
     # --- the driver ---------------------------------------------------------
 
     def _run_driver(self, args, timeout=60):
-        """Runs the driver; answers a CompletedProcess with text output.
-        Raises subprocess.TimeoutExpired when it does not end in time."""
-        argv = ["wine", str(self.driver_exe), *[str(a) for a in args]]
-        env = self.env()
+        """Runs the driver: a CompletedProcess with text output; raises
+        subprocess.TimeoutExpired when it does not end in time."""
+        argv = ["wine", str(self.driver_exe), *map(str, args)]
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            proc = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+            proc = subprocess.Popen(argv, env=self.env(), stdin=subprocess.DEVNULL, stdout=out, stderr=err)
             try:
                 code = proc.wait(timeout=timeout)
             except subprocess.TimeoutExpired:
                 proc.kill()
                 proc.wait()
                 raise
-            out.seek(0)
-            err.seek(0)
-            return subprocess.CompletedProcess(argv, code, out.read().decode("utf-8", "replace"),
-                                               err.read().decode("utf-8", "replace"))
+            texts = []
+            for f in (out, err):
+                f.seek(0)
+                texts.append(f.read().decode("utf-8", "replace"))
+            return subprocess.CompletedProcess(argv, code, *texts)
 
     def driver(self, *args, timeout=60, check=True):
-        """Runs wine_driver.exe; answers the completed process (text output).
-        With check, an exit code other than 0 fails the test."""
+        """Runs wine_driver.exe; with check, an exit code other than 0 (or
+        no end in time) fails the test with a screenshot."""
+        command = " ".join(map(str, args))
         try:
             result = self._run_driver(args, timeout=timeout)
         except subprocess.TimeoutExpired:
             self.screenshot("driver-" + str(args[0]))
-            raise WineError("wine_driver %s did not end within %d s" % (" ".join(map(str, args)), timeout))
-        if check and result.returncode != DRIVER_DONE:
+            raise WineError("wine_driver %s did not end within %d s" % (command, timeout))
+        if check and result.returncode != 0:
             self.screenshot("driver-" + str(args[0]))
-            raise WineError("wine_driver %s: exit %d: %s" % (" ".join(map(str, args)), result.returncode,
+            raise WineError("wine_driver %s: exit %d: %s" % (command, result.returncode,
                                                                result.stderr.strip() or self._shown()))
         return result
 
     def _shown(self):
         try:
-            result = self._run_driver(["windows"], timeout=30)
-            return "windows shown: " + result.stdout.strip()
+            return "windows shown: " + self._run_driver(["windows"], timeout=30).stdout.strip()
         except subprocess.TimeoutExpired:
             return ""
 
     def window(self, title, timeout_ms=30000):
         """Waits for a shown window with exactly this title; its controls."""
-        result = self.driver("list", title, timeout_ms, timeout=timeout_ms / 1000 + 60)
-        return Window(json.loads(result.stdout))
+        return Window(json.loads(self.driver("list", title, timeout_ms, timeout=timeout_ms / 1000 + 60).stdout))
 
     def find_window(self, title, timeout_ms=0):
         """The window, or None when none is shown within the time."""
         result = self.driver("list", title, timeout_ms, timeout=timeout_ms / 1000 + 60, check=False)
-        return Window(json.loads(result.stdout)) if result.returncode == DRIVER_DONE else None
+        return Window(json.loads(result.stdout)) if result.returncode == 0 else None
 
     def windows(self):
         """Every shown top-level window: [{title, class}]."""
@@ -594,15 +462,15 @@ class Session:
         return json.loads(self.driver("version", to_windows_path(exe)).stdout)
 
     def screenshot(self, name):
-        """The whole virtual screen into build/artifacts/<module>-<name>.png;
-        answers the path, or None when it could not be taken."""
+        """The virtual screen into build/artifacts/<module>-<name>.png; the
+        path, or None when it could not be taken."""
         if not self.display or not shutil.which("import"):
             return None
         ARTIFACTS.mkdir(parents=True, exist_ok=True)
         target = ARTIFACTS / ("%s-%s.png" % (self.name, name))
         try:
-            subprocess.run(["import", "-display", self.display, "-window", "root", str(target)],
-                           timeout=30, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            subprocess.run(["import", "-display", self.display, "-window", "root", str(target)], timeout=30,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         except subprocess.TimeoutExpired:
             return None
         return target if target.exists() else None
@@ -615,9 +483,7 @@ def session(name=None):
     """The module's session, opened on first use and closed at exit."""
     global _session
     if _session is None:
-        if name is None:
-            name = pathlib.Path(sys.argv[0]).stem
-        _session = Session(name).open()
+        _session = Session(name or pathlib.Path(sys.argv[0]).stem).open()
         atexit.register(close_session)
     return _session
 

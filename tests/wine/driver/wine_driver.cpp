@@ -2,14 +2,13 @@
 // program's top-level window by its exact title, reads its controls, types
 // into them and presses them, the way UI automation does on Windows.
 //
-//   wine_driver wait TITLE [TIMEOUT_MS]         wait until the window is shown
-//   wine_driver gone TITLE [TIMEOUT_MS]         wait until no such window is shown
 //   wine_driver list TITLE [TIMEOUT_MS]         the window and its controls, as JSON
+//   wine_driver gone TITLE [TIMEOUT_MS]         wait until no such window is shown
 //   wine_driver windows                         every visible top-level window, as JSON
 //   wine_driver settext TITLE ID TEXT           set a control's text (WM_SETTEXT)
 //   wine_driver click TITLE ID                  press a button (BM_CLICK)
 //   wine_driver check TITLE ID 0|1              set a check box and tell its owner
-//   wine_driver select TITLE ID INDEX           choose a combo or list box item and tell its owner
+//   wine_driver select TITLE ID INDEX           choose a combo box item and tell its owner
 //   wine_driver close TITLE                     ask the window to close (WM_CLOSE)
 //   wine_driver version PATH                    the version block's strings, as JSON
 //
@@ -19,9 +18,11 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -32,62 +33,54 @@ constexpr UINT kMessageTimeout = 5000;
 enum Exit { kDone = 0, kNoWindow = 1, kNoControl = 2, kUsage = 3, kFailed = 4 };
 
 std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                nullptr, nullptr);
+  int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                nullptr);
   std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
   if (n > 0)
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                          nullptr, nullptr);
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
   return out;
 }
 
-void Print(const std::string& text) {
+int Write(DWORD handle, const std::string& text, int code = kDone) {
   DWORD written = 0;
-  HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
-  ::WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  ::WriteFile(::GetStdHandle(handle), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  return code;
 }
 
-void Error(const std::string& text) {
-  DWORD written = 0;
-  std::string line = "wine_driver: " + text + "\n";
-  ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written,
-              nullptr);
-}
+int Error(const std::string& text, int code) { return Write(STD_ERROR_HANDLE, "wine_driver: " + text + "\n", code); }
 
 std::string Json(const std::wstring& text) {
   std::string out = "\"";
   for (unsigned char c : Utf8(text)) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-          out += escaped;
-        } else {
-          out += static_cast<char>(c);
-        }
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
     }
   }
   return out + "\"";
 }
 
+LRESULT Send(HWND window, UINT message, WPARAM w, LPARAM l, bool* ok = nullptr) {
+  DWORD_PTR result = 0;
+  LRESULT sent = ::SendMessageTimeoutW(window, message, w, l, SMTO_ABORTIFHUNG, kMessageTimeout, &result);
+  if (ok) *ok = sent != 0;
+  return static_cast<LRESULT>(result);
+}
+
 // The text of a window of any process: WM_GETTEXT is carried across.
 std::wstring TextOf(HWND window) {
-  DWORD_PTR length = 0;
-  if (!::SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeout, &length))
-    return {};
-  std::vector<wchar_t> buffer(length + 2, L'\0');
-  DWORD_PTR copied = 0;
-  if (!::SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
-                             SMTO_ABORTIFHUNG, kMessageTimeout, &copied))
-    return {};
-  return std::wstring(buffer.data(), copied < buffer.size() ? copied : buffer.size() - 1);
+  bool ok = false;
+  const LRESULT length = Send(window, WM_GETTEXTLENGTH, 0, 0, &ok);
+  if (!ok) return {};
+  std::vector<wchar_t> buffer(static_cast<size_t>(length) + 2, L'\0');
+  const LRESULT copied = Send(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()), &ok);
+  return ok ? std::wstring(buffer.data(), std::min<size_t>(copied, buffer.size() - 1)) : std::wstring();
 }
 
 std::wstring ClassOf(HWND window) {
@@ -96,274 +89,158 @@ std::wstring ClassOf(HWND window) {
   return name;
 }
 
-struct Search {
-  const wchar_t* title;
-  HWND found;
-};
+bool ClassIs(HWND window, const wchar_t* name) { return _wcsicmp(ClassOf(window).c_str(), name) == 0; }
 
-BOOL CALLBACK MatchTitle(HWND window, LPARAM data) {
-  auto* search = reinterpret_cast<Search*>(data);
-  if (!::IsWindowVisible(window)) return TRUE;
-  wchar_t text[1024] = {};
-  ::GetWindowTextW(window, text, 1024);
-  if (std::wcscmp(text, search->title) == 0) {
-    search->found = window;
-    return FALSE;
+// Visible top-level windows, or every child of a window.
+std::vector<HWND> Windows(HWND parent = nullptr) {
+  std::vector<HWND> all;
+  auto collect = [](HWND window, LPARAM data) -> BOOL {
+    reinterpret_cast<std::vector<HWND>*>(data)->push_back(window);
+    return TRUE;
+  };
+  if (parent) {
+    ::EnumChildWindows(parent, collect, reinterpret_cast<LPARAM>(&all));
+  } else {
+    ::EnumWindows(collect, reinterpret_cast<LPARAM>(&all));
+    std::erase_if(all, [](HWND w) { return !::IsWindowVisible(w); });
   }
-  return TRUE;
+  return all;
 }
 
 HWND FindShown(const wchar_t* title) {
-  Search search{title, nullptr};
-  ::EnumWindows(MatchTitle, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-HWND WaitForWindow(const wchar_t* title, DWORD timeout) {
-  const ULONGLONG end = ::GetTickCount64() + timeout;
-  for (;;) {
-    if (HWND window = FindShown(title)) return window;
-    if (::GetTickCount64() >= end) return nullptr;
-    ::Sleep(50);
+  for (HWND window : Windows()) {
+    wchar_t text[1024] = {};
+    ::GetWindowTextW(window, text, 1024);
+    if (std::wcscmp(text, title) == 0) return window;
   }
-}
-
-DWORD Timeout(int argc, wchar_t** argv, int index) {
-  return argc > index ? static_cast<DWORD>(std::wcstoul(argv[index], nullptr, 10)) : kDefaultTimeout;
-}
-
-struct Controls {
-  std::vector<HWND> all;
-};
-
-BOOL CALLBACK CollectChild(HWND window, LPARAM data) {
-  reinterpret_cast<Controls*>(data)->all.push_back(window);
-  return TRUE;
-}
-
-std::vector<HWND> ChildrenOf(HWND window) {
-  Controls controls;
-  ::EnumChildWindows(window, CollectChild, reinterpret_cast<LPARAM>(&controls));
-  return controls.all;
-}
-
-HWND ControlById(HWND window, int id) {
-  for (HWND child : ChildrenOf(window))
-    if (::GetDlgCtrlID(child) == id) return child;
   return nullptr;
 }
 
-bool ClassIs(HWND window, const wchar_t* name) { return _wcsicmp(ClassOf(window).c_str(), name) == 0; }
-
-LRESULT Send(HWND window, UINT message, WPARAM w, LPARAM l) {
-  DWORD_PTR result = 0;
-  ::SendMessageTimeoutW(window, message, w, l, SMTO_ABORTIFHUNG, kMessageTimeout, &result);
-  return static_cast<LRESULT>(result);
-}
-
-// The items of a combo box or list box, for the JSON listing.
-std::string ItemsOf(HWND control, bool combo) {
-  const UINT countMessage = combo ? CB_GETCOUNT : LB_GETCOUNT;
-  const UINT lengthMessage = combo ? CB_GETLBTEXTLEN : LB_GETTEXTLEN;
-  const UINT textMessage = combo ? CB_GETLBTEXT : LB_GETTEXT;
-  LRESULT count = Send(control, countMessage, 0, 0);
-  std::string out = "[";
-  for (LRESULT i = 0; i < count && i < 1000; ++i) {
-    LRESULT length = Send(control, lengthMessage, static_cast<WPARAM>(i), 0);
-    std::vector<wchar_t> buffer(static_cast<size_t>(length > 0 ? length : 0) + 2, L'\0');
-    // The list's own process copies the text; strings cross process lines
-    // for these messages in Wine and Windows alike.
-    Send(control, textMessage, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer.data()));
-    if (i) out += ",";
-    out += Json(buffer.data());
+// Waits until a window of the title is shown (or, with gone, none is).
+HWND WaitFor(const wchar_t* title, DWORD timeout, bool gone = false) {
+  const ULONGLONG end = ::GetTickCount64() + timeout;
+  for (;;) {
+    HWND window = FindShown(title);
+    if ((window != nullptr) != gone || ::GetTickCount64() >= end) return window;
+    ::Sleep(50);
   }
-  return out + "]";
 }
 
 std::string Describe(HWND window) {
   RECT r = {};
   ::GetWindowRect(window, &r);
-  std::string out = "{\"id\":" + std::to_string(::GetDlgCtrlID(window)) +
-                    ",\"class\":" + Json(ClassOf(window)) + ",\"text\":" + Json(TextOf(window)) +
+  std::string out = "{\"id\":" + std::to_string(::GetDlgCtrlID(window)) + ",\"class\":" + Json(ClassOf(window)) +
+                    ",\"text\":" + Json(TextOf(window)) +
                     ",\"visible\":" + (::IsWindowVisible(window) ? "true" : "false") +
-                    ",\"enabled\":" + (::IsWindowEnabled(window) ? "true" : "false") +
-                    ",\"rect\":[" + std::to_string(r.left) + "," + std::to_string(r.top) + "," +
-                    std::to_string(r.right) + "," + std::to_string(r.bottom) + "]";
+                    ",\"enabled\":" + (::IsWindowEnabled(window) ? "true" : "false") + ",\"rect\":[" +
+                    std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+                    std::to_string(r.bottom) + "]";
   if (ClassIs(window, L"Button")) {
     out += ",\"checked\":" + std::to_string(Send(window, BM_GETCHECK, 0, 0));
   } else if (ClassIs(window, L"ComboBox")) {
-    out += ",\"selected\":" + std::to_string(Send(window, CB_GETCURSEL, 0, 0));
-    out += ",\"items\":" + ItemsOf(window, true);
-  } else if (ClassIs(window, L"ListBox")) {
-    out += ",\"selected\":" + std::to_string(Send(window, LB_GETCURSEL, 0, 0));
-    out += ",\"items\":" + ItemsOf(window, false);
+    out += ",\"selected\":" + std::to_string(Send(window, CB_GETCURSEL, 0, 0)) + ",\"items\":[";
+    // The list's own process copies each string across for these messages.
+    for (LRESULT i = 0, count = Send(window, CB_GETCOUNT, 0, 0); i < count && i < 1000; ++i) {
+      std::vector<wchar_t> item(static_cast<size_t>(std::max<LRESULT>(0, Send(window, CB_GETLBTEXTLEN, i, 0))) + 2);
+      Send(window, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item.data()));
+      out += (i ? "," : "") + Json(item.data());
+    }
+    out += "]";
   } else if (ClassIs(window, L"msctls_progress32")) {
     out += ",\"position\":" + std::to_string(Send(window, PBM_GETPOS, 0, 0));
-    out += ",\"range\":" + std::to_string(Send(window, PBM_GETRANGE, FALSE, 0));
   }
   return out + "}";
 }
 
 int List(HWND window) {
-  DWORD process = 0;
-  ::GetWindowThreadProcessId(window, &process);
   HWND owner = ::GetWindow(window, GW_OWNER);
   std::string out = "{\"title\":" + Json(TextOf(window)) + ",\"class\":" + Json(ClassOf(window)) +
                     ",\"hwnd\":" + std::to_string(reinterpret_cast<uintptr_t>(window)) +
-                    ",\"process\":" + std::to_string(process) +
                     ",\"owner\":" + (owner ? Json(TextOf(owner)) : std::string("null")) + ",\"controls\":[";
-  bool first = true;
-  for (HWND child : ChildrenOf(window)) {
-    if (!first) out += ",";
-    first = false;
-    out += Describe(child);
-  }
-  Print(out + "]}\n");
-  return kDone;
-}
-
-BOOL CALLBACK CollectShown(HWND window, LPARAM data) {
-  if (::IsWindowVisible(window)) reinterpret_cast<Controls*>(data)->all.push_back(window);
-  return TRUE;
+  const char* comma = "";
+  for (HWND child : Windows(window)) out += std::exchange(comma, ",") + Describe(child);
+  return Write(STD_OUTPUT_HANDLE, out + "]}\n");
 }
 
 int ListWindows() {
-  Controls shown;
-  ::EnumWindows(CollectShown, reinterpret_cast<LPARAM>(&shown));
   std::string out = "[";
-  for (size_t i = 0; i < shown.all.size(); ++i) {
-    if (i) out += ",";
-    out += "{\"title\":" + Json(TextOf(shown.all[i])) + ",\"class\":" + Json(ClassOf(shown.all[i])) + "}";
-  }
-  Print(out + "]\n");
-  return kDone;
+  const char* comma = "";
+  for (HWND w : Windows())
+    out += std::exchange(comma, ",") + ("{\"title\":" + Json(TextOf(w)) + ",\"class\":" + Json(ClassOf(w)) + "}");
+  return Write(STD_OUTPUT_HANDLE, out + "]\n");
 }
 
 // Tells a control's dialog what a user's change would have told it.
-void Notify(HWND control, WORD code) {
-  HWND parent = ::GetParent(control);
-  const int id = ::GetDlgCtrlID(control);
-  ::PostMessageW(parent, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(control));
+int Notify(HWND control, WORD code) {
+  ::PostMessageW(::GetParent(control), WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(control), code),
+                 reinterpret_cast<LPARAM>(control));
+  return kDone;
 }
 
 int Version(const wchar_t* path) {
   DWORD ignored = 0;
-  DWORD size = ::GetFileVersionInfoSizeW(path, &ignored);
-  if (size == 0) {
-    Error("no version block");
-    return kFailed;
-  }
-  std::vector<char> block(size);
-  if (!::GetFileVersionInfoW(path, 0, size, block.data())) return kFailed;
-  struct Translation {
-    WORD language, codePage;
-  };
+  std::vector<char> block(::GetFileVersionInfoSizeW(path, &ignored));
   void* value = nullptr;
   UINT length = 0;
-  if (!::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &value, &length) ||
-      length < sizeof(Translation)) {
-    Error("no translation");
-    return kFailed;
-  }
-  const auto* first = static_cast<const Translation*>(value);
+  if (block.empty() || !::GetFileVersionInfoW(path, 0, static_cast<DWORD>(block.size()), block.data()) ||
+      !::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &value, &length) || length < 4)
+    return Error("no version block", kFailed);
+  const WORD* translation = static_cast<const WORD*>(value);
   wchar_t prefix[64];
-  std::swprintf(prefix, 64, L"\\StringFileInfo\\%04x%04x\\", first->language, first->codePage);
-  std::string out = "{\"translation\":[" + std::to_string(first->language) + "," +
-                    std::to_string(first->codePage) + "]";
-  for (const wchar_t* name : {L"CompanyName", L"FileDescription", L"FileVersion", L"InternalName",
-                              L"LegalCopyright", L"OriginalFilename", L"ProductName", L"ProductVersion"}) {
-    std::wstring query = std::wstring(prefix) + name;
-    if (::VerQueryValueW(block.data(), query.c_str(), &value, &length) && length > 0) {
-      std::wstring text(static_cast<const wchar_t*>(value), length);
-      if (size_t end = text.find(L'\0'); end != std::wstring::npos) text.resize(end);
-      out += "," + Json(name) + ":" + Json(text);
-    }
+  std::swprintf(prefix, 64, L"\\StringFileInfo\\%04x%04x\\", translation[0], translation[1]);
+  std::string out = "{";
+  for (const wchar_t* name : {L"FileDescription", L"FileVersion", L"InternalName", L"OriginalFilename"}) {
+    if (::VerQueryValueW(block.data(), (std::wstring(prefix) + name).c_str(), &value, &length) && length > 0)
+      out += Json(name) + ":" + Json(std::wstring(static_cast<const wchar_t*>(value)).substr(0, length)) + ",";
   }
   VS_FIXEDFILEINFO* fixed = nullptr;
-  if (::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) && fixed) {
-    out += ",\"fileVersion\":[" + std::to_string(HIWORD(fixed->dwFileVersionMS)) + "," +
-           std::to_string(LOWORD(fixed->dwFileVersionMS)) + "," +
-           std::to_string(HIWORD(fixed->dwFileVersionLS)) + "," +
-           std::to_string(LOWORD(fixed->dwFileVersionLS)) + "]";
-  }
-  Print(out + "}\n");
-  return kDone;
-}
-
-int Usage() {
-  Error("usage: wait|gone|list TITLE [MS] | windows | settext TITLE ID TEXT | click TITLE ID | "
-        "check TITLE ID 0|1 | select TITLE ID INDEX | close TITLE | version PATH");
-  return kUsage;
+  if (!::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || !fixed)
+    return Error("no fixed version", kFailed);
+  out += "\"fileVersion\":[" + std::to_string(HIWORD(fixed->dwFileVersionMS)) + "," +
+         std::to_string(LOWORD(fixed->dwFileVersionMS)) + "," + std::to_string(HIWORD(fixed->dwFileVersionLS)) +
+         "," + std::to_string(LOWORD(fixed->dwFileVersionLS)) + "]";
+  return Write(STD_OUTPUT_HANDLE, out + "}\n");
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 2) return Usage();
-  const std::wstring command = argv[1];
+  const std::wstring command = argc > 1 ? argv[1] : L"";
   if (command == L"windows") return ListWindows();
-  if (argc < 3) return Usage();
+  if (argc < 3) return Error("usage: see the head of wine_driver.cpp", kUsage);
   if (command == L"version") return Version(argv[2]);
 
   const wchar_t* title = argv[2];
-  if (command == L"gone") {
-    const ULONGLONG end = ::GetTickCount64() + Timeout(argc, argv, 3);
-    while (FindShown(title)) {
-      if (::GetTickCount64() >= end) {
-        Error("the window is still shown");
-        return kFailed;
-      }
-      ::Sleep(50);
-    }
-    return kDone;
-  }
-
-  const bool timed = command == L"wait" || command == L"list";
-  HWND window = WaitForWindow(title, timed ? Timeout(argc, argv, 3) : kDefaultTimeout);
-  if (!window) {
-    Error("no window \"" + Utf8(title) + "\"");
-    return kNoWindow;
-  }
-  if (command == L"wait") return kDone;
+  const bool timed = command == L"list" || command == L"gone";
+  const DWORD timeout = timed && argc > 3 ? static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)) : kDefaultTimeout;
+  HWND window = WaitFor(title, timeout, command == L"gone");
+  if (command == L"gone") return window ? Error("the window is still shown", kFailed) : kDone;
+  if (!window) return Error("no window \"" + Utf8(title) + "\"", kNoWindow);
   if (command == L"list") return List(window);
   if (command == L"close") return ::PostMessageW(window, WM_CLOSE, 0, 0) ? kDone : kFailed;
 
-  if (argc < 4) return Usage();
+  if (argc < 4) return Error("usage: see the head of wine_driver.cpp", kUsage);
   const int id = static_cast<int>(std::wcstol(argv[3], nullptr, 10));
-  HWND control = ControlById(window, id);
-  if (!control) {
-    Error("no control " + std::to_string(id));
-    return kNoControl;
-  }
-  if (command == L"click") {
-    // Posted, so that a box the press opens cannot hold the driver.
-    return ::PostMessageW(control, BM_CLICK, 0, 0) ? kDone : kFailed;
-  }
-  if (argc < 5) return Usage();
+  HWND control = nullptr;
+  for (HWND child : Windows(window))
+    if (!control && ::GetDlgCtrlID(child) == id) control = child;
+  if (!control) return Error("no control " + std::to_string(id), kNoControl);
+  // Posted, so that a box the press opens cannot hold the driver.
+  if (command == L"click") return ::PostMessageW(control, BM_CLICK, 0, 0) ? kDone : kFailed;
+
+  if (argc < 5) return Error("usage: see the head of wine_driver.cpp", kUsage);
+  const long argument = std::wcstol(argv[4], nullptr, 10);
+  bool ok = false;
   if (command == L"settext") {
     // WM_SETTEXT carries its string across processes.
-    if (!::SendMessageTimeoutW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[4]), SMTO_ABORTIFHUNG,
-                               kMessageTimeout, nullptr))
-      return kFailed;
-    Notify(control, EN_CHANGE);
-    return kDone;
+    Send(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[4]), &ok);
+    return ok ? Notify(control, EN_CHANGE) : kFailed;
   }
   if (command == L"check") {
-    const bool on = std::wcstol(argv[4], nullptr, 10) != 0;
-    Send(control, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
-    Notify(control, BN_CLICKED);
-    return kDone;
+    Send(control, BM_SETCHECK, argument ? BST_CHECKED : BST_UNCHECKED, 0);
+    return Notify(control, BN_CLICKED);
   }
-  if (command == L"select") {
-    const WPARAM index = static_cast<WPARAM>(std::wcstol(argv[4], nullptr, 10));
-    if (ClassIs(control, L"ComboBox")) {
-      if (Send(control, CB_SETCURSEL, index, 0) == CB_ERR) return kFailed;
-      Notify(control, CBN_SELCHANGE);
-    } else {
-      if (Send(control, LB_SETCURSEL, index, 0) == LB_ERR) return kFailed;
-      Notify(control, LBN_SELCHANGE);
-    }
-    return kDone;
-  }
-  return Usage();
+  if (command == L"select")
+    return Send(control, CB_SETCURSEL, argument, 0) == CB_ERR ? kFailed : Notify(control, CBN_SELCHANGE);
+  return Error("usage: see the head of wine_driver.cpp", kUsage);
 }
