@@ -34,17 +34,14 @@ class CompressTest(winehelper.WineTestCase):
         (source / "夏").mkdir(parents=True)
         (source / "夏" / "花火.txt").write_bytes("夏の夜\n".encode("utf-8") * 1000)
         (source / "big.bin").write_bytes(os.urandom(size))
-        note = folder / "note.txt"
-        note.write_text("a note beside the folder\n")
-        return exe, out, source, note
+        (folder / "note.txt").write_text("a note beside the folder\n")
+        return exe, out, source, folder / "note.txt"
 
     def assert_dialog(self, window):
         self.assertEqual(window.window_class, "#32770")
         self.assertEqual(window.control(1000)["class"].lower(), "msctls_progress32")
         self.assertEqual(window.control(1029)["class"].lower(), "static")
-        cancel = window.control(2)
-        self.assertEqual(cancel["class"].lower(), "button")
-        self.assertEqual(cancel["text"], "キャンセル")
+        self.assertEqual((window.control(2)["class"].lower(), window.control(2)["text"]), ("button", "キャンセル"))
 
     def test_dropped_paths_become_an_archive_and_the_dialog_closes_itself(self):
         exe, out, source, note = self.prepare(48 << 20)
@@ -66,9 +63,8 @@ class CompressTest(winehelper.WineTestCase):
         self.wine.screenshot("progress")
         self.wine.wait_gone(TITLE, timeout_ms=180000)
         self.assertEqual(self.wine.wait_exit(proc, timeout=60), 0)
-        archive = out / "写真.zip"
         self.assertEqual([p.name for p in out.iterdir()], ["写真.zip"])
-        with zipfile.ZipFile(archive) as z:
+        with zipfile.ZipFile(out / "写真.zip") as z:
             self.assertIsNone(z.testzip())
             names = [i.filename.encode("cp437").decode("cp932") if not i.flag_bits & 0x800 else i.filename
                      for i in z.infolist()]
@@ -99,11 +95,11 @@ class CompressTest(winehelper.WineTestCase):
         # No message box follows a cancel.
         self.assertEqual([w for w in self.wine.windows() if w.get("class") == "#32770"], [])
 
-    def test_cancel_button_stops_the_job(self):
-        self.cancel_with(lambda: self.wine.click(TITLE, 2))
-
-    def test_close_box_stops_the_job(self):
-        self.cancel_with(lambda: self.wine.close_window(TITLE))
+    def test_cancel_button_and_close_box_stop_the_job(self):
+        for name, press in (("Cancel", lambda: self.wine.click(TITLE, 2)),
+                            ("close box", lambda: self.wine.close_window(TITLE))):
+            with self.subTest(name):
+                self.cancel_with(press)
 
 
 if __name__ == "__main__":
