@@ -15,8 +15,6 @@
 namespace quindo {
 namespace {
 
-const std::string kSep(1, platform::kPathSeparator);
-
 // Replaces "/" in an expected path with the platform's separator.
 std::string P(std::string s) {
   for (char& c : s)
@@ -24,102 +22,84 @@ std::string P(std::string s) {
   return s;
 }
 
-struct Sanitized {
-  std::string path;
+// The safe path of `name` and the folders made on the way to it.
+std::pair<std::string, std::vector<std::string>> Sanitize(std::string name, const CodePage& cp) {
   std::vector<std::string> folders;
-};
-
-Sanitized Sanitize(std::string name, const CodePage& cp) {
-  Sanitized out;
-  size_t start = SanitizeMemberPath(name, cp, [&](const std::string& f) { out.folders.push_back(f); });
-  out.path = name.substr(start);
-  return out;
+  size_t start = SanitizeMemberPath(name, cp, [&](const std::string& f) { folders.push_back(f); });
+  return {name.substr(start), folders};
 }
 
-TEST(SanitizeMemberPath, ClimbingAbsoluteAndDriveNamesStayInside) {
-  for (const CodePage* cp : {&Cp932CodePage(), &Utf8CodePage()}) {
-    EXPECT_EQ(Sanitize("../evil.txt", *cp).path, P("__/evil.txt"));
-    EXPECT_EQ(Sanitize("C:/Windows/system.ini", *cp).path, P("Windows/system.ini"));
-    EXPECT_EQ(Sanitize("C:\\Windows\\win.ini", *cp).path, P("Windows/win.ini"));
-    EXPECT_EQ(Sanitize("/abs/x", *cp).path, P("abs/x"));
-    EXPECT_EQ(Sanitize("\\\\?\\C:\\x", *cp).path, "x");
-    EXPECT_EQ(Sanitize("a/.../b", *cp).path, P("a/___/b"));
-    EXPECT_EQ(Sanitize("a\\..\\..\\b/../c", *cp).path, P("a/__/__/b/__/c"));
-    EXPECT_EQ(Sanitize("./a", *cp).path, P("./a"));  // a single dot is harmless
-
-    Sanitized s = Sanitize("../../etc/passwd", *cp);
-    EXPECT_EQ(s.path, P("__/__/etc/passwd"));
-    EXPECT_EQ(s.folders, (std::vector<std::string>{"__", P("__/__"), P("__/__/etc")}));
+TEST(SanitizeMemberPath, NamesBecomeHarmlessPathsInsideTheFolder) {
+  const CodePage *both = nullptr, *cp932 = &Cp932CodePage(), *utf8 = &Utf8CodePage();
+  const std::string japanese = "\xe8\xa1\xa8\xe3\x81\xa0\xe3\x82\x88/\xe6\xbc\xa2\xe5\xad\x97.txt";
+  const struct {
+    const CodePage* cp;  // nullptr: both code pages
+    std::string name, path;
+  } cases[] = {
+      // Climbing, absolute and drive names, mixed separators.
+      {both, "../evil.txt", "__/evil.txt"},
+      {both, "C:/Windows/system.ini", "Windows/system.ini"},
+      {both, "C:\\Windows\\win.ini", "Windows/win.ini"},
+      {both, "/abs/x", "abs/x"},
+      {both, "\\\\?\\C:\\x", "x"},
+      {both, "a/.../b", "a/___/b"},
+      {both, "a\\..\\..\\b/../c", "a/__/__/b/__/c"},
+      {both, "./a", "./a"},  // a single dot is harmless
+      // Forbidden bytes; half-width katakana are characters of their own.
+      {cp932, "a|b?c*d\x01.txt", "a_b_c_d_.txt"},
+      {cp932, "x\"y<z>:w", "x_y_z__w"},
+      {cp932, "del\x7f\x80\xfd.txt", "del___.txt"},
+      {cp932, "\xb1\xb2\xdf.txt", "\xb1\xb2\xdf.txt"},
+      // "表" is 0x95 0x5C: no separator. A lead byte at the very end stays.
+      {cp932, "\x95\\\x82\xbe\x82\xe6/\x88\xea\x97\x97\x95\\.txt", "\x95\\\x82\xbe\x82\xe6/\x88\xea\x97\x97\x95\\.txt"},
+      {cp932, "ab\x95", "ab\x95"},
+      {utf8, japanese, japanese},
+      {utf8, "a\xff\xc3.txt", "a__.txt"},
+      // Device names, with or without an extension, and only those.
+      {cp932, "CON", "_CON"},
+      {cp932, "con.txt", "_con.txt"},
+      {cp932, "dir/NUL/file", "dir/_NUL/file"},
+      {cp932, "LPT9", "_LPT9"},
+      {cp932, "aux .c", "_aux .c"},
+      {cp932, "CONSOLE.txt", "CONSOLE.txt"},
+      {cp932, "COM10", "COM10"},
+      {cp932, "LPT0", "LPT0"},
+      // Windows drops a trailing dot or blank: ".. " would otherwise climb.
+      {cp932, ".. /x", "_.. /x"},
+      {cp932, "a./b ", "_a./_b "},
+      {cp932, "..", "_.."},
+  };
+  for (const auto& c : cases) {
+    for (const CodePage* cp : {cp932, utf8}) {
+      if (c.cp && c.cp != cp) continue;
+      EXPECT_EQ(Sanitize(c.name, *cp).first, P(c.path)) << c.name;
+    }
   }
 }
 
-TEST(SanitizeMemberPath, ForbiddenBytesAreReplaced) {
+TEST(SanitizeMemberPath, FoldersAreMadeOnlyAtRealSeparators) {
   const CodePage& cp = Cp932CodePage();
-  EXPECT_EQ(Sanitize("a|b?c*d\x01.txt", cp).path, "a_b_c_d_.txt");
-  EXPECT_EQ(Sanitize("x\"y<z>:w", cp).path, "x_y_z__w");
-  EXPECT_EQ(Sanitize("del\x7f\x80\xfd.txt", cp).path, "del___.txt");
-  // Half-width katakana are characters of their own in CP932.
-  EXPECT_EQ(Sanitize("\xb1\xb2\xdf.txt", cp).path, "\xb1\xb2\xdf.txt");
-}
-
-TEST(SanitizeMemberPath, Cp932TrailByte5CIsNoSeparator) {
-  const CodePage& cp = Cp932CodePage();
-  // "表" is 0x95 0x5C: the name is one folder with a file in it.
-  Sanitized s = Sanitize("\x95\\\x82\xbe\x82\xe6/\x88\xea\x97\x97\x95\\.txt", cp);
-  EXPECT_EQ(s.path, "\x95\\\x82\xbe\x82\xe6" + kSep + "\x88\xea\x97\x97\x95\\.txt");
-  EXPECT_EQ(s.folders, std::vector<std::string>{"\x95\\\x82\xbe\x82\xe6"});
-  EXPECT_TRUE(Sanitize("\x95\\", cp).folders.empty());
-  // A lead byte at the very end is left as it is and ends the walk.
-  EXPECT_EQ(Sanitize("ab\x95", cp).path, "ab\x95");
+  using Folders = std::vector<std::string>;
+  EXPECT_EQ(Sanitize("../../etc/passwd", Utf8CodePage()).second, (Folders{"__", P("__/__"), P("__/__/etc")}));
+  EXPECT_EQ(Sanitize("\x95\\\x82\xbe\x82\xe6/\x88\xea\x95\\.txt", cp).second, Folders{"\x95\\\x82\xbe\x82\xe6"});
+  EXPECT_TRUE(Sanitize("\x95\\", cp).second.empty());
   // A lead byte before a byte that is no trail byte hides no separator.
-  Sanitized hidden = Sanitize("\x95\x95\x95/../x", cp);
-  EXPECT_EQ(hidden.path, P("\x95\x95_/__/x"));
-  EXPECT_EQ(hidden.folders, (std::vector<std::string>{"\x95\x95_", P("\x95\x95_/__")}));
-}
-
-TEST(SanitizeMemberPath, Utf8NamesKeepTheirCharactersAndLoseStrayBytes) {
-  const CodePage& cp = Utf8CodePage();
-  const std::string japanese = "\xe8\xa1\xa8\xe3\x81\xa0\xe3\x82\x88/\xe6\xbc\xa2\xe5\xad\x97.txt";
-  EXPECT_EQ(Sanitize(japanese, cp).path, P(japanese));
-  EXPECT_EQ(Sanitize("a\xff\xc3.txt", cp).path, "a__.txt");
-}
-
-TEST(SanitizeMemberPath, DeviceNamesAndTrailingDotsOrBlanksAreGuarded) {
-  const CodePage& cp = Cp932CodePage();
-  EXPECT_EQ(Sanitize("CON", cp).path, "_CON");
-  EXPECT_EQ(Sanitize("con.txt", cp).path, "_con.txt");
-  EXPECT_EQ(Sanitize("dir/NUL/file", cp).path, P("dir/_NUL/file"));
-  EXPECT_EQ(Sanitize("com1.log", cp).path, "_com1.log");
-  EXPECT_EQ(Sanitize("LPT9", cp).path, "_LPT9");
-  EXPECT_EQ(Sanitize("aux .c", cp).path, "_aux .c");
-  EXPECT_EQ(Sanitize("CONSOLE.txt", cp).path, "CONSOLE.txt");
-  EXPECT_EQ(Sanitize("COM10", cp).path, "COM10");
-  EXPECT_EQ(Sanitize("LPT0", cp).path, "LPT0");
-  // Windows drops a trailing dot or blank: ".. " would otherwise climb.
-  EXPECT_EQ(Sanitize(".. /x", cp).path, P("_.. /x"));
-  EXPECT_EQ(Sanitize("a./b ", cp).path, P("_a./_b "));
-  EXPECT_EQ(Sanitize("..", cp).path, "_..");
-  Sanitized s = Sanitize("prn/x", cp);
-  EXPECT_EQ(s.folders, std::vector<std::string>{"_prn"});
-}
-
-TEST(SanitizeMemberPath, FolderEntriesEndInASeparator) {
-  Sanitized s = Sanitize("dir/sub/", Cp932CodePage());
-  EXPECT_EQ(s.path, P("dir/sub/"));
-  EXPECT_EQ(s.folders, (std::vector<std::string>{"dir", P("dir/sub")}));
+  auto hidden = Sanitize("\x95\x95\x95/../x", cp);
+  EXPECT_EQ(hidden.first, P("\x95\x95_/__/x"));
+  EXPECT_EQ(hidden.second, (Folders{"\x95\x95_", P("\x95\x95_/__")}));
+  EXPECT_EQ(Sanitize("prn/x", cp).second, Folders{"_prn"});
+  EXPECT_EQ(Sanitize("dir/sub/", cp), std::make_pair(P("dir/sub/"), Folders{"dir", P("dir/sub")}));
 }
 
 TEST(HasInvalidPathChars, RefusesDotOnlyFoldersAndForbiddenBytes) {
   const CodePage& cp = Cp932CodePage();
-  auto invalid = [&](std::string path) { return HasInvalidPathChars(path, cp); };
-  EXPECT_TRUE(invalid("D:/tmp/../x/"));
-  EXPECT_TRUE(invalid("D:/tmp/.../x/"));
-  EXPECT_FALSE(invalid("D:/tmp/./x/"));
-  EXPECT_FALSE(invalid("D:/tmp//x/"));
-  EXPECT_TRUE(invalid("D:/tmp/a|b/"));
-  EXPECT_TRUE(invalid("D:/tmp/a:b/"));
-  EXPECT_TRUE(invalid("/tmp/a\x01/"));
-  EXPECT_FALSE(invalid("/home/u/\x83\x66\x83\x58\x83\x4e\x83\x67\x83\x62\x83\x76/"));
+  for (const auto& [path, invalid] : std::vector<std::pair<std::string, bool>>{
+           {"D:/tmp/../x/", true}, {"D:/tmp/.../x/", true}, {"D:/tmp/./x/", false}, {"D:/tmp//x/", false},
+           {"D:/tmp/a|b/", true}, {"D:/tmp/a:b/", true}, {"/tmp/a\x01/", true},
+           {"/home/u/\x83\x66\x83\x58\x83\x4e\x83\x67\x83\x62\x83\x76/", false}}) {
+    std::string copy = path;
+    EXPECT_EQ(HasInvalidPathChars(copy, cp), invalid) << path;
+  }
   std::string utf8 = "/home/u/\xe3\x83\x87\xe3\x82\xb9\xe3\x82\xaf/";
   EXPECT_FALSE(HasInvalidPathChars(utf8, Utf8CodePage()));
   std::string rewritten = "D:/a/b/";
@@ -127,38 +107,31 @@ TEST(HasInvalidPathChars, RefusesDotOnlyFoldersAndForbiddenBytes) {
   EXPECT_EQ(rewritten, P("D:/a/b/"));
 }
 
-TEST(CreateFolderChain, CreatesEveryMissingLevel) {
+TEST(CreateFolderChain, CreatesEveryMissingLevelAndFirstFolderComponentFindsTheTop) {
   test::ScratchDir dir;
-  std::string chain = dir.path() + kSep + "a" + kSep + "b" + kSep + "c" + kSep;
-  CreateFolderChain(chain);
+  CreateFolderChain(P(dir.path() + "/a/b/c/"));
   struct stat st;
   ASSERT_EQ(::stat((dir / "a/b/c").c_str(), &st), 0);
   EXPECT_TRUE(S_ISDIR(st.st_mode));
-}
 
-TEST(FirstFolderComponent, IsTheTextBeforeTheFirstSeparatorByte) {
-  std::string out = "x";
-  FirstFolderComponent("a/b/c", out);
-  EXPECT_EQ(out, "a");
-  FirstFolderComponent("a\\b", out);
-  EXPECT_EQ(out, "a");
-  FirstFolderComponent("file.txt", out);
-  EXPECT_EQ(out, "");
   // Byte by byte: a CP932 trail byte 0x5C counts here.
-  FirstFolderComponent("\x95\\x", out);
-  EXPECT_EQ(out, "\x95");
+  for (const auto& [path, top] : std::vector<std::pair<std::string, std::string>>{
+           {"a/b/c", "a"}, {"a\\b", "a"}, {"file.txt", ""}, {"\x95\\x", "\x95"}}) {
+    std::string out = "x";
+    FirstFolderComponent(path, out);
+    EXPECT_EQ(out, top) << path;
+  }
 }
 
 TEST(IsDisguisedExecutable, EighteenByteBaseNamesWithProgramExtensions) {
-  EXPECT_FALSE(IsDisguisedExecutable("abcdefghijklmnopq.exe"));
-  EXPECT_TRUE(IsDisguisedExecutable("abcdefghijklmnopqr.exe"));
-  EXPECT_TRUE(IsDisguisedExecutable("abcdefghijklmnopqr.EXE"));
-  EXPECT_FALSE(IsDisguisedExecutable("abcdefghijklmnopqr.exe.txt"));
-  EXPECT_TRUE(IsDisguisedExecutable("meeting-notes-2006.doc.exe"));
-  EXPECT_TRUE(IsDisguisedExecutable("report.txt                    .vbs"));
-  EXPECT_FALSE(IsDisguisedExecutable("setup.exe"));
-  EXPECT_FALSE(IsDisguisedExecutable("a-very-long-folder-name-here/setup.exe"));
-  EXPECT_TRUE(IsDisguisedExecutable("dir\\abcdefghijklmnopqr.js"));
+  for (const auto& [name, disguised] : std::vector<std::pair<std::string, bool>>{
+           {"abcdefghijklmnopq.exe", false}, {"abcdefghijklmnopqr.exe", true},
+           {"abcdefghijklmnopqr.EXE", true}, {"abcdefghijklmnopqr.exe.txt", false},
+           {"meeting-notes-2006.doc.exe", true}, {"report.txt                    .vbs", true},
+           {"setup.exe", false}, {"a-very-long-folder-name-here/setup.exe", false},
+           {"dir\\abcdefghijklmnopqr.js", true}}) {
+    EXPECT_EQ(IsDisguisedExecutable(name), disguised) << name;
+  }
   EXPECT_TRUE(HasExecutableExtension("x.WsH"));
   EXPECT_FALSE(HasExecutableExtension("x.exe/"));
   EXPECT_FALSE(HasExecutableExtension("exe"));
@@ -175,8 +148,7 @@ TEST(Utf8ToAnsi, ConvertsCutsOnCharactersAndLeavesBadTextAlone) {
   EXPECT_LE(n, kMaxNameLength);
   EXPECT_EQ(n, out.size());
   if (SystemCodePage().Id() == CodePageId::Utf8) {
-    EXPECT_EQ(n, 258u);
-    EXPECT_TRUE(IsValidUtf8(out));
+    EXPECT_EQ(out, longName.substr(0, 258));
   }
   EXPECT_EQ(Utf8ToAnsi("plain.txt", out), 9u);
   EXPECT_EQ(out, "plain.txt");
@@ -186,20 +158,13 @@ TEST(SetFileTimeFromDos, TakesTheDosTimeAsLocalTime) {
   test::ScratchDir dir;
   std::string file = dir / "t.txt";
   test::WriteFile(file, "x");
-  // 2006-07-30 12:00:00
-  const uint16_t date = static_cast<uint16_t>(((2006 - 1980) << 9) | (7 << 5) | 30);
-  const uint16_t time = static_cast<uint16_t>(12 << 11);
-  SetFileTimeFromDos(file, date, time);
+  SetFileTimeFromDos(file, ((2006 - 1980) << 9) | (7 << 5) | 30, 12 << 11);  // 2006-07-30 12:00:00
   struct stat st;
   ASSERT_EQ(::stat(file.c_str(), &st), 0);
   std::tm local{};
-  time_t t = st.st_mtime;
-  ::localtime_r(&t, &local);
-  EXPECT_EQ(local.tm_year + 1900, 2006);
-  EXPECT_EQ(local.tm_mon + 1, 7);
-  EXPECT_EQ(local.tm_mday, 30);
-  EXPECT_EQ(local.tm_hour, 12);
-  EXPECT_EQ(local.tm_min, 0);
+  ::localtime_r(&st.st_mtime, &local);
+  EXPECT_EQ(std::vector<int>({local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min}),
+            std::vector<int>({2006, 7, 30, 12, 0}));
   // A date that names no day leaves the file alone.
   SetFileTimeFromDos(file, 0, 0);
   struct stat again;

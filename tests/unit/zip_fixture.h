@@ -3,10 +3,11 @@
 // target that keeps extracted members in memory.
 #include <zlib.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
+#include <span>
 #include <string>
-#include <vector>
 
 #include "common/crc32.h"
 #include "zip/traditional_cipher.h"
@@ -14,145 +15,113 @@
 
 namespace quindo::test {
 
+inline constexpr uint16_t kDosTime = 0x6000;  // 12:00
+inline constexpr uint16_t kDosDate = ((2006 - 1980) << 9) | (7 << 5) | 30;
+
 struct MemberSpec {
-  std::string name;
-  std::string data;
-  uint16_t method = 8;  // 0 stored, 8 deflated
-  std::string password;  // encrypted when not empty
+  std::string name, data;
+  uint16_t method = 8;      // 0 stored, 8 deflated; any other needs `raw`
+  std::string password;     // encrypted when not empty
   bool descriptor = false;  // CRC and sizes after the data, no CRC in the header
   bool zeroSizes = false;   // with a descriptor: no sizes in the header either (streamed)
-  uint16_t dosTime = 0x6000;  // 12:00
-  uint16_t dosDate = static_cast<uint16_t>(((2006 - 1980) << 9) | (7 << 5) | 30);
   uint16_t extraFlags = 0;
-  // Overrides for broken archives.
-  bool badCrc = false;
+  bool badCrc = false;      // the stored CRC does not match the data
   size_t truncateData = 0;  // bytes cut off the end of the member's data
+  std::string raw;          // when not empty: the coded data, stored as it is
 };
 
-inline void Put16(std::string& s, uint32_t v) {
-  s += static_cast<char>(v & 0xFF);
-  s += static_cast<char>((v >> 8) & 0xFF);
+inline MemberSpec Member(std::string name, std::string data, uint16_t method = 8) {
+  MemberSpec m;
+  m.name = std::move(name);
+  m.data = std::move(data);
+  m.method = method;
+  return m;
 }
-inline void Put32(std::string& s, uint32_t v) {
-  Put16(s, v & 0xFFFF);
-  Put16(s, v >> 16);
+
+inline void Put(std::string& s, uint64_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) s += static_cast<char>(v >> (8 * i));
+}
+
+inline std::span<const uint8_t> Bytes(const std::string& s) {
+  return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
 }
 
 inline std::string RawDeflate(const std::string& data) {
-  z_stream z{};
-  deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, data.size()) + 16, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
+  uLongf size = compressBound(data.size());
+  std::string out(size, '\0');
+  compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.data()), data.size(), 6);
+  return out.substr(2, size - 6);  // without the zlib header and its Adler-32
 }
 
-// One local header and its data (and descriptor); no central directory is
-// needed by the reader, but one is appended so that peers can read it too.
+// Local headers with their data (and descriptors) in `bytes`; Finish()
+// appends a central directory that the reader never reads, as real
+// archives have one.
 class ZipBuilder {
  public:
   ZipBuilder& Add(const MemberSpec& m) {
     const uint32_t crc = Crc32(m.data.data(), m.data.size()) ^ (m.badCrc ? 0xFFu : 0u);
-    std::string payload = m.method == 8 ? RawDeflate(m.data) : m.data;
-    uint16_t flags = m.extraFlags;
+    std::string payload = !m.raw.empty() ? m.raw : m.method == 8 ? RawDeflate(m.data) : m.data;
+    uint16_t flags = m.extraFlags | (m.descriptor ? 8 : 0);
     if (!m.password.empty()) {
       flags |= 1;
+      // The check bytes: the DOS time with a descriptor, else the CRC's top byte.
+      std::string head = "0123456789";
+      Put(head, m.descriptor ? kDosTime : (crc >> 24) << 8, 2);
+      payload = head + payload;
       ZipCipher cipher;
       cipher.Reset(m.password);
-      std::string head(12, '\x5a');
-      for (size_t i = 0; i < 10; ++i) head[i] = static_cast<char>(i * 37 + 11);
-      if (m.descriptor) {
-        head[10] = static_cast<char>(m.dosTime & 0xFF);
-        head[11] = static_cast<char>(m.dosTime >> 8);
-      } else {
-        head[11] = static_cast<char>(crc >> 24);
-      }
-      std::string all = head + payload;
-      EncryptBytes(cipher, reinterpret_cast<uint8_t*>(all.data()), all.size());
-      payload = all;
+      EncryptBytes(cipher, reinterpret_cast<uint8_t*>(payload.data()), payload.size());
     }
-    if (m.descriptor) flags |= 8;
-    if (m.truncateData) payload.resize(payload.size() > m.truncateData ? payload.size() - m.truncateData : 0);
-    Entry e{m, crc, static_cast<uint32_t>(payload.size()), flags, static_cast<uint32_t>(bytes.size())};
-    bytes += "PK\x03\x04";
-    Put16(bytes, 20);
-    Put16(bytes, flags);
-    Put16(bytes, m.method);
-    Put16(bytes, m.dosTime);
-    Put16(bytes, m.dosDate);
-    Put32(bytes, m.descriptor ? 0 : crc);
+    payload.resize(payload.size() - std::min(m.truncateData, payload.size()));
     const bool streamed = m.descriptor && m.zeroSizes;
-    Put32(bytes, streamed ? 0 : static_cast<uint32_t>(payload.size()));
-    Put32(bytes, streamed ? 0 : static_cast<uint32_t>(m.data.size()));
-    Put16(bytes, static_cast<uint32_t>(m.name.size()));
-    Put16(bytes, 0);
-    bytes += m.name;
-    bytes += payload;
+    central_ += std::string("PK\x01\x02\x14\0", 6) + Header(m, flags, crc, payload.size(), m.data.size());
+    Put(central_, 0, 10);
+    Put(central_, bytes.size(), 4);
+    central_ += m.name;
+    bytes += "PK\x03\x04" + Header(m, flags, m.descriptor ? 0 : crc, streamed ? 0 : payload.size(),
+                                   streamed ? 0 : m.data.size());
+    bytes += m.name + payload;
     if (m.descriptor) {
-      Put32(bytes, 0x08074b50);
-      Put32(bytes, crc);
-      Put32(bytes, static_cast<uint32_t>(payload.size()));
-      Put32(bytes, static_cast<uint32_t>(m.data.size()));
+      Put(bytes, 0x08074b50, 4);
+      Put(bytes, crc, 4);
+      Put(bytes, payload.size(), 4);
+      Put(bytes, m.data.size(), 4);
     }
-    entries_.push_back(e);
+    ++count_;
     return *this;
   }
   ZipBuilder& Raw(const std::string& junk) {
     bytes += junk;
     return *this;
   }
-  std::string Finish() {
-    std::string central;
-    for (const Entry& e : entries_) {
-      central += "PK\x01\x02";
-      Put16(central, 20);
-      Put16(central, 20);
-      Put16(central, e.flags);
-      Put16(central, e.layout.method);
-      Put16(central, e.layout.dosTime);
-      Put16(central, e.layout.dosDate);
-      Put32(central, e.crc);
-      Put32(central, e.compressed);
-      Put32(central, static_cast<uint32_t>(e.layout.data.size()));
-      Put16(central, static_cast<uint32_t>(e.layout.name.size()));
-      Put16(central, 0);
-      Put16(central, 0);
-      Put16(central, 0);
-      Put16(central, 0);
-      Put32(central, 0);
-      Put32(central, e.offset);
-      central += e.layout.name;
-    }
-    std::string out = bytes;
-    const uint32_t offset = static_cast<uint32_t>(out.size());
-    out += central;
-    out += "PK\x05\x06";
-    Put16(out, 0);
-    Put16(out, 0);
-    Put16(out, static_cast<uint32_t>(entries_.size()));
-    Put16(out, static_cast<uint32_t>(entries_.size()));
-    Put32(out, static_cast<uint32_t>(central.size()));
-    Put32(out, offset);
-    Put16(out, 0);
+  std::string Finish() const {
+    std::string out = bytes + central_ + "PK\x05\x06";
+    Put(out, 0, 4);
+    Put(out, count_ * 0x10001u, 4);  // entries on this disk and in all
+    Put(out, central_.size(), 4);
+    Put(out, bytes.size(), 4);
+    Put(out, 0, 2);
     return out;
   }
 
   std::string bytes;
 
  private:
-  struct Entry {
-    MemberSpec layout;
-    uint32_t crc;
-    uint32_t compressed;
-    uint16_t flags;
-    uint32_t offset;
-  };
-  std::vector<Entry> entries_;
+  static std::string Header(const MemberSpec& m, uint16_t flags, uint32_t crc, size_t packed, size_t size) {
+    std::string h;
+    Put(h, 20, 2);
+    Put(h, flags, 2);
+    Put(h, m.method, 2);
+    Put(h, kDosTime, 2);
+    Put(h, kDosDate, 2);
+    Put(h, crc, 4);
+    Put(h, packed, 4);
+    Put(h, size, 4);
+    Put(h, m.name.size(), 4);  // and no extra field
+    return h;
+  }
+  std::string central_;
+  uint32_t count_ = 0;
 };
 
 // Keeps what Extract writes.
@@ -166,13 +135,11 @@ class MemoryTarget final : public ExtractTarget {
   bool Exists(const std::string& path) override { return files.count(path) || folders.count(path); }
   void CreateFolder(const std::string& path) override { folders.insert(path); }
   bool Create(const std::string& path) override {
-    current_ = path;
-    files[path].clear();
+    files[current_ = path].clear();
     return true;
   }
   bool Write(const uint8_t* data, size_t size) override {
-    if (written_ + size > failWritesAfter) return false;
-    written_ += size;
+    if ((written_ += size) > failWritesAfter) return false;
     files[current_].append(reinterpret_cast<const char*>(data), size);
     return true;
   }
@@ -186,13 +153,18 @@ class MemoryTarget final : public ExtractTarget {
 };
 
 inline bool ExtractInMemory(ZipReader& reader, const std::string& archive, MemoryTarget& target) {
-  MemorySource source({reinterpret_cast<const uint8_t*>(archive.data()), archive.size()});
+  MemorySource source(Bytes(archive));
   return reader.ExtractFrom(source, target);
 }
 
 inline bool RootOf(ZipReader& reader, const std::string& archive) {
-  MemorySource source({reinterpret_cast<const uint8_t*>(archive.data()), archive.size()});
+  MemorySource source(Bytes(archive));
   return reader.FindRootFolderIn(source);
+}
+
+inline bool ProbeInMemory(ZipReader& reader, const std::string& archive) {
+  MemorySource source(Bytes(archive));
+  return reader.ProbeData(Bytes(archive), source);
 }
 
 }  // namespace quindo::test
