@@ -31,9 +31,6 @@ size_t Utf8SequenceLength(std::string_view s, size_t i) {
   return IsValidUtf8(s.substr(i, len)) ? len : 0;
 }
 
-char ToLowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-
 // A component Windows would take for a device, whatever follows the first dot.
 bool IsDeviceName(std::string_view component) {
   size_t dot = component.find('.');
