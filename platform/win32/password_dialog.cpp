@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/archive_reader.h"
+#include "platform/win32/gradient_label_win.h"
 #include "platform/win32/win_ui.h"
 
 namespace quindo {
@@ -19,47 +20,12 @@ constexpr int kEditLimit = 255;
 constexpr size_t kMaxPassword = 254;
 constexpr int kPumpsBeforePrompt = 200;
 
-void PumpMessages() {
-  MSG msg;
-  while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    ::TranslateMessage(&msg);
-    ::DispatchMessageA(&msg);
-  }
-}
-
-HWND WaitForOwner(ArchiveReader& reader) {
-  for (;;) {
-    PumpMessages();
-    if (void* window = reader.progressWindow.load()) return static_cast<HWND>(window);
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
-}
-
-void CentreOverOwner(HWND dialog) {
-  RECT work;
-  if (!::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0))
-    work = {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
-  RECT around = work;
-  HWND owner = ::GetWindow(dialog, GW_OWNER);
-  if (owner && ::IsWindowVisible(owner) && !::IsIconic(owner)) ::GetWindowRect(owner, &around);
-  RECT self;
-  ::GetWindowRect(dialog, &self);
-  const int width = self.right - self.left, height = self.bottom - self.top;
-  int x = around.left + ((around.right - around.left) - width) / 2;
-  int y = around.top + ((around.bottom - around.top) - height) / 2;
-  if (x + width > work.right) x = work.right - width;
-  if (y + height > work.bottom) y = work.bottom - height;
-  if (x < work.left) x = work.left;
-  if (y < work.top) y = work.top;
-  ::SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-}
-
 INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* text = reinterpret_cast<std::string*>(::GetWindowLongPtrA(dialog, DWLP_USER));
   switch (message) {
     case WM_INITDIALOG:
       ::SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-      CentreOverOwner(dialog);
+      CentreDialog(dialog);
       ::SendDlgItemMessageA(dialog, kEditId, EM_LIMITTEXT, kEditLimit, 0);
       ::SetForegroundWindow(dialog);
       ::SetFocus(::GetDlgItem(dialog, kEditId));
@@ -89,7 +55,7 @@ INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
 
 bool WinUi::AskPassword(ArchiveReader& reader, std::string& password) {
   password.clear();
-  HWND owner = WaitForOwner(reader);
+  HWND owner = static_cast<HWND>(WaitForProgressWindow(reader));
   for (int i = 0; i < kPumpsBeforePrompt; ++i) PumpMessages();
   // A progress view that could not show a window leaves the prompt unowned.
   if (!::IsWindow(owner)) owner = nullptr;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "app/worker.h"
+#include "platform/win32/gradient_label_win.h"
 #include "platform/win32/win_ui.h"
 
 namespace quindo {
@@ -36,36 +37,6 @@ struct ProgressView {
   HICON bigIcon = nullptr;
   HICON smallIcon = nullptr;
 };
-
-void PumpMessages() {
-  MSG msg;
-  while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    ::TranslateMessage(&msg);
-    ::DispatchMessageA(&msg);
-  }
-}
-
-// Over the owner when there is one, else over the work area; kept inside the
-// work area either way.
-void CentreDialog(HWND dialog) {
-  RECT work;
-  if (!::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0)) {
-    work = {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
-  }
-  RECT around = work;
-  HWND owner = ::GetWindow(dialog, GW_OWNER);
-  if (owner && ::IsWindowVisible(owner) && !::IsIconic(owner)) ::GetWindowRect(owner, &around);
-  RECT self;
-  ::GetWindowRect(dialog, &self);
-  const int width = self.right - self.left, height = self.bottom - self.top;
-  int x = around.left + ((around.right - around.left) - width) / 2;
-  int y = around.top + ((around.bottom - around.top) - height) / 2;
-  if (x + width > work.right) x = work.right - width;
-  if (y + height > work.bottom) y = work.bottom - height;
-  if (x < work.left) x = work.left;
-  if (y < work.top) y = work.top;
-  ::SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
 
 void SetIcons(HWND dialog, ProgressView& view) {
   HINSTANCE instance = ::GetModuleHandleA(nullptr);

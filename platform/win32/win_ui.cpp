@@ -36,22 +36,25 @@ void Box(HWND owner, std::string_view text, std::string_view title, MessageIcon 
   ::MessageBoxW(owner, wideText.c_str(), wideTitle.c_str(), MB_OK | IconFlag(icon));
 }
 
-// Handles the calling thread's messages until the progress view has handed
-// over its window. Waits for input instead of spinning, so the worker costs
-// no processor time while the view starts up.
-HWND WaitForProgressWindow(ArchiveReader& reader) {
-  for (;;) {
-    MSG msg;
-    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      ::TranslateMessage(&msg);
-      ::DispatchMessageA(&msg);
-    }
-    if (void* window = reader.progressWindow.load()) return static_cast<HWND>(window);
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+}  // namespace
+
+void PumpMessages() {
+  MSG msg;
+  while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    ::TranslateMessage(&msg);
+    ::DispatchMessageA(&msg);
   }
 }
 
-}  // namespace
+// Waits for input instead of spinning, so the worker costs no processor
+// time while the view starts up.
+void* WaitForProgressWindow(ArchiveReader& reader) {
+  for (;;) {
+    PumpMessages();
+    if (void* window = reader.progressWindow.load()) return window;
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+}
 
 void WinUi::ShowMessage(std::string_view text, std::string_view title, MessageIcon icon) {
   Box(nullptr, text, title, icon);
@@ -59,7 +62,7 @@ void WinUi::ShowMessage(std::string_view text, std::string_view title, MessageIc
 
 void WinUi::ShowWorkerMessage(ArchiveReader& reader, std::string_view text, std::string_view title,
                               MessageIcon icon) {
-  HWND owner = WaitForProgressWindow(reader);
+  HWND owner = static_cast<HWND>(WaitForProgressWindow(reader));
   // A view without a real window (or one already gone) leaves the box unowned.
   Box(::IsWindow(owner) ? owner : nullptr, text, title, icon);
 }

@@ -7,6 +7,12 @@
 
 namespace quindo {
 
+// Drains the calling thread's message queue.
+void PumpMessages();
+// Handles the calling thread's messages until the progress view has handed
+// its window to the reader; answers that window (an HWND).
+void* WaitForProgressWindow(ArchiveReader& reader);
+
 class WinUi final : public UserInterface {
  public:
   void ShowMessage(std::string_view text, std::string_view title, MessageIcon icon) override;
