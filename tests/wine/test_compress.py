@@ -13,19 +13,18 @@ TITLE = "圧縮状況"
 
 
 def temporary_archives():
-    """The job's temporary files ("arc" prefix) in the users' temporary folders
-    (only there: the users' folders link to Linux folders outside the prefix)."""
+    # The job's temporary files in the users' temporary folders (only there:
+    # the users' folders link to Linux folders outside the prefix).
     users = winehelper.PREFIX / "drive_c" / "users"
     return set(users.glob("*/Temp/arc*.tmp")) | set(users.glob("*/AppData/Local/Temp/arc*.tmp"))
 
 
 class CompressTest(winehelper.WineTestCase):
     def prepare(self, size):
-        """A private program copy whose archives go to out/, and a folder
-        with a large incompressible file so that the dialog stays up."""
+        # A private program copy whose archives go to out/, and a folder with a
+        # large incompressible file so that the dialog stays up.
         folder = self.scratch()
-        exe = self.wine.private_copy(folder / "program")
-        out = folder / "out"
+        exe, out = self.wine.private_copy(folder / "program"), folder / "out"
         out.mkdir()
         winehelper.write_ini(exe.parent / "quindo.ini", {
             "ARC": {"OUTPUT": "2", "OUTPUT_PATH": winehelper.to_windows_path(out), "OPENDIR": "0"},
@@ -38,24 +37,18 @@ class CompressTest(winehelper.WineTestCase):
         return exe, out, source, folder / "note.txt"
 
     def assert_dialog(self, window):
-        self.assertEqual(window.window_class, "#32770")
-        self.assertEqual(window.control(1000)["class"].lower(), "msctls_progress32")
-        self.assertEqual(window.control(1029)["class"].lower(), "static")
-        self.assertEqual((window.control(2)["class"].lower(), window.control(2)["text"]), ("button", "キャンセル"))
+        self.assertEqual([window.window_class] + [window.control(i)["class"].lower() for i in (1000, 1029, 2)],
+                         ["#32770", "msctls_progress32", "static", "button"])
+        self.assertEqual(window.control(2)["text"], "キャンセル")
 
     def test_dropped_paths_become_an_archive_and_the_dialog_closes_itself(self):
         exe, out, source, note = self.prepare(48 << 20)
         before = temporary_archives()
         proc = self.wine.start(exe, source, note)
-        window = self.wine.window(TITLE, timeout_ms=60000)
-        self.assert_dialog(window)
+        self.assert_dialog(self.wine.window(TITLE, timeout_ms=60000))
         # Within a few ticks the label shows the file being added and the bar moves.
-        seen = None
-        deadline = time.monotonic() + 60
-        while seen is None and time.monotonic() < deadline:
-            window = self.wine.find_window(TITLE)
-            if window is None:
-                break
+        seen, deadline = None, time.monotonic() + 60
+        while seen is None and time.monotonic() < deadline and (window := self.wine.find_window(TITLE)) is not None:
             if window.control(1029)["text"] and window.control(1000).get("position", 0) > 0:
                 seen = window
         self.assertIsNotNone(seen, "the dialog never showed a name and a position")
@@ -66,12 +59,10 @@ class CompressTest(winehelper.WineTestCase):
         self.assertEqual([p.name for p in out.iterdir()], ["写真.zip"])
         with zipfile.ZipFile(out / "写真.zip") as z:
             self.assertIsNone(z.testzip())
-            names = [i.filename.encode("cp437").decode("cp932") if not i.flag_bits & 0x800 else i.filename
-                     for i in z.infolist()]
+            self.assertFalse(any(i.flag_bits & 0x800 for i in z.infolist()), "names stay in the ANSI code page")
+            names = [i.filename.encode("cp437").decode("cp932") for i in z.infolist()]
             self.assertEqual(names[:2], ["写真/", "note.txt"])
             self.assertEqual(sorted(names[2:]), ["写真/big.bin", "写真/夏/", "写真/夏/花火.txt"])
-            for info in z.infolist():
-                self.assertEqual(info.flag_bits & 0x800, 0, "Windows names stay in the ANSI code page")
             self.assertEqual(z.read("note.txt"), note.read_bytes())
         self.assertEqual(temporary_archives(), before)
 
@@ -79,8 +70,7 @@ class CompressTest(winehelper.WineTestCase):
         exe, out, source, note = self.prepare(256 << 20)
         before = temporary_archives()
         proc = self.wine.start(exe, source)
-        window = self.wine.window(TITLE, timeout_ms=60000)
-        self.assert_dialog(window)
+        self.assert_dialog(self.wine.window(TITLE, timeout_ms=60000))
         # Wait until the worker is deflating the large file.
         deadline = time.monotonic() + 60
         while temporary_archives() == before and time.monotonic() < deadline:
