@@ -1,5 +1,6 @@
 """The Linux program extracting ZIP archives: trees made by zip, Japanese
-names, passwords typed on a terminal, cancel, and hostile names."""
+names, passwords typed on a terminal and cancel. Hostile names are tested on
+the same extraction path in extraction_job_test."""
 import os
 import pathlib
 import pty
@@ -7,7 +8,6 @@ import select
 import shutil
 import signal
 import subprocess
-import time
 import unittest
 import zipfile
 
@@ -36,22 +36,19 @@ class ExtractTest(QuindoTestCase):
         if pid == 0:
             os.chdir(self.root)
             os.execve(QUINDO, [QUINDO, *args], self.env())
-        output, prompts, deadline = b"", 0, time.monotonic() + 60
-        while time.monotonic() < deadline:
-            if not select.select([fd], [], [], 0.5)[0]:
-                continue
+        output, prompts, chunk = b"", 0, b"-"
+        while chunk and select.select([fd], [], [], 60)[0]:
             try:
                 chunk = os.read(fd, 4096)
-            except OSError:
-                break
-            if not chunk:
+            except OSError:  # the program has ended
                 break
             output += chunk
             while output.count(PROMPT) > prompts:
                 os.write(fd, (answers[prompts] if prompts < len(answers) else "").encode() + b"\n")
                 prompts += 1
         else:
-            os.kill(pid, signal.SIGKILL)
+            if chunk:  # silent for a minute
+                os.kill(pid, signal.SIGKILL)
         _, status = os.waitpid(pid, 0)
         os.close(fd)
         return os.waitstatus_to_exitcode(status), prompts, output.decode("utf-8", "replace")
@@ -95,7 +92,7 @@ class ExtractTest(QuindoTestCase):
                            cwd=self.path("secret"), check=True, capture_output=True)
         return made
 
-    def test_encrypted_archives_take_one_prompt_and_three_wrong_ones_fail(self):
+    def test_encrypted_archives_take_one_prompt_three_wrong_ones_fail_and_cancel_stops(self):
         archives = self.encrypted_archives()
         for archive in archives:
             code, prompts, output = self.run_on_terminal([archive], ["pw123"])
@@ -106,31 +103,15 @@ class ExtractTest(QuindoTestCase):
         self.assertNotEqual(code, 0)
         self.assertEqual(prompts, 3)
         self.assertIn(M2, output)
-
-    def test_cancelled_prompt_leaves_later_archives_untouched(self):
+        # A new session has no controlling terminal: the prompt is cancelled,
+        # and the archive after it is left untouched.
         later = self.path("later.zip")
         with zipfile.ZipFile(later, "w") as z:
             z.writestr("later.txt", "later")
-        # A new session has no controlling terminal: the prompt is cancelled.
-        r = self.run_quindo(self.encrypted_archives()[0], later, start_new_session=True)
+        r = self.run_quindo(archives[0], later, start_new_session=True)
         self.assertNotEqual(r.returncode, 0)
         self.assertNotIn(M2, r.stderr.decode())  # a cancel shows no failure box
         self.assertFalse(os.path.exists(os.path.join(self.out, "later")))
-
-    def test_hostile_names_stay_inside(self):
-        archive = self.path("hostile.zip")
-        names = ["../evil.txt", "../../evil2.txt", "/tmp/quindo-e2e-abs.txt", "C:/Windows/system.ini",
-                 "..\\..\\win.txt", "CON", "aux.c", "com1/x", "x/.. /y", "L" * 300, "ok/" + "M" * 200 + "/n"]
-        with zipfile.ZipFile(archive, "w") as z:
-            for n in names:
-                z.writestr(zipfile.ZipInfo(n), "h")
-        before = set(os.listdir(self.root))
-        self.run_quindo(archive)
-        self.assertEqual(set(os.listdir(self.root)) - before, {"out"})
-        self.assertFalse(os.path.exists("/tmp/quindo-e2e-abs.txt"))
-        for base, dirs, files in os.walk(self.out):
-            self.assertFalse(set(dirs + files) & {"..", "CON", "aux.c", "com1"}, base)
-        self.assertTrue(os.path.exists(os.path.join(self.out, "hostile", "__", "evil.txt")))
 
 
 if __name__ == "__main__":

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <tuple>
 
 #include "app/entry.h"
 #include "app/settings.h"
@@ -52,17 +53,14 @@ class ExtractionJob : public ::testing::Test {
 };
 
 TEST(ArchiveFolderName, StripsOneByteSerialsOnly) {
-  const struct {
-    const char* path;
-    bool filter;
-    const char* name;
-  } cases[] = {{"/dl/photos[1].zip", true, "photos"},    {"/dl/photos[10].zip", true, "photos[10]"},
-               {"/dl/photos[1].zip", false, "photos[1]"}, {"/dl/[1].zip", true, ""},
-               {"/dl/a.tar.zip", true, "a.tar"},          {"/dl/noext", true, "noext"}};
-  for (const auto& c : cases) {
+  const std::tuple<const char*, bool, const char*> cases[] = {
+      {"/dl/photos[1].zip", true, "photos"}, {"/dl/photos[10].zip", true, "photos[10]"},
+      {"/dl/photos[1].zip", false, "photos[1]"}, {"/dl/[1].zip", true, ""},
+      {"/dl/a.tar.zip", true, "a.tar"}, {"/dl/noext", true, "noext"}};
+  for (const auto& [path, filter, expected] : cases) {
     std::string name;
-    ArchiveFolderName(c.path, c.filter, name);
-    EXPECT_EQ(name, c.name) << c.path << " " << c.filter;
+    ArchiveFolderName(path, filter, name);
+    EXPECT_EQ(name, expected) << path << " " << filter;
   }
 }
 
@@ -120,12 +118,10 @@ TEST_F(ExtractionJob, MissingOutputFoldersAreCreatedAndBadOnesRefused) {
   Configure("");
   EXPECT_EQ(Run(zip), ResultOk);
   EXPECT_EQ(test::ReadFile(dir / "deep/er/still/a/f"), "x");
-
   out = dir / "x/../y";
   Configure("");
   EXPECT_EQ(Run(zip), ResultBadPath);
-  EXPECT_FALSE(test::Exists(dir / "x"));
-  EXPECT_FALSE(test::Exists(dir / "y"));
+  EXPECT_FALSE(test::Exists(dir / "x") || test::Exists(dir / "y"));
 }
 
 TEST_F(ExtractionJob, ReadOnlyFolderCannotBeWritten) {
@@ -154,26 +150,22 @@ TEST_F(ExtractionJob, UnknownFormatsAndDamagedArchivesFail) {
 
 TEST_F(ExtractionJob, HostileNamesWriteNothingOutsideTheOutputFolder) {
   ZipBuilder b;
-  for (const std::string& name : std::vector<std::string>{"../escape.txt", "../../escape2.txt", "/tmp/quindo-abs-escape.txt", "C:/x.txt",
-                           "a\\..\\..\\b.txt", "CON", "nul.txt", "dir/COM1/x", ".. /y",
-                           std::string(300, 'L') + ".txt", "ok/" + std::string(200, 'M') + "/" + std::string(100, 'N')})
+  for (const std::string& name : std::initializer_list<std::string>{
+           "../escape.txt", "../../escape2.txt", "/tmp/quindo-abs-escape.txt", "C:/x.txt", "a\\..\\..\\b.txt", "CON",
+           "nul.txt", "dir/COM1/x", ".. /y", std::string(300, 'L') + ".txt",
+           "ok/" + std::string(200, 'M') + "/" + std::string(100, 'N')})
     b.Add(Member(name, "h"));
   Run(Archive("hostile.zip", b));
   for (const std::string& p : test::ListTree(dir.path()))
     EXPECT_TRUE(p.rfind("out/", 0) == 0 || p.rfind("in/", 0) == 0 || p.rfind("cfg/", 0) == 0) << p;
   EXPECT_FALSE(test::Exists("/tmp/quindo-abs-escape.txt"));
-  EXPECT_TRUE(test::Exists(dir / "out/hostile/__/escape.txt"));
-  EXPECT_TRUE(test::Exists(dir / "out/hostile/_CON"));
-  EXPECT_TRUE(test::Exists(dir / "out/hostile/dir/_COM1/x"));
+  for (const char* made : {"out/hostile/__/escape.txt", "out/hostile/_CON", "out/hostile/dir/_COM1/x"})
+    EXPECT_TRUE(test::Exists(dir / made)) << made;
 }
 
 TEST_F(ExtractionJob, WrongPasswordsFailAndCancelEndsTheWholeRun) {
   ZipBuilder five;
-  for (int i = 0; i < 5; ++i) {
-    test::MemberSpec m = Member("m" + std::to_string(i) + ".txt", std::string(100 + i, 'p'));
-    m.password = "pw";
-    five.Add(m);
-  }
+  for (int i = 0; i < 5; ++i) five.Add(Member("m" + std::to_string(i) + ".txt", std::string(100 + i, 'p'), 8, "pw"));
   std::string locked = Archive("locked.zip", five);
   std::string later = Archive("later.zip", ZipBuilder().Add(Member("later.txt", "l")));
   ui.ui.passwords = {"x", "y", "z"};

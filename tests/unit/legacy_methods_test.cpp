@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <map>
 #include <string>
-#include <vector>
+#include <utility>
 
+#include "tests/unit/zip_fixture.h"
 #include "zip/legacy_methods.h"
 
 namespace quindo {
@@ -24,35 +25,20 @@ class BitWriter {
     for (int i = n - 1; i >= 0; --i) PutBit((code >> i) & 1);
     return *this;
   }
-  std::string bytes() const { return bytes_; }
+  std::string bytes;
 
  private:
   void PutBit(uint32_t bit) {
-    if (used_ == 0) bytes_.push_back(0);
-    bytes_.back() = static_cast<char>(bytes_.back() | (bit << used_));
+    if (used_ == 0) bytes.push_back(0);
+    bytes.back() = static_cast<char>(bytes.back() | (bit << used_));
     used_ = (used_ + 1) & 7;
   }
-  std::string bytes_;
   int used_ = 0;
 };
 
-class StringInput final : public ZipMemberInput {
- public:
-  explicit StringInput(std::string bytes) : bytes_(std::move(bytes)) {}
-  size_t Read(uint8_t* buffer, size_t size) override {
-    size_t n = std::min(size, bytes_.size() - pos_);
-    std::copy_n(bytes_.data() + pos_, n, reinterpret_cast<char*>(buffer));
-    pos_ += n;
-    return n;
-  }
-
- private:
-  std::string bytes_;
-  size_t pos_ = 0;
-};
-
-// Keeps what it is given; refuses once `acceptWrites` writes were taken.
-class StringOutput final : public ZipMemberOutput {
+// A decoder's verdict and what it handed on; refuses writes once
+// `acceptWrites` were taken.
+class Decoded final : public ZipMemberOutput {
  public:
   bool Write(const uint8_t* data, size_t size) override {
     largestChunk = std::max(largestChunk, size);
@@ -60,27 +46,23 @@ class StringOutput final : public ZipMemberOutput {
     text.append(reinterpret_cast<const char*>(data), size);
     return true;
   }
+  std::pair<DecodeResult, std::string> out() const { return {result, text}; }
+  DecodeResult result{};
   std::string text;
   int writes = 0, acceptWrites = -1;  // -1: every write
   size_t largestChunk = 0;
 };
-
-struct Decoded {
-  DecodeResult result;
-  std::string text;
-  int writes;
-  size_t largestChunk;
-};
+std::pair<DecodeResult, std::string> Ok(std::string text) { return {DecodeResult::Ok, std::move(text)}; }
 
 // Method 1 Shrink, 2 to 5 Reduce, 6 Implode with its general-purpose flags.
 Decoded Decode(int method, const BitWriter& bits, uint32_t size, uint16_t flags = 0, int acceptWrites = -1) {
-  StringInput in(bits.bytes());
-  StringOutput out;
+  test::StringInput in(bits.bytes);
+  Decoded out;
   out.acceptWrites = acceptWrites;
-  DecodeResult r = method == 1   ? Unshrink(in, out, size, 0)
-                   : method <= 5 ? Unreduce(in, out, size, 0, method - 1)
-                                 : Explode(in, out, size, 0, flags);
-  return {r, out.text, out.writes, out.largestChunk};
+  out.result = method == 1   ? Unshrink(in, out, size, 0)
+               : method <= 5 ? Unreduce(in, out, size, 0, method - 1)
+                             : Explode(in, out, size, 0, flags);
+  return out;
 }
 
 // ---------------------------------------------------------------- Unshrink
@@ -91,9 +73,7 @@ TEST(Unshrink, FirstCodesAndCodesNotYetDefined) {
   EXPECT_EQ(Decode(1, BitWriter().Put(300, 9), 1).result, DecodeResult::Corrupt);
   EXPECT_EQ(Decode(1, BitWriter(), 1).result, DecodeResult::Corrupt);
   // 257 and 258 are each read before they are defined: "a", "aa", "aaa".
-  Decoded d = Decode(1, BitWriter().Put('a', 9).Put(257, 9).Put(258, 9), 6);
-  EXPECT_EQ(d.result, DecodeResult::Ok);
-  EXPECT_EQ(d.text, "aaaaaa");
+  EXPECT_EQ(Decode(1, BitWriter().Put('a', 9).Put(257, 9).Put(258, 9), 6).out(), Ok("aaaaaa"));
   // With a longer previous string: 257 "ab", 258 "ba", then 259 read before
   // it is defined: "ab" + "a".
   EXPECT_EQ(Decode(1, BitWriter().Put('a', 9).Put('b', 9).Put(257, 9).Put(259, 9), 7).text, "ab" "ab" "aba");
@@ -104,11 +84,8 @@ TEST(Unshrink, PartialClearKeepsPrefixesAndCodeSizeStopsAtThirteenBits) {
   // 258 and 259 but keeps 257, the prefix of 259. New codes then fill 258
   // ("ca") and 259 ("abc") again.
   BitWriter bits;
-  bits.Put('a', 9).Put('b', 9).Put(257, 9).Put('c', 9).Put(256, 9).Put(2, 9);
-  bits.Put(257, 9).Put(258, 9).Put(259, 9);
-  Decoded d = Decode(1, bits, 12);
-  EXPECT_EQ(d.result, DecodeResult::Ok);
-  EXPECT_EQ(d.text, "ab" "ab" "c" "ab" "ca" "abc");
+  bits.Put('a', 9).Put('b', 9).Put(257, 9).Put('c', 9).Put(256, 9).Put(2, 9).Put(257, 9).Put(258, 9).Put(259, 9);
+  EXPECT_EQ(Decode(1, bits, 12).out(), Ok("ab" "ab" "c" "ab" "ca" "abc"));
 
   EXPECT_EQ(Decode(1, BitWriter().Put('a', 9).Put(256, 9).Put(1, 9).Put('b', 10).Put(257, 10), 4).text, "abab");
   // Other sub-codes after 256 are passed over.
@@ -116,9 +93,7 @@ TEST(Unshrink, PartialClearKeepsPrefixesAndCodeSizeStopsAtThirteenBits) {
   BitWriter tooWide;
   tooWide.Put('a', 9);
   for (int size = 9; size <= 13; ++size) tooWide.Put(256, size).Put(1, size);
-  d = Decode(1, tooWide.Put('b', 13), 2);
-  EXPECT_EQ(d.result, DecodeResult::Corrupt);
-  EXPECT_EQ(d.text, "a");
+  EXPECT_EQ(Decode(1, tooWide.Put('b', 13), 2).out(), std::make_pair(DecodeResult::Corrupt, std::string("a")));
 }
 
 TEST(Unshrink, OutputInWindowsEndsAtDeclaredSize) {
@@ -128,36 +103,29 @@ TEST(Unshrink, OutputInWindowsEndsAtDeclaredSize) {
   for (uint32_t code = 257; code <= 511; ++code) run.Put(code, 9);
   const uint32_t size = 256 * 257 / 2;
   Decoded d = Decode(1, run, size);
-  EXPECT_EQ(d.result, DecodeResult::Ok);
-  EXPECT_EQ(d.text, std::string(size, 'a'));
+  EXPECT_EQ(d.out(), Ok(std::string(size, 'a')));
   EXPECT_EQ(d.largestChunk, 16384u);
   // A declared size that ends inside a string: nothing beyond it is written.
   EXPECT_EQ(Decode(1, run, 20000).text.size(), 20000u);
   // Data that ends before the declared size: what was decoded, and corrupt.
   d = Decode(1, run, size + 1);
-  EXPECT_EQ(d.result, DecodeResult::Corrupt);
-  EXPECT_EQ(d.text.size(), size);
+  EXPECT_EQ(d.out(), std::make_pair(DecodeResult::Corrupt, std::string(size, 'a')));
   // A refused write stops at once.
   d = Decode(1, run, size, 0, 0);
-  EXPECT_EQ(d.result, DecodeResult::Stopped);
-  EXPECT_EQ(d.writes, 1);
+  EXPECT_EQ(std::make_pair(d.result, d.writes), std::make_pair(DecodeResult::Stopped, 1));
 }
 
 // ---------------------------------------------------------------- Unreduce
 
-// Follower sets (byte value -> its followers), written from 255 down to 0.
-BitWriter ReduceHeader(const std::map<int, std::string>& sets = {}) {
+// Follower sets (byte value -> its followers), written from 255 down to 0;
+// then `bytes` as plain 8-bit values.
+BitWriter Reduced(const std::map<int, std::string>& sets = {}, std::initializer_list<int> bytes = {}) {
   BitWriter bits;
   for (int c = 255; c >= 0; --c) {
     const std::string followers = sets.count(c) ? sets.at(c) : "";
     bits.Put(static_cast<uint32_t>(followers.size()), 6);
     for (char f : followers) bits.Put(static_cast<uint8_t>(f), 8);
   }
-  return bits;
-}
-
-// Plain bytes (every set empty): 8 bits each.
-BitWriter PutBytes(BitWriter bits, std::initializer_list<int> bytes) {
   for (int b : bytes) bits.Put(static_cast<uint32_t>(b), 8);
   return bits;
 }
@@ -166,36 +134,29 @@ TEST(Unreduce, EscapesAndRepeatsForEveryFactor) {
   for (int factor = 1; factor <= 4; ++factor) {
     SCOPED_TRACE(factor);
     // 144 followed by 0 is the byte 144 itself.
-    Decoded d = Decode(1 + factor, PutBytes(ReduceHeader(), {'x', 0x90, 0x00, 'y'}), 3);
-    EXPECT_EQ(d.result, DecodeResult::Ok);
-    EXPECT_EQ(d.text, "x\x90y");
+    EXPECT_EQ(Decode(1 + factor, Reduced({}, {'x', 0x90, 0x00, 'y'}), 3).out(), Ok("x\x90y"));
     // Length 2 + 3, distance 0 * 256 + 1 + 1.
-    d = Decode(1 + factor, PutBytes(ReduceHeader(), {'a', 'b', 0x90, 2, 1}), 7);
-    EXPECT_EQ(d.result, DecodeResult::Ok);
-    EXPECT_EQ(d.text, "abababa");
+    EXPECT_EQ(Decode(1 + factor, Reduced({}, {'a', 'b', 0x90, 2, 1}), 7).out(), Ok("abababa"));
   }
   // Factor 1: a length field of 127 takes the next byte too; the distance's
   // high part is one bit above it. Distance 258 reaches before the start:
   // the cleared window gives zeros.
-  Decoded d = Decode(2, PutBytes(ReduceHeader(), {'a', 'b', 0x90, 127 | 128, 10, 1}), 2 + 140);
-  EXPECT_EQ(d.result, DecodeResult::Ok);
-  EXPECT_EQ(d.text, std::string("ab") + std::string(140, '\0'));
+  EXPECT_EQ(Decode(2, Reduced({}, {'a', 'b', 0x90, 127 | 128, 10, 1}), 2 + 140).out(),
+            Ok(std::string("ab") + std::string(140, '\0')));
 }
 
 TEST(Unreduce, FollowerSets) {
   // After 0 (the start) come q r s, indexed in 2 bits; after t only u.
-  BitWriter bits = ReduceHeader({{0, "qrs"}, {'t', "u"}});
+  BitWriter bits = Reduced({{0, "qrs"}, {'t', "u"}});
   bits.Put(0, 1).Put(2, 2);  // follower 2 of 0: s
   bits.Put('t', 8);          // s has no followers: plain byte
   bits.Put(0, 1).Put(0, 1);  // follower 0 of t: u
-  Decoded d = Decode(3, bits, 3);
-  EXPECT_EQ(d.result, DecodeResult::Ok);
-  EXPECT_EQ(d.text, "stu");
+  EXPECT_EQ(Decode(3, bits, 3).out(), Ok("stu"));
   // A 1 bit leaves the set for a plain byte; an index past its end is no follower.
-  EXPECT_EQ(Decode(4, ReduceHeader({{0, "qrs"}}).Put(1, 1).Put('k', 8), 1).text, "k");
-  EXPECT_EQ(Decode(4, ReduceHeader({{0, "qrs"}}).Put(0, 1).Put(3, 2), 1).result, DecodeResult::Corrupt);
+  EXPECT_EQ(Decode(4, Reduced({{0, "qrs"}}).Put(1, 1).Put('k', 8), 1).text, "k");
+  EXPECT_EQ(Decode(4, Reduced({{0, "qrs"}}).Put(0, 1).Put(3, 2), 1).result, DecodeResult::Corrupt);
   // A set of 32 is the largest the index table knows.
-  EXPECT_EQ(Decode(5, ReduceHeader({{0, std::string(31, 'm') + "n"}}).Put(0, 1).Put(31, 5), 1).text, "n");
+  EXPECT_EQ(Decode(5, Reduced({{0, std::string(31, 'm') + "n"}}).Put(0, 1).Put(31, 5), 1).text, "n");
   BitWriter tooMany;
   tooMany.Put(33, 6);
   for (int i = 0; i < 33; ++i) tooMany.Put('m', 8);
@@ -207,24 +168,22 @@ TEST(Unreduce, CopiesAcrossTheWindowsEnd) {
   // 32700 plain bytes, then a repeat of 150 from 3000 back that crosses
   // the second 16 KiB boundary.
   std::string expected;
-  BitWriter bits = ReduceHeader();
+  BitWriter bits = Reduced();
   for (int i = 0; i < 32700; ++i) {
     int b = (i * 7 + i / 300) % 256;
     expected.push_back(static_cast<char>(b == 0x90 ? 0x91 : b));
     bits.Put(static_cast<uint8_t>(expected.back()), 8);
   }
   // Factor 4: length 15 + 132 + 3; distance 11 * 256 + 183 + 1.
-  bits = PutBytes(bits, {0x90, 15 | (11 << 4), 132, 183});
+  for (int b : {0x90, 15 | (11 << 4), 132, 183}) bits.Put(b, 8);
   for (int i = 0; i < 150; ++i) expected.push_back(expected[expected.size() - 3000]);
   Decoded d = Decode(5, bits, static_cast<uint32_t>(expected.size()));
   EXPECT_EQ(d.result, DecodeResult::Ok);
   EXPECT_TRUE(d.text == expected);
-  EXPECT_EQ(d.writes, 3);
-  EXPECT_EQ(d.largestChunk, 16384u);
+  EXPECT_EQ(std::make_pair(d.writes, d.largestChunk), std::make_pair(3, size_t{16384}));
   // Refused on its first window: nothing more is handed on.
   d = Decode(5, bits, static_cast<uint32_t>(expected.size()), 0, 0);
-  EXPECT_EQ(d.result, DecodeResult::Stopped);
-  EXPECT_EQ(d.writes, 1);
+  EXPECT_EQ(std::make_pair(d.result, d.writes), std::make_pair(DecodeResult::Stopped, 1));
 }
 
 // ----------------------------------------------------------------- Explode
@@ -247,13 +206,9 @@ TEST(Explode, TwoTreesPlainLiteralsAndShortMatches) {
   Tree64(Tree64(bits)).Put(1, 1).Put('a', 8).Put(1, 1).Put('b', 8);  // lengths, distances, literals
   Match(bits, 1, 6, 0, 0);        // 2 back, length 0 + 2
   Match(bits, 0, 6, 0, 63).Put(10, 8);  // 1 back, length 63 takes 8 more bits: 63 + 10 + 2
-  Decoded d = Decode(6, bits, 4 + 75);
-  EXPECT_EQ(d.result, DecodeResult::Ok);
-  EXPECT_EQ(d.text, "abab" + std::string(75, 'b'));
+  EXPECT_EQ(Decode(6, bits, 4 + 75).out(), Ok("abab" + std::string(75, 'b')));
   // A declared size that ends inside a match: the output stops there.
-  d = Decode(6, bits, 10);
-  EXPECT_EQ(d.result, DecodeResult::Ok);
-  EXPECT_EQ(d.text, "abab" + std::string(6, 'b'));
+  EXPECT_EQ(Decode(6, bits, 10).out(), Ok("abab" + std::string(6, 'b')));
 }
 
 TEST(Explode, EveryDictionaryAndTreeCount) {
@@ -263,9 +218,7 @@ TEST(Explode, EveryDictionaryAndTreeCount) {
   Match(bits, 1, 7, 0, 1);  // 2 back, length 1 + 3
   // The farthest distance, (63 << 7 | 127) + 1 = 8192, is before the start.
   Match(bits, 127, 7, 63, 0);
-  Decoded d = Decode(6, bits, 2 + 4 + 3, 6);
-  EXPECT_EQ(d.result, DecodeResult::Ok);
-  EXPECT_EQ(d.text, std::string("xyxyxy") + std::string(3, '\0'));
+  EXPECT_EQ(Decode(6, bits, 2 + 4 + 3, 6).out(), Ok(std::string("xyxyxy") + std::string(3, '\0')));
   // Flag bit 1 alone: 7 low distance bits, plain literals, matches from 2.
   BitWriter big;
   Match(Tree64(Tree64(big)).Put(1, 1).Put('k', 8), 0, 7, 0, 0);
@@ -288,18 +241,15 @@ TEST(Explode, CorruptTreesAndCodesAndARefusedWrite) {
   Tree64(sparse.Put(0, 8).Put(0x11, 8)).Put(1, 1).Put('q', 8);
   sparse.Put(0, 1).Put(0, 6).PutCode(63, 6).PutCode(1, 2);  // value 0: length 2
   sparse.Put(0, 1).Put(0, 6).PutCode(63, 6).PutCode(2, 2);
-  Decoded d = Decode(6, sparse, 10);
-  EXPECT_EQ(d.result, DecodeResult::Corrupt);
-  EXPECT_EQ(d.text, "qqq");
+  EXPECT_EQ(Decode(6, sparse, 10).out(), std::make_pair(DecodeResult::Corrupt, std::string("qqq")));
   // Data that ends inside the trees.
   EXPECT_EQ(Decode(6, BitWriter().Put(3, 8).Put(0xF5, 8), 1).result, DecodeResult::Corrupt);
 
   BitWriter bits;
   Tree64(Tree64(bits)).Put(1, 1).Put('r', 8);
   for (int i = 0; i < 100; ++i) Match(bits, 0, 6, 0, 63).Put(255, 8);  // 63 + 255 + 2 bytes each
-  d = Decode(6, bits, 1 + 100 * 320, 0, 1);
-  EXPECT_EQ(d.result, DecodeResult::Stopped);
-  EXPECT_EQ(d.writes, 2);
+  Decoded d = Decode(6, bits, 1 + 100 * 320, 0, 1);
+  EXPECT_EQ(std::make_pair(d.result, d.writes), std::make_pair(DecodeResult::Stopped, 2));
   EXPECT_EQ(d.text, std::string(16384, 'r'));
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// Builds small ZIP archives in memory for the reader and job tests, and a
-// target that keeps extracted members in memory.
+// Builds small ZIP archives in memory for the reader and job tests, a target
+// that keeps extracted members in memory, and a member input over a string.
 #include <zlib.h>
 
 #include <algorithm>
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/crc32.h"
+#include "zip/legacy_methods.h"
 #include "zip/traditional_cipher.h"
 #include "zip/zip_reader.h"
 
@@ -30,16 +31,16 @@ struct MemberSpec {
   std::string raw;          // when not empty: the coded data, stored as it is
 };
 
-inline MemberSpec Member(std::string name, std::string data, uint16_t method = 8) {
+inline MemberSpec Member(std::string name, std::string data, uint16_t method = 8, std::string password = "") {
   MemberSpec m;
-  m.name = std::move(name);
-  m.data = std::move(data);
-  m.method = method;
+  m.name = std::move(name), m.data = std::move(data), m.method = method, m.password = std::move(password);
   return m;
 }
 
-inline void Put(std::string& s, uint64_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) s += static_cast<char>(v >> (8 * i));
+// Little-endian fields, each a {value, width in bytes} pair.
+inline void Put(std::string& s, std::initializer_list<std::pair<uint64_t, int>> fields) {
+  for (auto [v, bytes] : fields)
+    for (int i = 0; i < bytes; ++i) s += static_cast<char>(v >> (8 * i));
 }
 
 inline std::span<const uint8_t> Bytes(const std::string& s) {
@@ -53,7 +54,8 @@ inline std::string RawDeflate(const std::string& data) {
   return out.substr(2, size - 6);  // without the zlib header and its Adler-32
 }
 
-// Local headers with their data (and descriptors) in `bytes`; Finish()
+// Local headers with their data (and descriptors) in `bytes`, where a test
+// may add junk of its own; Finish()
 // appends a central directory that the reader never reads, as real
 // archives have one.
 class ZipBuilder {
@@ -66,7 +68,7 @@ class ZipBuilder {
       flags |= 1;
       // The check bytes: the DOS time with a descriptor, else the CRC's top byte.
       std::string head = "0123456789";
-      Put(head, m.descriptor ? kDosTime : (crc >> 24) << 8, 2);
+      Put(head, {{m.descriptor ? kDosTime : (crc >> 24) << 8, 2}});
       payload = head + payload;
       ZipCipher cipher;
       cipher.Reset(m.password);
@@ -75,32 +77,19 @@ class ZipBuilder {
     payload.resize(payload.size() - std::min(m.truncateData, payload.size()));
     const bool streamed = m.descriptor && m.zeroSizes;
     central_ += std::string("PK\x01\x02\x14\0", 6) + Header(m, flags, crc, payload.size(), m.data.size());
-    Put(central_, 0, 10);
-    Put(central_, bytes.size(), 4);
+    Put(central_, {{0, 10}, {bytes.size(), 4}});
     central_ += m.name;
     bytes += "PK\x03\x04" + Header(m, flags, m.descriptor ? 0 : crc, streamed ? 0 : payload.size(),
                                    streamed ? 0 : m.data.size());
     bytes += m.name + payload;
-    if (m.descriptor) {
-      Put(bytes, 0x08074b50, 4);
-      Put(bytes, crc, 4);
-      Put(bytes, payload.size(), 4);
-      Put(bytes, m.data.size(), 4);
-    }
+    if (m.descriptor) Put(bytes, {{0x08074b50, 4}, {crc, 4}, {payload.size(), 4}, {m.data.size(), 4}});
     ++count_;
-    return *this;
-  }
-  ZipBuilder& Raw(const std::string& junk) {
-    bytes += junk;
     return *this;
   }
   std::string Finish() const {
     std::string out = bytes + central_ + "PK\x05\x06";
-    Put(out, 0, 4);
-    Put(out, count_ * 0x10001u, 4);  // entries on this disk and in all
-    Put(out, central_.size(), 4);
-    Put(out, bytes.size(), 4);
-    Put(out, 0, 2);
+    // Entries on this disk and in all, the directory's size and offset.
+    Put(out, {{0, 4}, {count_ * 0x10001u, 4}, {central_.size(), 4}, {bytes.size(), 4}, {0, 2}});
     return out;
   }
 
@@ -109,15 +98,8 @@ class ZipBuilder {
  private:
   static std::string Header(const MemberSpec& m, uint16_t flags, uint32_t crc, size_t packed, size_t size) {
     std::string h;
-    Put(h, 20, 2);
-    Put(h, flags, 2);
-    Put(h, m.method, 2);
-    Put(h, kDosTime, 2);
-    Put(h, kDosDate, 2);
-    Put(h, crc, 4);
-    Put(h, packed, 4);
-    Put(h, size, 4);
-    Put(h, m.name.size(), 4);  // and no extra field
+    Put(h, {{20, 2}, {flags, 2}, {m.method, 2}, {kDosTime, 2}, {kDosDate, 2}, {crc, 4}, {packed, 4}, {size, 4},
+            {m.name.size(), 4}});  // and no extra field
     return h;
   }
   std::string central_;
@@ -157,14 +139,25 @@ inline bool ExtractInMemory(ZipReader& reader, const std::string& archive, Memor
   return reader.ExtractFrom(source, target);
 }
 
-inline bool RootOf(ZipReader& reader, const std::string& archive) {
-  MemorySource source(Bytes(archive));
-  return reader.FindRootFolderIn(source);
-}
-
 inline bool ProbeInMemory(ZipReader& reader, const std::string& archive) {
   MemorySource source(Bytes(archive));
   return reader.ProbeData(Bytes(archive), source);
 }
+
+// Member data for the decoders, read from a string.
+class StringInput final : public ZipMemberInput {
+ public:
+  explicit StringInput(std::string bytes) : bytes_(std::move(bytes)) {}
+  size_t Read(uint8_t* buffer, size_t size) override {
+    size_t n = std::min(size, bytes_.size() - pos_);
+    std::copy_n(bytes_.data() + pos_, n, reinterpret_cast<char*>(buffer));
+    pos_ += n;
+    return n;
+  }
+
+ private:
+  std::string bytes_;
+  size_t pos_ = 0;
+};
 
 }  // namespace quindo::test
