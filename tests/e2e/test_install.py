@@ -1,5 +1,6 @@
 """quindo /install and /uninstall on a Linux desktop (xdg-mime), and the
 settings form on a terminal, all inside a scratch home."""
+import configparser
 import os
 import pty
 import select
@@ -14,17 +15,10 @@ QUINDO = os.environ.get("QUINDO_BIN", "")
 
 def read_ini(path):
     """{(section, key): value} of a settings file; {} when there is none."""
-    values, section = {}, ""
-    if not os.path.exists(path):
-        return values
-    with open(path, encoding="utf-8") as f:
-        lines = f.read().splitlines()
-    for line in map(str.strip, lines):
-        if line.startswith("["):
-            section = line.strip("[]")
-        elif "=" in line:
-            values[(section, line.split("=", 1)[0])] = line.split("=", 1)[1]
-    return values
+    parser = configparser.ConfigParser(interpolation=None, strict=False)
+    parser.optionxform = str
+    parser.read(path, encoding="utf-8")
+    return {(section, key): value for section in parser.sections() for key, value in parser[section].items()}
 
 
 class ScratchHome(unittest.TestCase):
@@ -35,16 +29,15 @@ class ScratchHome(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.root, True)
         self.config = os.path.join(self.root, "home", ".config")
         self.apps = os.path.join(self.root, "data", "applications")
-        os.makedirs(self.apps)
-        os.makedirs(self.config)
+        for folder in (self.apps, self.config):
+            os.makedirs(folder)
         self.env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": os.path.join(self.root, "home"),
                     "XDG_CONFIG_HOME": self.config, "XDG_DATA_HOME": os.path.join(self.root, "data"),
                     "XDG_DATA_DIRS": os.path.join(self.root, "nowhere"), "LANG": "C.UTF-8"}
         self.ini = os.path.join(self.config, "quindo", "quindo.ini")
 
     def run_quindo(self, *args):
-        return subprocess.run([QUINDO, *args], env=self.env, stdin=subprocess.DEVNULL, capture_output=True,
-                              timeout=60)
+        return subprocess.run([QUINDO, *args], env=self.env, stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
 
 
 @unittest.skipUnless(shutil.which("xdg-mime"), "xdg-mime is not installed")
@@ -60,8 +53,8 @@ class InstallTest(ScratchHome):
                        check=True, timeout=30)
         result = self.run_quindo("/install")
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(self.query("application/zip"), "quindo.desktop")
-        self.assertEqual(self.query("application/x-lzh-compressed"), "quindo.desktop")
+        self.assertEqual({self.query("application/zip"), self.query("application/x-lzh-compressed")},
+                         {"quindo.desktop"})
         with open(os.path.join(self.apps, "quindo.desktop")) as f:
             entry = f.read()
         self.assertIn("Exec=%s %%F\n" % QUINDO, entry)
@@ -73,8 +66,8 @@ class InstallTest(ScratchHome):
 
         result = self.run_quindo("/uninstall")
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(self.query("application/zip"), "other-archiver.desktop")
-        self.assertEqual(self.query("application/x-lzh-compressed"), "")
+        self.assertEqual((self.query("application/zip"), self.query("application/x-lzh-compressed")),
+                         ("other-archiver.desktop", ""))
         self.assertFalse(os.path.exists(os.path.join(self.apps, "quindo.desktop")))
         ini = read_ini(self.ini)
         self.assertEqual((ini[("EXT_SETTING", "ZIP_STATUS")], ini[("EXT_SETTING", "LZH_STATUS")]), ("0", "0"))

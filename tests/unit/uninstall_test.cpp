@@ -72,18 +72,14 @@ class FakeHost final : public RemovalHost {
     log.push_back("delete entry");
     entryPresent = false;
   }
-  void ShowMessage(const std::string& text, const std::string& caption, BoxIcon) override {
-    log.push_back("box " + caption + ": " + text);
-  }
-  void ShowPathMessage(const std::string& path, const std::string& caption) override {
-    log.push_back("box " + caption + ": " + path);
-  }
+  void ShowMessage(const std::string& text, const std::string& caption, BoxIcon) override { Box(caption, text); }
+  void ShowPathMessage(const std::string& path, const std::string& caption) override { Box(caption, path); }
+  void Box(const std::string& caption, const std::string& text) { log.push_back("box " + caption + ": " + text); }
 };
 
 TEST(UninstallStartTest, OnlySwitchAndPathStartTheWorkerAndPathsAreQuoted) {
-  EXPECT_FALSE(DecideStartMode({"uninstall.exe"}).worker);
-  EXPECT_FALSE(DecideStartMode({"uninstall.exe", "/uninstall"}).worker);
-  EXPECT_FALSE(DecideStartMode({"uninstall.exe", "/remove", kRecord}).worker);
+  EXPECT_FALSE(DecideStartMode({"uninstall.exe"}).worker || DecideStartMode({"uninstall.exe", "/uninstall"}).worker ||
+               DecideStartMode({"uninstall.exe", "/remove", kRecord}).worker);
   StartMode mode = DecideStartMode({"uninstall.exe", "/UNINSTALL", kRecord, "extra"});
   EXPECT_TRUE(mode.worker);
   EXPECT_EQ(mode.recordPath, kRecord);
@@ -101,9 +97,7 @@ TEST(UninstallRemovalTest, RemovesEverythingListedInOrderAndASecondRunFindsNothi
   expected.insert(expected.end(), {"rmdir C:\\Menu\\Quindo\\", "delete " + kRecord, "rmdir " + kDir,
                                    "delete entry", kDone});
   EXPECT_EQ(host.log, expected);
-  EXPECT_TRUE(host.files.empty());
-  EXPECT_TRUE(host.folders.empty());
-  EXPECT_FALSE(host.entryPresent);
+  EXPECT_TRUE(host.files.empty() && host.folders.empty() && !host.entryPresent);
 
   host.log.clear();
   host.entryPresent = true;
@@ -135,10 +129,8 @@ TEST(UninstallRemovalTest, MissingValuesAddressNothing) {
   host.record.erase("SHORTCAT/DESKTOP");
   host.files.insert("quindo.exe");
   RunRemoval(host, kRecord);
-  EXPECT_TRUE(host.files.count("quindo.exe"));
-  EXPECT_TRUE(host.files.count("C:\\Desktop\\Quindo.lnk"));
-  EXPECT_FALSE(host.files.count("C:\\SendTo\\Quindo.lnk"));
-  EXPECT_FALSE(host.files.count(kRecord));
+  EXPECT_TRUE(host.files.count("quindo.exe") && host.files.count("C:\\Desktop\\Quindo.lnk"));
+  EXPECT_FALSE(host.files.count("C:\\SendTo\\Quindo.lnk") || host.files.count(kRecord));
   for (const std::string& line : host.log) EXPECT_NE(line.rfind("run ", 0), 0u) << line;
 
   // An empty file name leaves the folder's files alone.

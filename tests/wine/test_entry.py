@@ -12,59 +12,43 @@ CANNOT_WRITE_TEXT = "ファイルの出力ができませんでした。\n保存
 
 
 class CannotWriteTest(winehelper.WineTestCase):
-    def test_missing_output_folder_or_one_naming_a_file_shows_the_cannot_write_box(self):
+    def test_an_output_folder_that_cannot_be_made_shows_the_cannot_write_box_for_each_job(self):
         # The settings file beside the program copy is the one read: with the
-        # default settings the archive would go to the desktop, which exists.
-        for name in ("missing", "file"):
-            with self.subTest(name):
+        # default settings the output would go to the desktop, which exists.
+        # An output path naming a file has no folder below it: each archive of
+        # an extraction fails its write test and the loop goes on to the next.
+        missing = pathlib.Path("/nonexistent-quindo-output/folder")
+        for name, section, inputs in (("missing", "ARC", ["report.txt"]), ("file", "ARC", ["report.txt"]),
+                                      ("file", "MELT", ["first.zip", "second.zip"])):
+            with self.subTest(name=name, section=section):
                 folder = self.scratch()
                 blocker = folder / "not-a-folder"
                 blocker.write_bytes(b"user data")
-                target = blocker if name == "file" else pathlib.Path("/nonexistent-quindo-output/folder")
                 exe = self.wine.private_copy(folder / "program")
-                winehelper.write_ini(exe.parent / "quindo.ini",
-                                     {"ARC": {"OUTPUT": "2", "OUTPUT_PATH": winehelper.to_windows_path(target)}})
-                (folder / "report.txt").write_text("quarterly figures\n")
+                winehelper.write_ini(exe.parent / "quindo.ini", {section: {
+                    "OUTPUT": "2", "OPENDIR": "0",
+                    "OUTPUT_PATH": winehelper.to_windows_path(blocker if name == "file" else missing)}})
+                for input_name in inputs:
+                    if input_name.endswith(".zip"):
+                        with zipfile.ZipFile(folder / input_name, "w") as z:
+                            z.writestr("inside.txt", "member of " + input_name)
+                    else:
+                        (folder / input_name).write_text("quarterly figures\n")
                 before = sorted(folder.rglob("*"))
-                proc = self.wine.start(exe, folder / "report.txt")
-                box = self.wine.window(CANNOT_WRITE_TITLE)
-                self.wine.screenshot("cannot-write")
-                self.assertEqual(box.window_class, "#32770")
-                self.assertEqual([c["text"] for c in box.by_class("Static") if c["text"]], [CANNOT_WRITE_TEXT])
-                # One OK button and nothing else to press.
-                self.assertEqual(list(box.buttons()), ["OK"])
-                self.wine.click(CANNOT_WRITE_TITLE, box.buttons()["OK"])
-                self.wine.wait_gone(CANNOT_WRITE_TITLE)
+                proc = self.wine.start(exe, *(folder / n for n in inputs))
+                for _ in inputs:
+                    box = self.wine.window(CANNOT_WRITE_TITLE)
+                    self.wine.screenshot("cannot-write")
+                    self.assertEqual(box.window_class, "#32770")
+                    self.assertEqual([c["text"] for c in box.by_class("Static") if c["text"]], [CANNOT_WRITE_TEXT])
+                    self.assertEqual(list(box.buttons()), ["OK"])  # nothing else to press
+                    self.wine.click(CANNOT_WRITE_TITLE, box.buttons()["OK"])
+                    self.wine.wait_closed(box)
                 # The Windows program ends with 0 even when the job could not write.
                 self.assertEqual(self.wine.wait_exit(proc, timeout=60), 0)
                 # Nothing written, and the user's file is left as it was.
                 self.assertEqual(sorted(folder.rglob("*")), before)
                 self.assertEqual(blocker.read_bytes(), b"user data")
-
-
-class ExtractionCannotWriteTest(winehelper.WineTestCase):
-    def test_each_archive_shows_the_box_in_turn(self):
-        # [MELT] OUTPUT_PATH names a file: no folder can be made below it, so
-        # every archive fails its write test and the loop goes on to the next.
-        folder = self.scratch()
-        exe = self.wine.private_copy(folder / "program")
-        blocker = folder / "not-a-folder"
-        blocker.write_bytes(b"user data")
-        winehelper.write_ini(exe.parent / "quindo.ini", {
-            "MELT": {"OUTPUT": "2", "OUTPUT_PATH": winehelper.to_windows_path(blocker), "OPENDIR": "0"}})
-        for name in ("first.zip", "second.zip"):
-            with zipfile.ZipFile(folder / name, "w") as z:
-                z.writestr("inside.txt", "member of " + name)
-        proc = self.wine.start(exe, folder / "first.zip", folder / "second.zip")
-        for _ in range(2):
-            box = self.wine.window(CANNOT_WRITE_TITLE)
-            self.assertIn(CANNOT_WRITE_TEXT, box.texts())
-            self.wine.click(CANNOT_WRITE_TITLE, box.buttons()["OK"])
-            self.wine.wait_closed(box)
-        self.assertEqual(self.wine.wait_exit(proc, timeout=60), 0)
-        self.assertEqual(blocker.read_bytes(), b"user data")
-        self.assertEqual(sorted(p.name for p in folder.iterdir()), ["first.zip", "not-a-folder", "program",
-                                                                     "second.zip"])
 
 
 class CommandLineTest(winehelper.WineTestCase):

@@ -51,18 +51,17 @@ class UninstallTest(winehelper.WineTestCase):
             self.addCleanup(self.reg, "delete", key, "/f")
         for key in ("HKCR\\.zip", "HKCR\\.lzh"):  # their default values come back at the end
             out = subprocess.run(["wine", "reg", "query", key, "/ve"], env=self.wine.env(), capture_output=True,
-                                 timeout=120)
-            values = [line.split("REG_SZ", 1)[1].strip() for line in out.stdout.decode("utf-8", "replace")
-                      .splitlines() if "REG_SZ" in line]
-            self.addCleanup(self.reg, *(("add", key, "/ve", "/d", (values or [""])[0], "/f") if out.returncode == 0
+                                 text=True, errors="replace", timeout=120)
+            value = ([line.split("REG_SZ", 1)[1].strip() for line in out.stdout.splitlines() if "REG_SZ" in line]
+                     or [""])[0]
+            self.addCleanup(self.reg, *(("add", key, "/ve", "/d", value, "/f") if out.returncode == 0
                                         else ("delete", key, "/f")))
         # quindo owns the types, so that its /uninstall has something to undo.
         self.assertEqual(self.wine.run(quindo, "/install"), 0)
         self.assertEqual(self.reg("query", "HKCR\\QuindoZip"), 0)
         return root
 
-    def open_dialog(self):
-        # The launcher copies itself away, starts the copy and ends at once.
+    def open_dialog(self):  # the launcher copies itself away, starts the copy and ends at once
         self.assertEqual(self.wine.run(self.uninstaller), 0)
         return self.wine.window(TITLE)
 
@@ -72,15 +71,21 @@ class UninstallTest(winehelper.WineTestCase):
         self.wine.wait_gone(title)
         return [c["text"] for c in box.by_class("Static") if c["text"]]
 
-    def test_removes_the_installation_and_keeps_the_users_file(self):
-        self.lay_out()
+    def test_cancel_removes_nothing_then_the_removal_keeps_only_the_users_file(self):
+        root = self.lay_out()
+        before = sorted(root.rglob("*"))
+        self.open_dialog()
+        self.wine.click(TITLE, 2)
+        self.wine.wait_gone(TITLE)
+        self.assertEqual(sorted(root.rglob("*")), before)
+        self.assertEqual((self.reg("query", ENTRY), self.reg("query", "HKCR\\QuindoZip")), (0, 0))
+
         dialog = self.open_dialog()
         self.wine.screenshot("dialog")
         self.assertEqual(dialog.control(1000)["text"], "「Quindo」をコンピュータから削除します")
         self.assertEqual(dialog.control(1002)["text"], EXPLANATION)
         self.assertEqual(dialog.buttons(), {"アンインストール": 1, "キャンセル": 2})
-        left, top, right, bottom = dialog.control(1001)["rect"]
-        self.assertEqual(bottom - top, 2)
+        self.assertEqual(dialog.control(1001)["rect"][3] - dialog.control(1001)["rect"][1], 2)  # the separator
 
         self.wine.click(TITLE, 1)
         self.assertEqual(self.answer_box("削除失敗"), [winehelper.to_windows_path(self.install) + "\\"])
@@ -88,10 +93,9 @@ class UninstallTest(winehelper.WineTestCase):
         self.wine.wait_gone(TITLE)
         self.assertEqual(sorted(p.name for p in self.install.iterdir()), ["mine.txt"])
         self.assertEqual([link for link in self.shortcuts + [self.menu] if link.exists()], [])
-        self.assertNotEqual(self.reg("query", ENTRY), 0)
         # quindo /uninstall ran from the folder with a blank in its name.
-        self.assertNotEqual(self.reg("query", "HKCR\\QuindoZip"), 0)
-        self.assertNotEqual(self.reg("query", "HKCR\\QuindoLzh"), 0)
+        for key in (ENTRY, "HKCR\\QuindoZip", "HKCR\\QuindoLzh"):
+            self.assertNotEqual(self.reg("query", key), 0, key)
 
         # Once more, on the record that is gone now: nothing found, nothing done.
         again = self.wine.private_copy(self.scratch(), "uninstall.exe")
@@ -102,16 +106,6 @@ class UninstallTest(winehelper.WineTestCase):
         self.wine.wait_gone(TITLE)
         self.assertEqual(self.wine.wait_exit(proc), 1)
         self.assertTrue((self.install / "mine.txt").exists())
-
-    def test_cancel_removes_nothing(self):
-        root = self.lay_out()
-        before = sorted(root.rglob("*"))
-        self.open_dialog()
-        self.wine.click(TITLE, 2)
-        self.wine.wait_gone(TITLE)
-        self.assertEqual(sorted(root.rglob("*")), before)
-        self.assertEqual(self.reg("query", ENTRY), 0)
-        self.assertEqual(self.reg("query", "HKCR\\QuindoZip"), 0)
 
 
 if __name__ == "__main__":

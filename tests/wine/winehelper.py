@@ -1,26 +1,18 @@
-"""Runs the Windows programs under Wine for the end-to-end tests.
-
-A test module uses one session: its own virtual display (Xvfb), the prefix
-shared by every Wine test (build/wineprefix, made once with ``wineboot -i``),
-LANG=ja_JP.UTF-8 so that the ANSI code page is 932, and the test driver
-(wine_driver.exe) that finds windows by their exact title, reads their
-controls (``Window``: title, class, owner, hwnd and per control id, class,
-text, visible, enabled, rect, checked / selected / items / position) and
-presses them. ``WineTestCase`` gives ``self.wine`` (the Session) and
-``self.scratch()``. Linux paths passed as pathlib paths become Z:\\ paths.
-
-Without Wine or Xvfb the tests skip, unless the variable CI is set: then they
-fail. The programs come from QUINDO_WIN64_DIR (default build/win64). One
-session at a time holds an exclusive lock on build/wineprefix.lock and stops
-the prefix's wineserver at its end, so the next starts clean on its display.
-"""
+"""Runs the Windows programs under Wine for the end-to-end tests."""
+# One session per test module: its own Xvfb, the shared prefix build/wineprefix
+# (made once with wineboot -i), LANG=ja_JP.UTF-8 for code page 932, and
+# wine_driver.exe, which finds windows by exact title, reads and presses their
+# controls. Without Wine or Xvfb the tests skip, or fail when CI is set. The
+# programs come from QUINDO_WIN64_DIR (default build/win64). A session holds
+# an exclusive lock on build/wineprefix.lock and stops the wineserver at its
+# end, so the next one starts clean on its own display.
 import atexit
 import ctypes
-import errno
 import fcntl
 import json
 import os
 import pathlib
+import select
 import shutil
 import signal
 import subprocess
@@ -40,11 +32,10 @@ READY_STAMP = ".quindo-ready"
 
 
 class WineError(AssertionError):
-    """Something the session needs failed; the test fails with it."""
+    pass
 
 
 def unavailable(reason):
-    """Skips the test, or fails it when the tests run in CI."""
     if os.environ.get("CI"):
         raise WineError("Wine tests cannot run in CI: " + reason)
     raise unittest.SkipTest(reason)
@@ -54,21 +45,18 @@ def win64_dir():
     return pathlib.Path(os.environ.get("QUINDO_WIN64_DIR") or BUILD_DIR / "win64")
 
 
-def to_windows_path(path):
-    """A Linux path as Wine sees it: the Linux root is drive Z:."""
+def to_windows_path(path):  # the Linux root is drive Z:
     return "Z:" + os.path.abspath(str(path)).replace("/", "\\")
 
 
-def write_ini(path, sections, encoding="cp932"):
-    """Writes a profile file: {section: {key: value}} in CP932 with CRLF."""
+def write_ini(path, sections, encoding="cp932"):  # {section: {key: value}}, CRLF
     lines = []
     for section, keys in sections.items():
         lines += ["[%s]" % section] + ["%s=%s" % kv for kv in keys.items()]
     pathlib.Path(path).write_bytes(("\r\n".join(lines) + "\r\n").encode(encoding))
 
 
-def read_ini(path, encoding="cp932"):
-    """{section: {key: value}} of a profile file, names in upper case."""
+def read_ini(path, encoding="cp932"):  # names in upper case
     sections, current = {}, None
     if not pathlib.Path(path).exists():
         return sections
@@ -83,7 +71,7 @@ def read_ini(path, encoding="cp932"):
 
 
 class Window:
-    """What the driver read of a top-level window: title, class, controls."""
+    """A top-level window as the driver read it."""
 
     def __init__(self, data):
         self.data = data
@@ -111,9 +99,8 @@ class Window:
 
 
 class PeFile:
-    """Headers and resources of a Windows program read from its file, apart
-    from the system's loader: machine, optional header magic, subsystem,
-    and resources() as {type: {name: bytes}} (first language of each)."""
+    """A program's headers and resources() as {type: {name: bytes}}, read from
+    the file apart from the system's loader."""
 
     def __init__(self, path):
         d = self.data = pathlib.Path(path).read_bytes()
@@ -159,9 +146,7 @@ class PeFile:
         return out
 
 
-def _die_with_parent():
-    """In a child before exec: it ends when the test process does, even
-    when that is killed."""
+def _die_with_parent():  # the child ends with the test process, even a killed one
     try:
         ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
     except (OSError, AttributeError):
@@ -169,7 +154,6 @@ def _die_with_parent():
 
 
 def _lock(path, timeout):
-    """An exclusive flock on a file, taken with a deadline; the open file."""
     path.parent.mkdir(parents=True, exist_ok=True)
     f = open(path, "a+")
     deadline = time.monotonic() + timeout
@@ -177,18 +161,27 @@ def _lock(path, timeout):
         try:
             fcntl.flock(f, fcntl.LOCK_EX | fcntl.LOCK_NB)
             return f
-        except OSError as e:
-            if e.errno not in (errno.EAGAIN, errno.EACCES):
-                raise
+        except BlockingIOError:
+            pass
         if time.monotonic() > deadline:
             f.close()
             raise WineError("another Wine session kept %s for %d s" % (path, timeout))
         time.sleep(0.5)
 
 
-class Session:
-    """Xvfb, the shared prefix and the driver for one test module."""
+def _reap(proc, timeout=10):
+    try:
+        proc.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        proc.kill()
 
+
+def _text(f):
+    f.seek(0)
+    return f.read().decode("utf-8", "replace")
+
+
+class Session:
     def __init__(self, name):
         self.name, self.processes, self.xvfb, self.lock, self.display = name, [], None, None, None
         self.bin = win64_dir()
@@ -213,16 +206,10 @@ class Session:
             raise
         return self
 
-    def end_programs(self):
-        """Kills every program of this session that still runs, so that no
-        window of one test is left for the next."""
+    def end_programs(self):  # no window of one test is left for the next
         for proc in self.processes:
-            if proc.poll() is None:
-                proc.kill()
-            try:
-                proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                pass
+            proc.kill()  # nothing when it has ended
+            _reap(proc)
             for f in proc.output_files:
                 f.close()
         self.processes = []
@@ -234,10 +221,7 @@ class Session:
             self._wineserver("-w", timeout=30)
         if self.xvfb:
             self.xvfb.terminate()
-            try:
-                self.xvfb.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.xvfb.kill()
+            _reap(self.xvfb)
             self.xvfb = None
         if self.lock:
             fcntl.flock(self.lock, fcntl.LOCK_UN)
@@ -259,13 +243,8 @@ class Session:
                 preexec_fn=_die_with_parent)
         finally:
             os.close(write_end)
-        number, deadline = b"", time.monotonic() + 30
-        with os.fdopen(read_end, "rb") as reader:
-            while not number.endswith(b"\n") and time.monotonic() < deadline:
-                chunk = reader.read(1)
-                if not chunk:
-                    break
-                number += chunk
+        with os.fdopen(read_end, "rb") as reader:  # Xvfb writes its number and a newline
+            number = reader.readline() if select.select([reader], [], [], 30)[0] else b""
         if not number.strip().isdigit():
             raise WineError("Xvfb did not start")
         self.display = ":" + number.strip().decode()
@@ -295,10 +274,10 @@ class Session:
                 self._wineserver("-k")
         raise WineError("the Wine prefix could not be created: %s" % last)
 
-    def _wineserver(self, *args, timeout=60):
+    def _wineserver(self, *args, timeout=60):  # its output and a timeout are ignored
         try:
-            subprocess.run(["wineserver", *args], env=self.env(), timeout=timeout, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL)
+            subprocess.run(["wineserver", *args], env=self.env(), timeout=timeout, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         except subprocess.TimeoutExpired:
             pass
 
@@ -327,9 +306,7 @@ class Session:
 
     # --- programs -----------------------------------------------------------
 
-    def start(self, exe, *args, cwd=None):
-        """Starts a Windows program; pathlib paths among the arguments become
-        Windows paths, strings are passed as they are."""
+    def start(self, exe, *args, cwd=None):  # pathlib arguments become Windows paths
         argv = ["wine", str(exe)] + [to_windows_path(a) if isinstance(a, pathlib.PurePath) else str(a)
                                      for a in args]
         # Output goes to files, not pipes: the end of a program is its exit,
@@ -342,16 +319,10 @@ class Session:
         return proc
 
     @staticmethod
-    def output(proc):
-        """What a started program wrote so far: (stdout, stderr) as text."""
-        texts = []
-        for f in proc.output_files:
-            f.seek(0)
-            texts.append(f.read().decode("utf-8", "replace"))
-        return tuple(texts)
+    def output(proc):  # what a started program wrote so far: (stdout, stderr)
+        return tuple(_text(f) for f in proc.output_files)
 
-    def run(self, exe, *args, timeout=120, cwd=None):
-        """Starts a program and waits for it; answers its exit code."""
+    def run(self, exe, *args, timeout=120, cwd=None):  # the exit code
         return self.wait_exit(self.start(exe, *args, cwd=cwd), timeout)
 
     def wait_exit(self, proc, timeout=60):
@@ -364,9 +335,7 @@ class Session:
             proc.wait()
             raise WineError("%s did not end within %d s; %s" % (proc.args[1], timeout, shown))
 
-    def private_copy(self, folder, name="quindo.exe"):
-        """Copies a built program into a folder, so that the settings file
-        beside it belongs to the test alone. Answers the copy's path."""
+    def private_copy(self, folder, name="quindo.exe"):  # its settings file is the test's alone
         folder = pathlib.Path(folder)
         folder.mkdir(parents=True, exist_ok=True)
         shutil.copy2(self.bin / name, folder / name)
@@ -374,9 +343,7 @@ class Session:
 
     # --- the driver ---------------------------------------------------------
 
-    def _run_driver(self, args, timeout=60):
-        """Runs the driver: a CompletedProcess with text output; raises
-        subprocess.TimeoutExpired when it does not end in time."""
+    def _run_driver(self, args, timeout=60):  # raises subprocess.TimeoutExpired
         argv = ["wine", str(self.driver_exe), *map(str, args)]
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             proc = subprocess.Popen(argv, env=self.env(), stdin=subprocess.DEVNULL, stdout=out, stderr=err)
@@ -386,15 +353,9 @@ class Session:
                 proc.kill()
                 proc.wait()
                 raise
-            texts = []
-            for f in (out, err):
-                f.seek(0)
-                texts.append(f.read().decode("utf-8", "replace"))
-            return subprocess.CompletedProcess(argv, code, *texts)
+            return subprocess.CompletedProcess(argv, code, _text(out), _text(err))
 
-    def driver(self, *args, timeout=60, check=True):
-        """Runs wine_driver.exe; with check, an exit code other than 0 (or
-        no end in time) fails the test with a screenshot."""
+    def driver(self, *args, timeout=60, check=True):  # with check, a failure fails the test
         command = " ".join(map(str, args))
         try:
             result = self._run_driver(args, timeout=timeout)
@@ -413,26 +374,20 @@ class Session:
         except subprocess.TimeoutExpired:
             return ""
 
-    def window(self, title, timeout_ms=30000):
-        """Waits for a shown window with exactly this title; its controls."""
+    def window(self, title, timeout_ms=30000):  # waits for a shown window of exactly this title
         return Window(json.loads(self.driver("list", title, timeout_ms, timeout=timeout_ms / 1000 + 60).stdout))
 
-    def find_window(self, title, timeout_ms=0):
-        """The window, or None when none is shown within the time."""
+    def find_window(self, title, timeout_ms=0):  # None when none is shown in time
         result = self.driver("list", title, timeout_ms, timeout=timeout_ms / 1000 + 60, check=False)
         return Window(json.loads(result.stdout)) if result.returncode == 0 else None
 
-    def windows(self):
-        """Every shown top-level window: [{title, class}]."""
+    def windows(self):  # [{title, class}] of every shown top-level window
         return json.loads(self.driver("windows").stdout)
 
     def wait_gone(self, title, timeout_ms=30000):
-        """Waits until no window with this title is shown."""
         self.driver("gone", title, timeout_ms, timeout=timeout_ms / 1000 + 60)
 
-    def wait_closed(self, window, timeout=30):
-        """Waits until this very window is gone, even when another one with
-        the same title follows it at once."""
+    def wait_closed(self, window, timeout=30):  # this very window, even if one of its title follows
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             shown = self.find_window(window.title)
@@ -457,13 +412,10 @@ class Session:
     def close_window(self, title):
         self.driver("close", title)
 
-    def version_info(self, exe):
-        """The version block's strings of a program, read by the system."""
+    def version_info(self, exe):  # the version block as the system reads it
         return json.loads(self.driver("version", to_windows_path(exe)).stdout)
 
-    def screenshot(self, name):
-        """The virtual screen into build/artifacts/<module>-<name>.png; the
-        path, or None when it could not be taken."""
+    def screenshot(self, name):  # build/artifacts/<module>-<name>.png, or None
         if not self.display or not shutil.which("import"):
             return None
         ARTIFACTS.mkdir(parents=True, exist_ok=True)
@@ -479,8 +431,7 @@ class Session:
 _session = None
 
 
-def session(name=None):
-    """The module's session, opened on first use and closed at exit."""
+def session(name=None):  # opened on first use, closed at exit
     global _session
     if _session is None:
         _session = Session(name or pathlib.Path(sys.argv[0]).stem).open()
@@ -504,9 +455,7 @@ signal.signal(signal.SIGTERM, _on_signal)
 
 
 class WineTestCase(unittest.TestCase):
-    """A test case with ``self.wine`` (the module's Session) and
-    ``self.scratch()`` (a fresh folder, removed after the test)."""
-
+    """``self.wine``, the module's Session, and ``self.scratch()``, a fresh folder."""
     wine = None
 
     @classmethod

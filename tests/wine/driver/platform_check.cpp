@@ -27,12 +27,8 @@ namespace {
 int failures = 0;
 
 void Check(bool ok, const char* name, const std::string& detail = {}) {
-  if (ok) {
-    std::printf("ok %s\n", name);
-  } else {
-    ++failures;
-    std::printf("FAIL %s: %s\n", name, detail.c_str());
-  }
+  failures += !ok;
+  std::printf(ok ? "ok %s\n" : "FAIL %s: %s\n", name, detail.c_str());
   std::fflush(stdout);
 }
 
@@ -60,22 +56,18 @@ void FileChecks(const std::string& root) {
   Check(!f2.Open(Join(root, "missing.txt"), platform::OpenMode::Read) && !f3.Open(root, platform::OpenMode::Read),
         "a missing file or a folder does not open for reading");
 
-  // Seek, position and size beyond 4 GiB arithmetic are 64-bit.
-  {
-    platform::File f;
-    bool ok = f.Open(Join(root, "b.bin"), platform::OpenMode::CreateAlways) && f.Write("0123456789", 10);
-    ok = ok && f.Seek(4) && f.Position() == 4 && f.Size() == 10;
-    char buffer[16] = {};
-    ok = ok && f.ReadFull(buffer, sizeof buffer) == 6 && std::string(buffer, 6) == "456789";
-    ok = ok && f.Read(buffer, sizeof buffer) == 0;
-    Check(ok, "seek, position, size, short read at the end");
-  }
+  char buffer[16] = {};
+  platform::File b;
+  Check(b.Open(Join(root, "b.bin"), platform::OpenMode::CreateAlways) && b.Write("0123456789", 10) && b.Seek(4) &&
+            b.Position() == 4 && b.Size() == 10 && b.ReadFull(buffer, sizeof buffer) == 6 &&
+            std::string(buffer, 6) == "456789" && b.Read(buffer, sizeof buffer) == 0,
+        "seek, position, size, short read at the end");
 
   // Attributes: a missing path answers the invalid value, whose directory bit is set.
   const uint32_t missing = platform::GetFileAttributes(Join(root, "nothing"));
-  Check(missing == platform::kInvalidAttributes && (missing & platform::kAttrDirectory),
-        "missing path has invalid attributes");
-  Check((platform::GetFileAttributes(root) & platform::kAttrDirectory) != 0, "folder has the directory bit");
+  Check(missing == platform::kInvalidAttributes && (missing & platform::kAttrDirectory) &&
+            (platform::GetFileAttributes(root) & platform::kAttrDirectory),
+        "missing path has invalid attributes, a folder the directory bit");
   const std::string locked = Join(root, "locked.txt");
   WriteAll(locked, "keep");
   Check(platform::SetFileAttributes(locked, platform::kAttrReadOnly) &&
@@ -86,9 +78,9 @@ void FileChecks(const std::string& root) {
 
   // Folders: create refuses an existing one; remove only an empty one.
   const std::string sub = Join(root, "sub");
-  Check(platform::CreateDirectory(sub) && !platform::CreateDirectory(sub), "create folder, not twice");
-  WriteAll(Join(sub, "inner.txt"), "x");
-  Check(!platform::RemoveDirectory(sub), "a folder with a file stays");
+  Check(platform::CreateDirectory(sub) && !platform::CreateDirectory(sub) && WriteAll(Join(sub, "inner.txt"), "x") &&
+            !platform::RemoveDirectory(sub),
+        "create folder, not twice; a folder with a file stays");
 
   // The listing includes hidden and system items and skips "." and "..".
   const std::string hidden = Join(root, "hidden.txt"), system = Join(root, "system.txt");
@@ -99,40 +91,37 @@ void FileChecks(const std::string& root) {
   int seen = 0;
   bool sawHidden = false, sawSystem = false, sawDots = false, folderFlag = false, sizeRight = false;
   // A trailing separator on the folder gives the same listing.
-  Check(platform::ListFolder(root + "\\",
-                             [&](const platform::FolderItem& item) {
-                               ++seen;
-                               if (item.name == "hidden.txt") sawHidden = item.info.attributes & platform::kAttrHidden;
-                               if (item.name == "system.txt") {
-                                 sawSystem = item.info.attributes & platform::kAttrSystem;
-                                 sizeRight = item.info.size == 3 && item.info.writeTime != 0;
-                               }
-                               if (item.name == "." || item.name == "..") sawDots = true;
-                               if (item.name == "sub") folderFlag = item.isFolder;
-                             }),
-        "list folder");
-  Check(sawHidden && sawSystem && !sawDots && folderFlag && sizeRight && seen == 5,
+  const bool listedAll = platform::ListFolder(root + "\\", [&](const platform::FolderItem& item) {
+    ++seen;
+    if (item.name == "hidden.txt") sawHidden = item.info.attributes & platform::kAttrHidden;
+    if (item.name == "system.txt") {
+      sawSystem = item.info.attributes & platform::kAttrSystem;
+      sizeRight = item.info.size == 3 && item.info.writeTime != 0;
+    }
+    sawDots |= item.name == "." || item.name == "..";
+    if (item.name == "sub") folderFlag = item.isFolder;
+  });
+  Check(listedAll && sawHidden && sawSystem && !sawDots && folderFlag && sizeRight && seen == 5,
         "listing: hidden, system, folder, size, no dots", std::to_string(seen));
   platform::SetFileAttributes(hidden, platform::kAttrNormal);
   platform::SetFileAttributes(system, platform::kAttrNormal);
 
   // Names in CP932 with a trail byte 0x5C ("表" is 0x95 0x5C) survive the A calls.
   const std::string table = Join(root, "\x95\x5C.txt");
-  Check(WriteAll(table, "table") && ReadAll(table) == "table", "CP932 name with a 0x5C trail byte");
+  const bool readBack = WriteAll(table, "table") && ReadAll(table) == "table";
   bool listed = false;
   platform::ListFolder(root, [&](const platform::FolderItem& item) { listed |= item.name == "\x95\x5C.txt"; });
-  Check(listed, "CP932 name listed as written");
+  Check(readBack && listed, "CP932 name with a 0x5C trail byte, read back and listed");
 
   // Times: 0 leaves a time alone. Wine keeps no creation time on a Unix
   // file system, so only the write time is read back.
   const uint64_t t1 = 132000000000000000ULL, t2 = 133000000000000000ULL;
   std::string t1s;
   platform::FileInfo info;
-  Check(platform::SetFileTimes(a, t1, t2), "set file times");
-  Check(platform::GetFileInfo(a, info) && info.writeTime == t2 && info.size == 5, "write time read back",
-        std::to_string(info.writeTime));
-  Check(platform::SetFileTimes(a, t2, 0) && platform::GetFileInfo(a, info) && info.writeTime == t2,
-        "zero write time leaves the write time");
+  Check(platform::SetFileTimes(a, t1, t2) && platform::GetFileInfo(a, info) && info.writeTime == t2 &&
+            info.size == 5 && platform::SetFileTimes(a, t2, 0) && platform::GetFileInfo(a, info) &&
+            info.writeTime == t2,
+        "write time set and read back; a zero one leaves it", std::to_string(info.writeTime));
   Check(!platform::SetFileTimes(Join(root, "nothing"), t1, t1) && !platform::DeleteFile(Join(root, "nothing")) &&
             !platform::CreateTempFile(Join(root, "nothing"), "arc", t1s) &&
             !platform::ListFolder(Join(root, "nothing"), [](const platform::FolderItem&) {}),
@@ -140,62 +129,52 @@ void FileChecks(const std::string& root) {
 
   // Moves replace the target.
   const std::string from = Join(root, "from.txt"), to = Join(root, "to.txt");
-  WriteAll(from, "new");
-  WriteAll(to, "old");
-  Check(platform::MoveFileReplace(from, to) && ReadAll(to) == "new" &&
+  Check(WriteAll(from, "new") && WriteAll(to, "old") && platform::MoveFileReplace(from, to) && ReadAll(to) == "new" &&
             platform::GetFileAttributes(from) == platform::kInvalidAttributes,
         "move replaces");
 
   // Temporary files: created empty, named by the prefix, unique.
   std::string t, u;
-  Check(platform::CreateTempFile(root, "arc", t) && platform::CreateTempFile(root, "arc", u) && t != u,
-        "two temporary files", t + " " + u);
-  const std::string name = t.substr(t.rfind('\\') + 1);
-  Check(name.rfind("arc", 0) == 0 && name.size() > 4 && name.substr(name.size() - 4) == ".tmp" &&
-            platform::GetFileInfo(t, info) && info.size == 0,
-        "temporary file name and size", name);
-  const std::string temp = platform::TempFolder();
-  Check(!temp.empty() && temp.back() == '\\' &&
+  const bool two = platform::CreateTempFile(root, "arc", t) && platform::CreateTempFile(root, "arc", u) && t != u;
+  const std::string name = t.substr(t.rfind('\\') + 1), temp = platform::TempFolder();
+  Check(two && name.rfind("arc", 0) == 0 && name.size() > 4 && name.substr(name.size() - 4) == ".tmp" &&
+            platform::GetFileInfo(t, info) && info.size == 0 && !temp.empty() && temp.back() == '\\' &&
             (platform::GetFileAttributes(temp) & platform::kAttrDirectory),
-        "temporary folder", temp);
+        "two empty temporary files named by the prefix; the temporary folder", t + " " + u + " " + temp);
 
-  // Current folder.
   const std::string before = platform::GetCurrentDirectory();
-  Check(platform::SetCurrentDirectory(sub) && platform::GetCurrentDirectory() == sub, "current folder",
-        platform::GetCurrentDirectory());
-  platform::SetCurrentDirectory(before);
-  Check(platform::DeleteFile(Join(sub, "inner.txt")) && platform::RemoveDirectory(sub), "delete and remove");
+  Check(platform::SetCurrentDirectory(sub) && platform::GetCurrentDirectory() == sub &&
+            platform::SetCurrentDirectory(before) && platform::DeleteFile(Join(sub, "inner.txt")) &&
+            platform::RemoveDirectory(sub),
+        "current folder; delete and remove");
 
   // Profile files: names without regard to case, defaults, values cut to 254
   // bytes, one value replaced, other sections kept.
   const std::string ini = Join(root, "set.ini");
-  WriteAll(ini, "[Other]\r\nkeep=this\r\n");
-  Check(platform::ReadProfileString(ini, "ARC", "OUTPUT", "dflt") == "dflt" &&
+  const std::string japanese = "C:\\\x95\x5C\\\x83\x5C\x83\x74\x83\x67";  // 表\ソフト in CP932
+  Check(WriteAll(ini, "[Other]\r\nkeep=this\r\n") && platform::ReadProfileString(ini, "ARC", "OUTPUT", "dflt") == "dflt" &&
             platform::ReadProfileString(Join(root, "none.ini"), "ARC", "OUTPUT", "d") == "d",
         "missing section or file gives the default");
-  Check(platform::WriteProfileString(ini, "ARC", "OUTPUT", "2"), "write creates section and key");
-  Check(platform::ReadProfileString(ini, "arc", "output", "") == "2", "names without regard to case");
-  Check(platform::WriteProfileString(ini, "Arc", "Output", "1") &&
-            platform::ReadProfileString(ini, "ARC", "OUTPUT", "") == "1",
-        "write in other letter case replaces the value");
-  Check(platform::ReadProfileString(ini, "OTHER", "KEEP", "") == "this", "other sections kept");
-  const std::string longValue(300, 'v');
-  platform::WriteProfileString(ini, "ARC", "OUTPUT_PATH", longValue);
-  Check(platform::ReadProfileString(ini, "ARC", "OUTPUT_PATH", "").size() == 254, "value cut to 254 bytes",
-        std::to_string(platform::ReadProfileString(ini, "ARC", "OUTPUT_PATH", "").size()));
-  const std::string japanese = "C:\\\x95\x5C\\\x83\x5C\x83\x74\x83\x67";  // 表\ソフト in CP932
+  Check(platform::WriteProfileString(ini, "ARC", "OUTPUT", "2") &&
+            platform::ReadProfileString(ini, "arc", "output", "") == "2" &&
+            platform::WriteProfileString(ini, "Arc", "Output", "1") &&
+            platform::ReadProfileString(ini, "ARC", "OUTPUT", "") == "1" &&
+            platform::ReadProfileString(ini, "OTHER", "KEEP", "") == "this",
+        "write creates the section; names without regard to case; other sections kept");
+  platform::WriteProfileString(ini, "ARC", "OUTPUT_PATH", std::string(300, 'v'));
   platform::WriteProfileString(ini, "MELT", "OUTPUT_PATH", japanese);
-  Check(platform::ReadProfileString(ini, "MELT", "OUTPUT_PATH", "") == japanese, "CP932 value kept byte for byte");
+  const std::string cut = platform::ReadProfileString(ini, "ARC", "OUTPUT_PATH", "");
+  Check(cut.size() == 254 && platform::ReadProfileString(ini, "MELT", "OUTPUT_PATH", "") == japanese,
+        "value cut to 254 bytes; a CP932 value kept byte for byte", std::to_string(cut.size()));
 }
 
 void SystemChecks() {
   const std::string program = platform::ProgramPath();
-  Check(!program.empty() && program.size() > 4 && program.substr(program.size() - 4) == ".exe",
-        "program path", program);
   const std::string settings = platform::SettingsFilePath();
-  const std::string folder = program.substr(0, program.rfind('\\') + 1);
   // The check program carries the program's version block.
-  Check(settings == folder + "quindo.ini", "settings path beside the program", settings);
+  Check(program.size() > 4 && program.substr(program.size() - 4) == ".exe" &&
+            settings == program.substr(0, program.rfind('\\') + 1) + "quindo.ini",
+        "program path; the settings path beside it", program + " " + settings);
 
   std::string desktop;
   Check(platform::GetDesktopFolder(desktop) && !desktop.empty() &&
@@ -206,14 +185,15 @@ void SystemChecks() {
         std::to_string(::GetACP()));
   std::string utf8, back;
   const std::string cp932 = "\x95\x5C\x83\x5C";  // 表ソ
-  Check(platform::ConvertCp932ToUtf8(cp932, utf8) && utf8 == "\xE8\xA1\xA8\xE3\x82\xBD", "CP932 to UTF-8");
-  Check(platform::ConvertUtf8ToCp932(utf8, back) && back == cp932, "UTF-8 to CP932");
+  Check(platform::ConvertCp932ToUtf8(cp932, utf8) && utf8 == "\xE8\xA1\xA8\xE3\x82\xBD" &&
+            platform::ConvertUtf8ToCp932(utf8, back) && back == cp932,
+        "CP932 to UTF-8 and back");
   Check(!platform::ConvertUtf8ToCp932("\xF0\x9F\x98\x80", back) && !platform::ConvertCp932ToUtf8("\x81", utf8) &&
             !platform::ConvertUtf8ToCp932("\xC3", back),
         "a character CP932 lacks, a lone lead byte and broken UTF-8 are refused");
-  Check(platform::ConvertCp932ToUtf8("", utf8) && utf8.empty(), "empty text converts");
-  Check(quindo::SystemCodePage().IsLeadByte(0x95) && !quindo::SystemCodePage().IsLeadByte(0x5C),
-        "system lead-byte table is CP932");
+  Check(platform::ConvertCp932ToUtf8("", utf8) && utf8.empty() && quindo::SystemCodePage().IsLeadByte(0x95) &&
+            !quindo::SystemCodePage().IsLeadByte(0x5C),
+        "empty text converts; the system lead-byte table is CP932");
 }
 
 class WaitingReader final : public quindo::ArchiveReader {

@@ -22,7 +22,6 @@
 #include <cstdio>
 #include <cwchar>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -33,11 +32,10 @@ constexpr UINT kMessageTimeout = 5000;
 enum Exit { kDone = 0, kNoWindow = 1, kNoControl = 2, kUsage = 3, kFailed = 4 };
 
 std::string Utf8(const std::wstring& text) {
-  int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                nullptr);
-  std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0)
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+  const int size = static_cast<int>(text.size());
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(std::max(n, 0)), '\0');
+  if (n > 0) ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), n, nullptr, nullptr);
   return out;
 }
 
@@ -52,16 +50,9 @@ int Error(const std::string& text, int code) { return Write(STD_ERROR_HANDLE, "w
 std::string Json(const std::wstring& text) {
   std::string out = "\"";
   for (unsigned char c : Utf8(text)) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, c < 0x20 ? "\\u%04x" : c == '"' || c == '\\' ? "\\%c" : "%c", c);
+    out += escaped;
   }
   return out + "\"";
 }
@@ -154,20 +145,18 @@ std::string Describe(HWND window) {
 
 int List(HWND window) {
   HWND owner = ::GetWindow(window, GW_OWNER);
-  std::string out = "{\"title\":" + Json(TextOf(window)) + ",\"class\":" + Json(ClassOf(window)) +
-                    ",\"hwnd\":" + std::to_string(reinterpret_cast<uintptr_t>(window)) +
-                    ",\"owner\":" + (owner ? Json(TextOf(owner)) : std::string("null")) + ",\"controls\":[";
-  const char* comma = "";
-  for (HWND child : Windows(window)) out += std::exchange(comma, ",") + Describe(child);
-  return Write(STD_OUTPUT_HANDLE, out + "]}\n");
+  std::string controls;
+  for (HWND child : Windows(window)) controls += "," + Describe(child);
+  return Write(STD_OUTPUT_HANDLE, "{\"title\":" + Json(TextOf(window)) + ",\"class\":" + Json(ClassOf(window)) +
+                                      ",\"hwnd\":" + std::to_string(reinterpret_cast<uintptr_t>(window)) +
+                                      ",\"owner\":" + (owner ? Json(TextOf(owner)) : std::string("null")) +
+                                      ",\"controls\":[" + controls.substr(controls.empty() ? 0 : 1) + "]}\n");
 }
 
 int ListWindows() {
-  std::string out = "[";
-  const char* comma = "";
-  for (HWND w : Windows())
-    out += std::exchange(comma, ",") + ("{\"title\":" + Json(TextOf(w)) + ",\"class\":" + Json(ClassOf(w)) + "}");
-  return Write(STD_OUTPUT_HANDLE, out + "]\n");
+  std::string out;
+  for (HWND w : Windows()) out += ",{\"title\":" + Json(TextOf(w)) + ",\"class\":" + Json(ClassOf(w)) + "}";
+  return Write(STD_OUTPUT_HANDLE, "[" + out.substr(out.empty() ? 0 : 1) + "]\n");
 }
 
 // Tells a control's dialog what a user's change would have told it.
@@ -206,8 +195,9 @@ int Version(const wchar_t* path) {
 
 int wmain(int argc, wchar_t** argv) {
   const std::wstring command = argc > 1 ? argv[1] : L"";
+  const auto usage = [] { return Error("usage: see the head of wine_driver.cpp", kUsage); };
   if (command == L"windows") return ListWindows();
-  if (argc < 3) return Error("usage: see the head of wine_driver.cpp", kUsage);
+  if (argc < 3) return usage();
   if (command == L"version") return Version(argv[2]);
 
   const wchar_t* title = argv[2];
@@ -219,7 +209,7 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"list") return List(window);
   if (command == L"close") return ::PostMessageW(window, WM_CLOSE, 0, 0) ? kDone : kFailed;
 
-  if (argc < 4) return Error("usage: see the head of wine_driver.cpp", kUsage);
+  if (argc < 4) return usage();
   const int id = static_cast<int>(std::wcstol(argv[3], nullptr, 10));
   HWND control = nullptr;
   for (HWND child : Windows(window))
@@ -228,7 +218,7 @@ int wmain(int argc, wchar_t** argv) {
   // Posted, so that a box the press opens cannot hold the driver.
   if (command == L"click") return ::PostMessageW(control, BM_CLICK, 0, 0) ? kDone : kFailed;
 
-  if (argc < 5) return Error("usage: see the head of wine_driver.cpp", kUsage);
+  if (argc < 5) return usage();
   const long argument = std::wcstol(argv[4], nullptr, 10);
   bool ok = false;
   if (command == L"settext") {
@@ -242,5 +232,5 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (command == L"select")
     return Send(control, CB_SETCURSEL, argument, 0) == CB_ERR ? kFailed : Notify(control, CBN_SELCHANGE);
-  return Error("usage: see the head of wine_driver.cpp", kUsage);
+  return usage();
 }
