@@ -1,7 +1,6 @@
 """quindo.exe /install and /uninstall under Wine: the keys under
 HKEY_CLASSES_ROOT, the previous owner remembered and restored, and the
 status keys of quindo.ini, read back with `wine reg query`."""
-import subprocess
 import unittest
 
 import winehelper
@@ -10,24 +9,10 @@ KEYS = ("HKCR\\.zip", "HKCR\\.lzh", "HKCR\\QuindoZip", "HKCR\\QuindoLzh")
 
 
 class AssociationsTest(winehelper.WineTestCase):
-    def reg(self, *args):
-        result = subprocess.run(["wine", "reg", *args], env=self.wine.env(), capture_output=True, timeout=120)
-        return result.returncode, result.stdout.decode("utf-8", "replace")
-
-    def default_value(self, key):
-        """The default value of a key, "" when empty, None when absent."""
-        code, out = self.reg("query", key, "/ve")
-        values = [line.split("REG_SZ", 1)[1].strip() for line in out.splitlines() if "REG_SZ" in line]
-        return values[0] if code == 0 and values else None
-
     def setUp(self):
         super().setUp()
-        # Every key of the test is put back as it was when the test ends.
-        for key in KEYS:
-            before, existed = self.default_value(key), self.reg("query", key)[0] == 0
-            if existed:
-                self.addCleanup(self.reg, "add", key, "/ve", "/d", before or "", "/f")
-            self.addCleanup(self.reg, "delete", key, "/f")  # runs first
+        self.keep_registry_keys(*KEYS)
+        self.reg, self.default_value = self.wine.reg, self.wine.reg_default
 
     def test_install_remembers_the_owner_and_uninstall_restores_it(self):
         self.reg("delete", "HKCR\\.lzh", "/f")

@@ -2,7 +2,6 @@
 the launcher's copy in the temporary folder, the dialog, the removal of the
 listed files, shortcuts, folders and the uninstall entry, quindo started
 to give the associations back, and the messages."""
-import subprocess
 import unittest
 
 import winehelper
@@ -21,8 +20,7 @@ class UninstallTest(winehelper.WineTestCase):
             winehelper.unavailable("uninstall.exe is missing: build the win64 preset first")
 
     def reg(self, *args):
-        return subprocess.run(["wine", "reg", *args], env=self.wine.env(), capture_output=True,
-                              timeout=120).returncode
+        return self.wine.reg(*args)[0]
 
     def lay_out(self):
         """An installation in a folder with a blank in its name, as the
@@ -45,17 +43,9 @@ class UninstallTest(winehelper.WineTestCase):
             "SHORTCAT": dict(zip(("SENDTO", "DESKTOP", "STARTMENU_EXE"), map(win, self.shortcuts))),
             "STARTMENU": {"DIRECTRY": win(self.menu)},
         })
+        self.keep_registry_keys(ENTRY, "HKCR\\QuindoZip", "HKCR\\QuindoLzh", "HKCR\\.zip", "HKCR\\.lzh")
         self.assertEqual(self.reg("add", ENTRY, "/v", "DisplayName", "/d", "Quindo", "/f"), 0)
         self.assertEqual(self.reg("add", ENTRY + "\\Details\\More", "/v", "x", "/d", "y", "/f"), 0)
-        for key in (ENTRY, "HKCR\\QuindoZip", "HKCR\\QuindoLzh"):
-            self.addCleanup(self.reg, "delete", key, "/f")
-        for key in ("HKCR\\.zip", "HKCR\\.lzh"):  # their default values come back at the end
-            out = subprocess.run(["wine", "reg", "query", key, "/ve"], env=self.wine.env(), capture_output=True,
-                                 text=True, errors="replace", timeout=120)
-            value = ([line.split("REG_SZ", 1)[1].strip() for line in out.stdout.splitlines() if "REG_SZ" in line]
-                     or [""])[0]
-            self.addCleanup(self.reg, *(("add", key, "/ve", "/d", value, "/f") if out.returncode == 0
-                                        else ("delete", key, "/f")))
         # quindo owns the types, so that its /uninstall has something to undo.
         self.assertEqual(self.wine.run(quindo, "/install"), 0)
         self.assertEqual(self.reg("query", "HKCR\\QuindoZip"), 0)

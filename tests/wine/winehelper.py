@@ -412,6 +412,16 @@ class Session:
     def close_window(self, title):
         self.driver("close", title)
 
+    def reg(self, *args):  # `wine reg ...`: (exit code, output)
+        result = subprocess.run(["wine", "reg", *args], env=self.env(), capture_output=True, encoding="utf-8",
+                                errors="replace", timeout=120)
+        return result.returncode, result.stdout
+
+    def reg_default(self, key):  # a key's default value, None when the key or the value is absent
+        code, out = self.reg("query", key, "/ve")
+        values = [line.split("REG_SZ", 1)[1].strip() for line in out.splitlines() if "REG_SZ" in line]
+        return values[0] if code == 0 and values else None
+
     def version_info(self, exe):  # the version block as the system reads it
         return json.loads(self.driver("version", to_windows_path(exe)).stdout)
 
@@ -466,6 +476,13 @@ class WineTestCase(unittest.TestCase):
     def setUp(self):
         super().setUp()
         self.addCleanup(self.wine.end_programs)
+
+    def keep_registry_keys(self, *keys):  # each key is put back as it was when the test ends
+        for key in keys:
+            before, existed = self.wine.reg_default(key), self.wine.reg("query", key)[0] == 0
+            if existed:
+                self.addCleanup(self.wine.reg, "add", key, "/ve", "/d", before or "", "/f")
+            self.addCleanup(self.wine.reg, "delete", key, "/f")  # runs first
 
     def scratch(self):
         folder = pathlib.Path(tempfile.mkdtemp(prefix="quindo-wine-"))
