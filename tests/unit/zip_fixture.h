@@ -37,10 +37,11 @@ inline MemberSpec Member(std::string name, std::string data, uint16_t method = 8
   return m;
 }
 
-// Little-endian fields, each a {value, width in bytes} pair.
+// Little-endian fields, each a {value, width in bytes} pair; bytes past the
+// eighth are zero.
 inline void Put(std::string& s, std::initializer_list<std::pair<uint64_t, int>> fields) {
   for (auto [v, bytes] : fields)
-    for (int i = 0; i < bytes; ++i) s += static_cast<char>(v >> (8 * i));
+    for (int i = 0; i < bytes; ++i) s += static_cast<char>(i < 8 ? v >> (8 * i) : 0);
 }
 
 inline std::span<const uint8_t> Bytes(const std::string& s) {
