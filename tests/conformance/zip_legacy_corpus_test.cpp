@@ -120,13 +120,13 @@ TEST_F(ZipLegacyCorpus, EncryptedShrunkMemberExtracts) {
   ASSERT_NE(shrunk, members.end());
   StringOutput plain;
   ASSERT_EQ(DecodeMember(*shrunk, plain), DecodeResult::Ok);
-  test::MemberSpec spec = test::Member("shrunk.txt", plain.text, 1, "legacy");
-  spec.raw = shrunk->data;
+  test::MemberLayout layout = test::Member("shrunk.txt", plain.text, 1, "legacy");
+  layout.raw = shrunk->data;
   test::ScopedUi ui;
   ui.ui.passwords = {"legacz", "legacy"};
   ZipReader reader;
   test::MemoryTarget target;
-  EXPECT_TRUE(test::ExtractInMemory(reader, test::ZipBuilder().Add(spec).Finish(), target));
+  EXPECT_TRUE(test::ExtractInMemory(reader, test::ZipBuilder().Add(layout).Finish(), target));
   EXPECT_EQ(ui.ui.passwordPrompts, 2);
   EXPECT_EQ(Crc32(target.files["shrunk.txt"].data(), target.files["shrunk.txt"].size()), shrunk->crc);
 }

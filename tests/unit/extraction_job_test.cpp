@@ -141,7 +141,7 @@ TEST_F(ExtractionJob, UnknownFormatsAndDamagedArchivesFail) {
   EXPECT_EQ(ui.ui.boxes[0].text, "非対応フォーマットのファイルです。");
   EXPECT_EQ(ui.ui.boxes[0].title, "処理エラー");
 
-  test::MemberSpec bad = Member("bad.txt", std::string(5000, 'z'));
+  test::MemberLayout bad = Member("bad.txt", std::string(5000, 'z'));
   bad.badCrc = true;
   EXPECT_EQ(Run(Archive("damaged.zip", ZipBuilder().Add(bad).Add(Member("good.txt", "g")))), ResultFailed);
   EXPECT_EQ(test::ReadFile(dir / "out/damaged/good.txt"), "g");

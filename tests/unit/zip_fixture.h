@@ -19,7 +19,7 @@ namespace quindo::test {
 inline constexpr uint16_t kDosTime = 0x6000;  // 12:00
 inline constexpr uint16_t kDosDate = ((2006 - 1980) << 9) | (7 << 5) | 30;
 
-struct MemberSpec {
+struct MemberLayout {
   std::string name, data;
   uint16_t method = 8;      // 0 stored, 8 deflated; any other needs `raw`
   std::string password;     // encrypted when not empty
@@ -31,8 +31,8 @@ struct MemberSpec {
   std::string raw;          // when not empty: the coded data, stored as it is
 };
 
-inline MemberSpec Member(std::string name, std::string data, uint16_t method = 8, std::string password = "") {
-  MemberSpec m;
+inline MemberLayout Member(std::string name, std::string data, uint16_t method = 8, std::string password = "") {
+  MemberLayout m;
   m.name = std::move(name), m.data = std::move(data), m.method = method, m.password = std::move(password);
   return m;
 }
@@ -61,7 +61,7 @@ inline std::string RawDeflate(const std::string& data) {
 // archives have one.
 class ZipBuilder {
  public:
-  ZipBuilder& Add(const MemberSpec& m) {
+  ZipBuilder& Add(const MemberLayout& m) {
     const uint32_t crc = Crc32(m.data.data(), m.data.size()) ^ (m.badCrc ? 0xFFu : 0u);
     std::string payload = !m.raw.empty() ? m.raw : m.method == 8 ? RawDeflate(m.data) : m.data;
     uint16_t flags = m.extraFlags | (m.descriptor ? 8 : 0);
@@ -97,7 +97,7 @@ class ZipBuilder {
   std::string bytes;
 
  private:
-  static std::string Header(const MemberSpec& m, uint16_t flags, uint32_t crc, size_t packed, size_t size) {
+  static std::string Header(const MemberLayout& m, uint16_t flags, uint32_t crc, size_t packed, size_t size) {
     std::string h;
     Put(h, {{20, 2}, {flags, 2}, {m.method, 2}, {kDosTime, 2}, {kDosDate, 2}, {crc, 4}, {packed, 4}, {size, 4},
             {m.name.size(), 4}});  // and no extra field

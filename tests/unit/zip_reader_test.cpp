@@ -15,7 +15,7 @@ namespace {
 
 using test::ExtractInMemory;
 using test::Member;
-using test::MemberSpec;
+using test::MemberLayout;
 using test::MemoryTarget;
 using test::ZipBuilder;
 using Files = std::map<std::string, std::string>;
@@ -59,13 +59,13 @@ TEST_F(ZipReaderTest, ScanSkipsJunkAndHeadersThatAreNoMembersAndCutsLongNames) {
 }
 
 TEST_F(ZipReaderTest, DamagedMembersAndWriteErrorsFailTheWalkButEveryMemberIsTried) {
-  MemberSpec wrongCrc = Member("crc", Text(5000)), cut = Member("cut", Text(70000));
-  MemberSpec cutStored = Member("cut-stored", Text(500), 0), badDeflate = Member("bad", Text(100));
+  MemberLayout wrongCrc = Member("crc", Text(5000)), cut = Member("cut", Text(70000));
+  MemberLayout cutStored = Member("cut-stored", Text(500), 0), badDeflate = Member("bad", Text(100));
   wrongCrc.badCrc = true;
   cut.truncateData = 100;
   cutStored.truncateData = 10;
   badDeflate.raw = std::string(8, '\xff');  // a block type that does not exist
-  for (const MemberSpec& m : {wrongCrc, cut, cutStored, badDeflate}) {
+  for (const MemberLayout& m : {wrongCrc, cut, cutStored, badDeflate}) {
     SCOPED_TRACE(m.name);
     MemoryTarget t;
     ZipBuilder b;
@@ -84,9 +84,9 @@ TEST_F(ZipReaderTest, DamagedMembersAndWriteErrorsFailTheWalkButEveryMemberIsTri
 }
 
 TEST_F(ZipReaderTest, DataDescriptorMembersWithoutSizesAreReadToTheirEnd) {
-  MemberSpec streamed = Member("streamed", Text(200000)), storedEmpty = Member("stored-empty", "", 0);
-  MemberSpec storedData = Member("stored", "some data", 0);
-  for (MemberSpec* m : {&streamed, &storedEmpty, &storedData}) m->descriptor = m->zeroSizes = true;
+  MemberLayout streamed = Member("streamed", Text(200000)), storedEmpty = Member("stored-empty", "", 0);
+  MemberLayout storedData = Member("stored", "some data", 0);
+  for (MemberLayout* m : {&streamed, &storedEmpty, &storedData}) m->descriptor = m->zeroSizes = true;
   std::string zip = ZipBuilder().Add(streamed).Add(storedEmpty).Add(Member("after", "a", 0)).Finish();
   EXPECT_TRUE(ExtractInMemory(reader, zip, target));
   EXPECT_EQ(target.files, (Files{{"streamed", streamed.data}, {"stored-empty", ""}, {"after", "a"}}));
@@ -102,7 +102,7 @@ TEST_F(ZipReaderTest, ForeignMethodsAndStrongEncryptionEndCleanlyAsFailures) {
   EXPECT_FALSE(ExtractInMemory(reader, zip, target));
   EXPECT_EQ(target.files, (Files{{"ok", "fine"}}));
 
-  MemberSpec strong = Member("strong", "secret", 0, "pw");
+  MemberLayout strong = Member("strong", "secret", 0, "pw");
   strong.extraFlags = 0x40;
   MemoryTarget t;
   EXPECT_FALSE(ExtractInMemory(reader, ZipBuilder().Add(strong).Finish(), t));
@@ -139,7 +139,7 @@ TEST_F(ZipReaderTest, PasswordsArePromptedOnceRetriedThriceAndCancelled) {
   ZipBuilder five;
   Files fiveFiles{{"plain", "no password"}};
   for (int i = 0; i < 5; ++i) {
-    MemberSpec m = Member("m" + std::to_string(i), Text(1000 + i), i % 2 ? 0 : 8, "secret");
+    MemberLayout m = Member("m" + std::to_string(i), Text(1000 + i), i % 2 ? 0 : 8, "secret");
     m.descriptor = i == 3;
     five.Add(m);
     fiveFiles[m.name] = m.data;
@@ -147,7 +147,7 @@ TEST_F(ZipReaderTest, PasswordsArePromptedOnceRetriedThriceAndCancelled) {
   }
   const std::string first = ZipBuilder().Add(Member("first", Text(800), 8, "right")).Add(Member("later", "l", 0)).Finish();
   // With a descriptor the check is the time: another time refuses the right password.
-  MemberSpec timed = Member("t", "payload", 0, "pw");
+  MemberLayout timed = Member("t", "payload", 0, "pw");
   timed.descriptor = true;
   const std::string timedZip = ZipBuilder().Add(timed).Finish();
   std::string otherTime = timedZip;
