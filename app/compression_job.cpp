@@ -231,7 +231,10 @@ bool WriteArchive(CompressionJob& job, const std::string& outputFolder) {
     platform::DeleteFile(temp);
     return false;
   }
-  if (!platform::MoveFileReplace(temp, destination)) {
+  // Without OVERWRITE a file that took the name while the job ran is kept.
+  if (!platform::MoveFileIntoPlace(temp, destination, job.overwrite)) {
+    if (!job.overwrite && platform::GetFileAttributes(destination) != platform::kInvalidAttributes)
+      job.status = ResultNameTaken;
     platform::DeleteFile(temp);
     return false;
   }

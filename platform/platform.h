@@ -38,8 +38,11 @@ bool SetFileAttributes(const std::string& path, uint32_t attributes);
 bool CreateDirectory(const std::string& path);  // false also when it exists
 bool RemoveDirectory(const std::string& path);
 bool DeleteFile(const std::string& path);
-// Moves a file to a new name, replacing a file that has it.
-bool MoveFileReplace(const std::string& from, const std::string& to);
+// Moves a file to a new name. With `replace` a file that has the name is
+// replaced; without it the move fails when the name is taken, however late
+// another program took it.
+bool MoveFileIntoPlace(const std::string& from, const std::string& to, bool replace);
+inline bool MoveFileReplace(const std::string& from, const std::string& to) { return MoveFileIntoPlace(from, to, true); }
 // Gives a finished file the access rights of a file the user creates
 // (POSIX: 0666 less the umask; temporary files start private). Windows
 // files inherit their folder's rights, so there it does nothing.

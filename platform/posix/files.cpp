@@ -62,26 +62,47 @@ bool CreateDirectory(const std::string& path) { return ::mkdir(path.c_str(), 077
 bool RemoveDirectory(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
 bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
-bool MoveFileReplace(const std::string& from, const std::string& to) {
-  if (::rename(from.c_str(), to.c_str()) == 0) return true;
+namespace {
+
+// Gives `from` the name `to` on one file system. Without `replace` a file
+// that has the name is kept, even one that appeared a moment ago.
+bool RenameInPlace(const std::string& from, const std::string& to, bool replace) {
+  if (replace) return ::rename(from.c_str(), to.c_str()) == 0;
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without that flag: a new link cannot replace either.
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return true;
+  }
+  if (errno == EEXIST) return false;
+  // Neither: test the name just before the move, the best that is left.
+  struct stat st;
+  if (::lstat(to.c_str(), &st) == 0) return false;
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+}  // namespace
+
+bool MoveFileIntoPlace(const std::string& from, const std::string& to, bool replace) {
+  if (RenameInPlace(from, to, replace)) return true;
   if (errno != EXDEV) return false;
-  // Across file systems: copy, then remove the source.
+  // Across file systems: copy to a new file beside the target, then rename it.
+  const size_t slash = to.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
+  std::string partial;
+  if (!CreateTempFile(folder, "arc", partial)) return false;
   File in, out;
-  std::string partial = to + ".part";
-  if (!in.Open(from, OpenMode::Read) || !out.Open(partial, OpenMode::CreateAlways)) return false;
+  bool copied = in.Open(from, OpenMode::Read) && out.Open(partial, OpenMode::CreateAlways);
   std::string buffer(1 << 16, '\0');
-  for (;;) {
-    int64_t n = in.Read(buffer.data(), buffer.size());
-    if (n < 0 || (n > 0 && !out.Write(buffer.data(), static_cast<size_t>(n)))) {
-      out.Close();
-      ::unlink(partial.c_str());
-      return false;
-    }
+  while (copied) {
+    const int64_t n = in.Read(buffer.data(), buffer.size());
     if (n == 0) break;
+    copied = n > 0 && out.Write(buffer.data(), static_cast<size_t>(n));
   }
   in.Close();
   out.Close();
-  if (::rename(partial.c_str(), to.c_str()) != 0) {
+  if (!copied || !RenameInPlace(partial, to, replace)) {
     ::unlink(partial.c_str());
     return false;
   }

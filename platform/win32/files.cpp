@@ -38,9 +38,11 @@ bool CreateDirectory(const std::string& path) { return ::CreateDirectoryA(path.c
 bool RemoveDirectory(const std::string& path) { return ::RemoveDirectoryA(path.c_str()) != 0; }
 bool DeleteFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
 
-bool MoveFileReplace(const std::string& from, const std::string& to) {
-  // Across volumes the system copies and deletes the source.
-  return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
+bool MoveFileIntoPlace(const std::string& from, const std::string& to, bool replace) {
+  // Across volumes the system copies and deletes the source; without
+  // MOVEFILE_REPLACE_EXISTING a name that is taken fails the move.
+  const DWORD flags = MOVEFILE_COPY_ALLOWED | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+  return ::MoveFileExA(from.c_str(), to.c_str(), flags) != 0;
 }
 
 void GiveUserFileRights(const std::string&) {}

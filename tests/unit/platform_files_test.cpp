@@ -1,0 +1,55 @@
+// Moving a finished archive into place: a name that is taken stays taken
+// unless replacing was asked for, on one file system and across two.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+#include "tests/support/test_support.h"
+
+namespace quindo {
+namespace {
+
+using test::Exists;
+using test::ReadFile;
+using test::ScratchDir;
+using test::WriteFile;
+
+// A folder on another file system than the scratch folder, when there is one.
+std::string OtherFileSystemFolder() {
+  return ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "";
+}
+
+TEST(MoveFileIntoPlace, KeepsATakenNameUnlessAskedToReplace) {
+  ScratchDir dir;
+  std::vector<std::string> sources = {dir / "new.tmp"};
+  const std::string other = OtherFileSystemFolder();
+  std::string remote;
+  if (!other.empty()) {
+    remote = other + "/quindo-move-" + std::to_string(::getpid());
+    sources.push_back(remote);
+  }
+  for (const std::string& from : sources) {
+    SCOPED_TRACE(from);
+    const std::string to = dir / "a.zip";
+    WriteFile(from, "new");
+    WriteFile(to, "user's own");
+    EXPECT_FALSE(platform::MoveFileIntoPlace(from, to, false));
+    EXPECT_EQ(ReadFile(to), "user's own");
+    EXPECT_TRUE(Exists(from));
+    EXPECT_EQ(test::ListTree(dir.path()).size(), from == remote ? 1u : 2u);  // no partial copy left
+
+    EXPECT_TRUE(platform::MoveFileIntoPlace(from, to, true));
+    EXPECT_EQ(ReadFile(to), "new");
+    EXPECT_FALSE(Exists(from));
+
+    WriteFile(from, "free");
+    EXPECT_TRUE(platform::MoveFileIntoPlace(from, dir / "b.zip", false));
+    EXPECT_EQ(ReadFile(dir / "b.zip"), "free");
+    EXPECT_FALSE(Exists(from));
+    ::unlink((dir / "a.zip").c_str());
+    ::unlink((dir / "b.zip").c_str());
+  }
+}
+
+}  // namespace
+}  // namespace quindo
