@@ -7,8 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <utility>
 #include <map>
 #include <string>
 #include <vector>
@@ -95,12 +94,21 @@ int main(int argc, char** argv) {
   }
   std::vector<std::string> contents;
   for (const std::string& path : archives) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    // Read in one piece, as the extractor reads: a stream iterator would cost
+    // more than some of the decoders it is timed beside.
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::string bytes;
+    if (file != nullptr && std::fseek(file, 0, SEEK_END) == 0) {
+      bytes.resize(static_cast<size_t>(std::max(0L, std::ftell(file))));
+      std::rewind(file);
+      bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
+    }
+    if (file == nullptr || bytes.empty()) {
       std::fprintf(stderr, "cannot read %s\n", path.c_str());
       return 2;
     }
-    contents.emplace_back(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    std::fclose(file);
+    contents.push_back(std::move(bytes));
   }
 
   std::map<std::string, double> seconds;
