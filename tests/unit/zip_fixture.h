@@ -1,15 +1,19 @@
 #pragma once
-// Builds small ZIP archives in memory for the reader and job tests, a target
-// that keeps extracted members in memory, and a member input over a string.
+// Builds small ZIP archives in memory for the reader and job tests and reads
+// back the directory of any archive; a target that keeps extracted members in
+// memory, and a member input over a string.
 #include <zlib.h>
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <set>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "common/crc32.h"
+#include "common/little_endian.h"
 #include "zip/legacy_methods.h"
 #include "zip/traditional_cipher.h"
 #include "zip/zip_reader.h"
@@ -53,6 +57,46 @@ inline std::string RawDeflate(const std::string& data) {
   std::string out(size, '\0');
   compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.data()), data.size(), 6);
   return out.substr(2, size - 6);  // without the zlib header and its Adler-32
+}
+
+// Raw inflate of a stream that must give exactly `size` bytes, end with its
+// final block and leave nothing over; nullopt otherwise.
+template <class Stream>
+std::optional<std::string> RawInflate(const Stream& stream, size_t size) {
+  std::string out(size + 1, '\0');
+  z_stream z{};
+  if (inflateInit2(&z, -15) != Z_OK) return std::nullopt;
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<typename Stream::value_type*>(stream.data()));
+  z.avail_in = static_cast<uInt>(stream.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  const int rc = inflate(&z, Z_FINISH);
+  inflateEnd(&z);
+  out.resize(out.size() - z.avail_out);
+  if (rc != Z_STREAM_END || z.avail_in != 0 || out.size() != size) return std::nullopt;
+  return out;
+}
+
+// One central header, of a directory found through the end record (its size
+// gives the start, so a program in front of the archive does not matter).
+struct DirectoryEntry {
+  std::string name;
+  uint16_t flags = 0, method = 0, time = 0, date = 0;
+  uint32_t crc = 0, compressedSize = 0, size = 0, external = 0, offset = 0;
+};
+
+inline std::vector<DirectoryEntry> Directory(const std::string& d) {
+  auto u16 = [&](size_t at) { return LoadLe16(reinterpret_cast<const uint8_t*>(d.data()) + at); };
+  auto u32 = [&](size_t at) { return LoadLe32(reinterpret_cast<const uint8_t*>(d.data()) + at); };
+  std::vector<DirectoryEntry> out;
+  const size_t end = d.rfind(std::string("PK\x05\x06", 4));
+  if (end == std::string::npos || end + 22 > d.size() || u32(end + 12) > end) return out;
+  for (size_t p = end - u32(end + 12); out.size() < u16(end + 10) && p + 46 <= end && d.compare(p, 4, "PK\x01\x02") == 0;) {
+    out.push_back({d.substr(p + 46, u16(p + 28)), u16(p + 8), u16(p + 10), u16(p + 12), u16(p + 14), u32(p + 16),
+                   u32(p + 20), u32(p + 24), u32(p + 38), u32(p + 42)});
+    p += 46 + u16(p + 28) + u16(p + 30) + u16(p + 32);
+  }
+  return out;
 }
 
 // Local headers with their data (and descriptors) in `bytes`, where a test

@@ -1,109 +1,71 @@
-// The archive writer, checked byte by byte: every header it wrote is parsed
-// back and compared field by field, and the member data are inflated again.
+// The archive writer, checked byte by byte: every archive it wrote is laid
+// out again from its directory and compared whole, and the member data are
+// inflated again.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <atomic>
 #include <ctime>
 #include <thread>
 
-#include "common/little_endian.h"
 #include "tests/support/test_support.h"
+#include "tests/unit/zip_fixture.h"
 #include "zip/zip_writer.h"
 
 namespace quindo {
 namespace {
 
+using test::Put;
 using test::ReadFile;
 
-// A member as its local header records it, with the attributes from its
-// central header; Parse checks that both headers agree on the rest.
-struct Member {
-  size_t offset = 0;
-  uint16_t flags = 0, method = 0, time = 0, date = 0;
-  uint32_t crc = 0, compressedSize = 0, size = 0, external = 0, mtime = 0, atime = 0;
-  std::string name, data;
+// A member as the directory records it, with its times and data from the
+// local header.
+struct Member : test::DirectoryEntry {
+  uint32_t mtime = 0, atime = 0, ctime = 0;
+  std::string data;
 };
 
-// Walks the archive front to back, the way it must have been written: local
-// headers with their data, then the directory, then the end record.
+// Reads the members through the directory, then lays the archive out again
+// the one way it may be written (local headers with the 17-byte timestamp
+// block and the data; central headers with the 9-byte block and the
+// modification time alone; the end record) and compares every byte.
 std::vector<Member> Parse(const std::string& b) {
-  auto u16 = [&](size_t at) { return LoadLe16(reinterpret_cast<const uint8_t*>(b.data()) + at); };
-  auto u32 = [&](size_t at) { return LoadLe32(reinterpret_cast<const uint8_t*>(b.data()) + at); };
+  auto u32 = [&](size_t at) { return LoadLe32(test::Bytes(b).data() + at); };
   std::vector<Member> members;
-  size_t pos = 0;
-  while (pos + 30 <= b.size() && u32(pos) == zip::kLocalHeaderSignature) {
-    Member m;
-    m.offset = pos;
-    EXPECT_EQ(u16(pos + 4), 20);
-    m.flags = u16(pos + 6), m.method = u16(pos + 8), m.time = u16(pos + 10), m.date = u16(pos + 12);
-    m.crc = u32(pos + 14), m.compressedSize = u32(pos + 18), m.size = u32(pos + 22);
-    const size_t n = u16(pos + 26);
-    m.name = b.substr(pos + 30, n);
-    // Extended timestamp: id "UT", 13 bytes, flag 7, then the three times.
-    EXPECT_EQ(u16(pos + 28), 17);
-    EXPECT_EQ(b.substr(pos + 30 + n, 5), std::string("UT\x0D\x00\x07", 5)) << m.name;
-    m.mtime = u32(pos + 35 + n), m.atime = u32(pos + 39 + n);
-    m.data = b.substr(pos + 47 + n, m.compressedSize);
-    pos += 47 + n + m.compressedSize;
+  std::string local, central, end = "PK\x05\x06";
+  for (const test::DirectoryEntry& e : test::Directory(b)) {
+    const size_t at = e.offset + 30 + e.name.size();  // the extended timestamp
+    if (at + 17 > b.size()) break;
+    const Member m{e, u32(at + 5), u32(at + 9), u32(at + 13), b.substr(at + 17, e.compressedSize)};
+    // Version needed to name length, the same in both headers.
+    std::string fields;
+    Put(fields, {{20, 2}, {m.flags, 2}, {m.method, 2}, {m.time, 2}, {m.date, 2}, {m.crc, 4}, {m.compressedSize, 4},
+                 {m.size, 4}, {m.name.size(), 2}});
+    central += "PK\x01\x02\x17\x0B" + fields;  // made by 2.3 on NTFS
+    Put(central, {{9, 2}, {0, 6}, {m.external, 4}, {local.size(), 4}});  // no comment, disk 0, no internal attributes
+    central += m.name + std::string("UT\x05\x00\x07", 5);
+    Put(central, {{m.mtime, 4}});
+    local += "PK\x03\x04" + fields;
+    Put(local, {{17, 2}});
+    local += m.name + std::string("UT\x0D\x00\x07", 5);
+    Put(local, {{m.mtime, 4}, {m.atime, 4}, {m.ctime, 4}});
+    local += m.data;
     members.push_back(m);
   }
-  const size_t directory = pos;
-  for (Member& m : members) {
-    if (pos + 46 > b.size() || u32(pos) != zip::kCentralHeaderSignature) {
-      ADD_FAILURE() << "no central header for " << m.name;
-      return members;
-    }
-    EXPECT_EQ(u16(pos + 4), 0x0B17) << m.name;
-    // Version needed to name length: the local header's bytes.
-    EXPECT_EQ(b.substr(pos + 6, 24), b.substr(m.offset + 4, 24)) << m.name;
-    const size_t n = u16(pos + 28);
-    EXPECT_EQ(u16(pos + 30), 9) << m.name;
-    EXPECT_EQ(b.substr(pos + 32, 6), std::string(6, '\0')) << "comment, disk, internal attributes";
-    m.external = u32(pos + 38);
-    EXPECT_EQ(u32(pos + 42), m.offset) << m.name;
-    EXPECT_EQ(b.substr(pos + 46, n), m.name);
-    // The central block holds the modification time alone.
-    EXPECT_EQ(b.substr(pos + 46 + n, 9), std::string("UT\x05\x00\x07", 5) + b.substr(m.offset + 35 + n, 4));
-    pos += 46 + n + 9;
-  }
-  if (pos + 22 != b.size()) {
-    ADD_FAILURE() << "the end record must close the file";
-    return members;
-  }
-  // Signature, disk numbers, both member counts, directory size and offset, no comment.
-  auto le = [](uint64_t v, int bytes) {
-    std::string s;
-    while (bytes--) s += static_cast<char>(v), v >>= 8;
-    return s;
-  };
-  const std::string count = le(members.size(), 2);
-  EXPECT_EQ(b.substr(pos), std::string("PK\x05\x06\0\0\0\0", 8) + count + count + le(pos - directory, 4) +
-                               le(directory, 4) + le(0, 2));
+  Put(end, {{0, 4}, {members.size(), 2}, {members.size(), 2}, {central.size(), 4}, {local.size(), 4}, {0, 2}});
+  const std::string expected = local + central + end;
+  size_t same = 0;
+  while (same < std::min(b.size(), expected.size()) && b[same] == expected[same]) ++same;
+  EXPECT_TRUE(b == expected) << "the archive departs from the layout at byte " << same << " of " << b.size();
   return members;
 }
 
-// Raw-inflates a member's data, which must give exactly its size.
-std::string Inflate(const Member& m) {
-  std::string out(m.size, '\0');
-  z_stream z{};
-  EXPECT_EQ(inflateInit2(&z, -15), Z_OK);
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(m.data.data()));
-  z.avail_in = static_cast<uInt>(m.data.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END) << m.name;
-  EXPECT_EQ(z.avail_in + z.avail_out, 0u) << m.name;
-  inflateEnd(&z);
-  return out;
-}
+// A member's data as stored, inflated when deflated.
+std::optional<std::string> Data(const Member& m) { return m.method == 8 ? test::RawInflate(m.data, m.size) : m.data; }
 
-uint32_t Crc(const std::string& s) {
-  return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(s.data()), static_cast<uInt>(s.size())));
-}
+uint32_t Crc(const std::string& s) { return Crc32(s.data(), s.size()); }
 
 // Text that deflates well but not trivially.
 std::string Text(size_t size) {
@@ -184,22 +146,16 @@ TEST_F(ZipWriterTest, HeadersAttributesTimesAndDataOfEveryKindOfEntry) {
   const std::vector<Member> m = Close(w);
   ASSERT_EQ(m.size(), std::size(entries));
   for (size_t i = 0; i < m.size(); ++i) {
-    SCOPED_TRACE(entries[i].name);
-    EXPECT_EQ(m[i].name, entries[i].stored);
-    EXPECT_EQ(m[i].flags, 0) << "the provisional bit 3 must be gone";
-    EXPECT_EQ(m[i].method, entries[i].method);
-    EXPECT_EQ(m[i].external, entries[i].external);
-    EXPECT_EQ(m[i].size, entries[i].bytes.size());
-    EXPECT_EQ(m[i].crc, Crc(entries[i].bytes));
-    EXPECT_EQ(m[i].method == 8 ? Inflate(m[i]) : m[i].data, entries[i].bytes);
+    const auto& e = entries[i];
+    // Flags 0: the provisional bit 3 is gone.
+    EXPECT_EQ(std::tie(m[i].name, m[i].flags, m[i].method, m[i].external, m[i].size, m[i].crc),
+              std::make_tuple(e.stored, 0, e.method, e.external, e.bytes.size(), Crc(e.bytes)));
+    EXPECT_EQ(Data(m[i]), e.bytes) << e.name;
   }
   EXPECT_EQ(m[8].data, std::string("\x03\x00", 2)) << "an empty file is one empty fixed block";
   // Times of files come from the file system, the DOS fields in local time.
-  EXPECT_EQ(m[0].mtime, static_cast<uint32_t>(when));
-  EXPECT_EQ(m[0].time, 10 * 2048 + 15 * 32 + 18);
-  EXPECT_EQ(m[0].date, (26 << 9) | (7 << 5) | 30);
-  EXPECT_EQ(m[2].mtime, 1160000000u);
-  EXPECT_EQ(m[2].atime, 1160000000u);
+  EXPECT_EQ(std::tie(m[0].mtime, m[0].time, m[0].date), std::make_tuple(uint32_t(when), 10 * 2048 + 15 * 32 + 18, (26 << 9) | (7 << 5) | 30));
+  EXPECT_EQ(std::tie(m[2].mtime, m[2].atime), std::make_tuple(1160000000u, 1160000000u));
   // A folder entry carries the time it was added.
   EXPECT_LE(std::abs(static_cast<int64_t>(m[1].mtime) - static_cast<int64_t>(std::time(nullptr))), 60);
 }
@@ -228,12 +184,9 @@ TEST_F(ZipWriterTest, MethodByExtensionAndFlagsByLevel) {
     ASSERT_EQ(w.AddFolder("f"), ZipOk);
     const std::vector<Member> m = Close(w);
     ASSERT_EQ(m.size(), std::size(names) + 1);
-    for (size_t i = 0; i < std::size(names); ++i) {
-      SCOPED_TRACE(names[i].name);
-      EXPECT_EQ(m[i].method, names[i].method);
-      EXPECT_EQ(m[i].flags, names[i].method == 8 ? l.flags : 0);
-      EXPECT_EQ(m[i].method == 8 ? Inflate(m[i]) : m[i].data, content);
-    }
+    for (size_t i = 0; i < std::size(names); ++i)
+      EXPECT_EQ(std::make_tuple(m[i].method, m[i].flags, Data(m[i])),
+                std::make_tuple(names[i].method, names[i].method == 8 ? l.flags : 0, content)) << names[i].name;
     EXPECT_EQ(m.back().flags, 0);
   }
 }
@@ -262,8 +215,7 @@ TEST_F(ZipWriterTest, NamesInBothCodePages) {
     ASSERT_EQ(c.folder ? w.AddFolder(c.name) : Add(w, c.name, path, 8), ZipOk);
     const std::vector<Member> m = Close(w);
     ASSERT_EQ(m.size(), 1u);
-    EXPECT_EQ(m[0].name, c.stored);
-    EXPECT_EQ(m[0].flags, c.flags);
+    EXPECT_EQ(std::tie(m[0].name, m[0].flags), std::tie(c.stored, c.flags));
   }
 }
 
@@ -312,8 +264,7 @@ TEST_F(ZipWriterTest, AbortEndsTheMemberShortWithMatchingHeaders) {
       ASSERT_LT(m[0].size, data.size());
       EXPECT_EQ(m[0].size == 0, at == 0);
       const std::string head = data.substr(0, m[0].size);
-      EXPECT_EQ(m[0].crc, Crc(head));
-      EXPECT_EQ(m[0].method == 8 ? Inflate(m[0]) : m[0].data, head);
+      EXPECT_EQ(std::make_tuple(m[0].crc, Data(m[0])), std::make_tuple(Crc(head), head));
     }
   }
 }
