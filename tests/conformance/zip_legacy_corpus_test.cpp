@@ -44,26 +44,11 @@ std::vector<Member> LegacyMembers(const std::string& file) {
   return members;
 }
 
-// What a decoder hands on, and the size of its largest window.
-class StringOutput final : public ZipMemberOutput {
- public:
-  bool Write(const uint8_t* data, size_t size) override {
-    text.append(reinterpret_cast<const char*>(data), size);
-    largestChunk = std::max(largestChunk, size);
-    return true;
-  }
-  uint32_t Crc() const { return Crc32(text.data(), text.size()); }
-  std::string text;
-  size_t largestChunk = 0;
-};
-
-DecodeResult DecodeMember(const Member& m, StringOutput& out) {
-  test::StringInput in(m.data);
-  const uint32_t size = static_cast<uint32_t>(m.data.size());
-  if (m.method == 1) return Unshrink(in, out, m.uncompressedSize, size);
-  if (m.method <= 5) return Unreduce(in, out, m.uncompressedSize, size, m.method - 1);
-  return Explode(in, out, m.uncompressedSize, size, m.flags);
+test::Decoded DecodeMember(const Member& m) {
+  return test::DecodeLegacy(m.method, m.data, m.uncompressedSize, static_cast<uint32_t>(m.data.size()), m.flags);
 }
+
+uint32_t Crc(const std::string& s) { return Crc32(s.data(), s.size()); }
 
 // A method, with Implode's dictionary and tree flags, as a readable key.
 std::string Kind(const Member& m) {
@@ -87,9 +72,9 @@ TEST_F(ZipLegacyCorpus, EveryMemberMatchesItsCrc) {
     for (const Member& m : LegacyMembers(file)) {
       SCOPED_TRACE(file + ": " + m.name);
       ASSERT_EQ(m.flags & 1, 0) << "encrypted members are tested apart";
-      StringOutput out;
-      EXPECT_EQ(DecodeMember(m, out), DecodeResult::Ok);
-      EXPECT_EQ(std::make_pair(out.text.size(), out.Crc()), std::make_pair(size_t{m.uncompressedSize}, m.crc));
+      const test::Decoded out = DecodeMember(m);
+      EXPECT_EQ(std::make_tuple(out.result, out.text.size(), Crc(out.text)),
+                std::make_tuple(DecodeResult::Ok, size_t{m.uncompressedSize}, m.crc));
       EXPECT_LE(out.largestChunk, 16384u);
       ++decodedByKind[Kind(m)];
     }
@@ -106,8 +91,8 @@ TEST_F(ZipLegacyCorpus, TruncatedMembersAreCorrupt) {
       if (m.data.size() < 100) continue;
       SCOPED_TRACE(std::string(file) + ": " + m.name);
       m.data.resize(m.data.size() / 2);
-      StringOutput out;
-      EXPECT_EQ(DecodeMember(m, out), DecodeResult::Corrupt);
+      const test::Decoded out = DecodeMember(m);
+      EXPECT_EQ(out.result, DecodeResult::Corrupt);
       EXPECT_TRUE(out.text.size() > 0 && out.text.size() < m.uncompressedSize) << out.text.size();
     }
   }
@@ -118,8 +103,8 @@ TEST_F(ZipLegacyCorpus, EncryptedShrunkMemberExtracts) {
   std::vector<Member> members = LegacyMembers("hwzip/HWSHRINK.ZIP");
   auto shrunk = std::find_if(members.begin(), members.end(), [](const Member& m) { return m.method == 1; });
   ASSERT_NE(shrunk, members.end());
-  StringOutput plain;
-  ASSERT_EQ(DecodeMember(*shrunk, plain), DecodeResult::Ok);
+  const test::Decoded plain = DecodeMember(*shrunk);
+  ASSERT_EQ(plain.result, DecodeResult::Ok);
   test::MemberLayout layout = test::Member("shrunk.txt", plain.text, 1, "legacy");
   layout.raw = shrunk->data;
   test::ScopedUi ui;
@@ -128,7 +113,7 @@ TEST_F(ZipLegacyCorpus, EncryptedShrunkMemberExtracts) {
   test::MemoryTarget target;
   EXPECT_TRUE(test::ExtractInMemory(reader, test::ZipBuilder().Add(layout).Finish(), target));
   EXPECT_EQ(ui.ui.passwordPrompts, 2);
-  EXPECT_EQ(Crc32(target.files["shrunk.txt"].data(), target.files["shrunk.txt"].size()), shrunk->crc);
+  EXPECT_EQ(Crc(target.files["shrunk.txt"]), shrunk->crc);
 }
 
 }  // namespace

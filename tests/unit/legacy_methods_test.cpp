@@ -2,7 +2,6 @@
 // each method, corrupt data, chunked output and a refusing output.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <map>
 #include <string>
 #include <utility>
@@ -36,33 +35,11 @@ class BitWriter {
   int used_ = 0;
 };
 
-// A decoder's verdict and what it handed on; refuses writes once
-// `acceptWrites` were taken.
-class Decoded final : public ZipMemberOutput {
- public:
-  bool Write(const uint8_t* data, size_t size) override {
-    largestChunk = std::max(largestChunk, size);
-    if (++writes > acceptWrites && acceptWrites >= 0) return false;
-    text.append(reinterpret_cast<const char*>(data), size);
-    return true;
-  }
-  std::pair<DecodeResult, std::string> out() const { return {result, text}; }
-  DecodeResult result{};
-  std::string text;
-  int writes = 0, acceptWrites = -1;  // -1: every write
-  size_t largestChunk = 0;
-};
+using test::Decoded;
 std::pair<DecodeResult, std::string> Ok(std::string text) { return {DecodeResult::Ok, std::move(text)}; }
 
-// Method 1 Shrink, 2 to 5 Reduce, 6 Implode with its general-purpose flags.
 Decoded Decode(int method, const BitWriter& bits, uint32_t size, uint16_t flags = 0, int acceptWrites = -1) {
-  test::StringInput in(bits.bytes);
-  Decoded out;
-  out.acceptWrites = acceptWrites;
-  out.result = method == 1   ? Unshrink(in, out, size, 0)
-               : method <= 5 ? Unreduce(in, out, size, 0, method - 1)
-                             : Explode(in, out, size, 0, flags);
-  return out;
+  return test::DecodeLegacy(method, bits.bytes, size, 0, flags, acceptWrites);
 }
 
 // ---------------------------------------------------------------- Unshrink

@@ -1,7 +1,7 @@
 #pragma once
 // Builds small ZIP archives in memory for the reader and job tests and reads
 // back the directory of any archive; a target that keeps extracted members in
-// memory, and a member input over a string.
+// memory; the legacy decoders over a string.
 #include <zlib.h>
 
 #include <algorithm>
@@ -46,6 +46,13 @@ inline MemberLayout Member(std::string name, std::string data, uint16_t method =
 inline void Put(std::string& s, std::initializer_list<std::pair<uint64_t, int>> fields) {
   for (auto [v, bytes] : fields)
     for (int i = 0; i < bytes; ++i) s += static_cast<char>(i < 8 ? v >> (8 * i) : 0);
+}
+
+// Lines of text that deflate well but not to nothing.
+inline std::string Text(size_t n) {
+  std::string s;
+  for (size_t i = 0; s.size() < n; ++i) s += "line " + std::to_string(i * 7919 % 1000) + "\n";
+  return s.substr(0, n);
 }
 
 inline std::span<const uint8_t> Bytes(const std::string& s) {
@@ -204,5 +211,34 @@ class StringInput final : public ZipMemberInput {
   std::string bytes_;
   size_t pos_ = 0;
 };
+
+// A legacy decoder's verdict and what it handed on; refuses writes once
+// `acceptWrites` were taken.
+class Decoded final : public ZipMemberOutput {
+ public:
+  bool Write(const uint8_t* data, size_t size) override {
+    largestChunk = std::max(largestChunk, size);
+    if (++writes > acceptWrites && acceptWrites >= 0) return false;
+    text.append(reinterpret_cast<const char*>(data), size);
+    return true;
+  }
+  std::pair<DecodeResult, std::string> out() const { return {result, text}; }
+  DecodeResult result{};
+  std::string text;
+  int writes = 0, acceptWrites = -1;  // -1: every write
+  size_t largestChunk = 0;
+};
+
+// Method 1 Shrink, 2 to 5 Reduce, 6 Implode with its general-purpose flags.
+inline Decoded DecodeLegacy(int method, const std::string& data, uint32_t size, uint32_t packed = 0,
+                            uint16_t flags = 0, int acceptWrites = -1) {
+  StringInput in(data);
+  Decoded out;
+  out.acceptWrites = acceptWrites;
+  out.result = method == 1   ? Unshrink(in, out, size, packed)
+               : method <= 5 ? Unreduce(in, out, size, packed, method - 1)
+                             : Explode(in, out, size, packed, flags);
+  return out;
+}
 
 }  // namespace quindo::test

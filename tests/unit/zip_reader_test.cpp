@@ -17,17 +17,11 @@ using test::ExtractInMemory;
 using test::Member;
 using test::MemberLayout;
 using test::MemoryTarget;
+using test::Text;
 using test::ZipBuilder;
 using Files = std::map<std::string, std::string>;
 
 const std::string kSep(1, platform::kPathSeparator);
-
-std::string Text(size_t n) {
-  std::string s;
-  for (size_t i = 0; s.size() < n; ++i) s += "line " + std::to_string(i * 7919 % 1000) + "\n";
-  s.resize(n);
-  return s;
-}
 
 class ZipReaderTest : public ::testing::Test {
  protected:
@@ -128,8 +122,7 @@ TEST_F(ZipReaderTest, SecurityWarningNamesTheDisguisedFile) {
   reader.securityCheck = true;
   EXPECT_TRUE(ExtractInMemory(reader, zip, target));
   ASSERT_EQ(ui.ui.boxes.size(), 1u);
-  EXPECT_TRUE(ui.ui.boxes[0].fromWorker);
-  EXPECT_EQ(ui.ui.boxes[0].title, "セキュリティ");
+  EXPECT_EQ(std::tie(ui.ui.boxes[0].fromWorker, ui.ui.boxes[0].title), std::make_tuple(true, "セキュリティ"));
   EXPECT_NE(ui.ui.boxes[0].text.find("ファイル：meeting-notes-2006.doc.exe\n"), std::string::npos);
   EXPECT_EQ(target.files.size(), 2u);  // extraction goes on after the warning
 }
@@ -152,34 +145,22 @@ TEST_F(ZipReaderTest, PasswordsArePromptedOnceRetriedThriceAndCancelled) {
   const std::string timedZip = ZipBuilder().Add(timed).Finish();
   std::string otherTime = timedZip;
   otherTime[10] ^= 0x20;
-  const struct {
-    const char* what;
-    std::string archive;
-    std::deque<std::string> answers;
-    bool result;
-    int prompts;
-    bool cancelled;
-    Files files;
-  } cases[] = {
-      {"one prompt for five", five.Finish(), {"secret"}, true, 1, false, fiveFiles},
-      {"asked again", first, {"wrong", "right"}, true, 2, false, {{"first", Text(800)}, {"later", "l"}}},
-      // The member's file is removed, later ones untouched.
-      {"three wrong", first, {"a", "b", "c", "right"}, false, 3, false, {}},
-      {"cancel", first, {test::kCancelAnswer}, false, 1, true, {}},
-      {"descriptor, other time", otherTime, {"pw", "pw", "pw"}, false, 3, false, {}},
-      {"descriptor", timedZip, {"pw"}, true, 1, false, {{"t", "payload"}}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  auto run = [&](const std::string& archive, std::deque<std::string> answers, bool cancelled) {
     ZipReader fresh;
     MemoryTarget t;
-    ui.ui.passwords = c.answers;
+    ui.ui.passwords = std::move(answers);
     ui.ui.passwordPrompts = 0;
-    EXPECT_EQ(ExtractInMemory(fresh, c.archive, t), c.result);
-    EXPECT_EQ(ui.ui.passwordPrompts, c.prompts);
-    EXPECT_EQ(fresh.cancelRequested, c.cancelled);
-    EXPECT_EQ(t.files, c.files);
-  }
+    const bool ok = ExtractInMemory(fresh, archive, t);
+    EXPECT_EQ(fresh.cancelRequested, cancelled);
+    return std::make_tuple(ok, ui.ui.passwordPrompts, t.files);
+  };
+  EXPECT_EQ(run(five.Finish(), {"secret"}, false), std::make_tuple(true, 1, fiveFiles));
+  EXPECT_EQ(run(first, {"wrong", "right"}, false), std::make_tuple(true, 2, Files{{"first", Text(800)}, {"later", "l"}}));
+  // Three wrong: the member's file is removed, later ones untouched.
+  EXPECT_EQ(run(first, {"a", "b", "c", "right"}, false), std::make_tuple(false, 3, Files{}));
+  EXPECT_EQ(run(first, {test::kCancelAnswer}, true), std::make_tuple(false, 1, Files{}));
+  EXPECT_EQ(run(timedZip, {"pw"}, false), std::make_tuple(true, 1, Files{{"t", "payload"}}));
+  EXPECT_EQ(run(otherTime, {"pw", "pw", "pw"}, false), std::make_tuple(false, 3, Files{}));
 }
 
 TEST(LooksLikeUtf8, JudgesStoredNames) {

@@ -19,6 +19,7 @@ namespace {
 
 using test::Put;
 using test::ReadFile;
+using test::Text;
 
 // A member as the directory records it, with its times and data from the
 // local header.
@@ -66,14 +67,6 @@ std::vector<Member> Parse(const std::string& b) {
 std::optional<std::string> Data(const Member& m) { return m.method == 8 ? test::RawInflate(m.data, m.size) : m.data; }
 
 uint32_t Crc(const std::string& s) { return Crc32(s.data(), s.size()); }
-
-// Text that deflates well but not trivially.
-std::string Text(size_t size) {
-  std::string s;
-  for (uint32_t x = 7; s.size() < size; x = x * 1664525u + 1013904223u)
-    s += std::to_string(x >> 23) + (x & 0x100 ? " member\n" : " header ");
-  return s.substr(0, size);
-}
 
 class ZipWriterTest : public ::testing::Test {
  protected:
