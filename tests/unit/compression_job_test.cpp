@@ -11,8 +11,8 @@
 #include <optional>
 
 #include "app/compression_job.h"
-#include "common/little_endian.h"
 #include "tests/support/test_support.h"
+#include "tests/unit/zip_fixture.h"
 
 namespace quindo {
 namespace {
@@ -21,17 +21,13 @@ using test::ListTree;
 using test::ReadFile;
 using Names = std::vector<std::string>;
 
-// Name -> (method, size) of every member, from the central directory; the
-// names in directory order go to `order`.
-std::map<std::string, std::pair<uint16_t, uint32_t>> Members(const std::string& archive, Names* order = nullptr) {
-  const std::string b = ReadFile(archive);
-  auto at = [&](size_t i) { return reinterpret_cast<const uint8_t*>(b.data()) + i; };
-  std::map<std::string, std::pair<uint16_t, uint32_t>> out;
-  for (size_t pos = b.size() < 22 ? b.size() : LoadLe32(at(b.size() - 6)); pos + 46 + 22 <= b.size();) {
-    const std::string name = b.substr(pos + 46, LoadLe16(at(pos + 28)));
-    out[name] = {LoadLe16(at(pos + 10)), LoadLe32(at(pos + 24))};
-    if (order) order->push_back(name);
-    pos += 46 + name.size() + LoadLe16(at(pos + 30)) + LoadLe16(at(pos + 32));
+// Every member by name, from the directory; the names in directory order
+// go to `order`.
+std::map<std::string, test::DirectoryEntry> Members(const std::string& archive, Names* order = nullptr) {
+  std::map<std::string, test::DirectoryEntry> out;
+  for (const test::DirectoryEntry& m : test::Directory(ReadFile(archive))) {
+    out[m.name] = m;
+    if (order) order->push_back(m.name);
   }
   return out;
 }
@@ -128,7 +124,7 @@ TEST_F(CompressionJobTest, LinksToFilesAreStoredAndLinksToFoldersNotFollowed) {
   const auto members = Members(out + "/tree.zip", &names);
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (Names{"tree/", "tree/away/", "tree/link.txt", "tree/loop/", "tree/real.txt"}));
-  EXPECT_EQ(members.at("tree/link.txt").second, 13u);
+  EXPECT_EQ(members.at("tree/link.txt").size, 13u);
 }
 
 TEST_F(CompressionJobTest, ArchiveNameFromTheFirstEntry) {
@@ -162,7 +158,7 @@ TEST_F(CompressionJobTest, WholeJobsAndWhatTheyStore) {
   EXPECT_EQ(Run({dir / "gone.txt", File("README", std::string(5000, 'r'))}), ResultOk);
   const auto readme = Members(out + "/test.zip");
   ASSERT_EQ(readme.size(), 1u);
-  EXPECT_EQ(readme.at("README").first, 8);
+  EXPECT_EQ(readme.at("README").method, 8);
 
   // An empty dropped folder holds just its folder entry.
   EXPECT_EQ(Run({Folder("nothing")}), ResultOk);
@@ -177,8 +173,7 @@ TEST_F(CompressionJobTest, WholeJobsAndWhatTheyStore) {
   for (int setting : {0, 1, 2, 7}) {
     settings.WriteInt("OPTION", "ZIP_LEVEL", setting);
     ASSERT_EQ(Run({t}), ResultOk);
-    EXPECT_EQ(LoadLe16(reinterpret_cast<const uint8_t*>(ReadFile(out + "/t.zip").data()) + 6),
-              setting == 0 ? 0x0002 : 0) << setting;
+    EXPECT_EQ(Members(out + "/t.zip").at("t.txt").flags, setting == 0 ? 0x0002 : 0) << setting;
   }
 }
 
@@ -189,11 +184,11 @@ TEST_F(CompressionJobTest, NameTakenWithAndWithoutOverwrite) {
   settings.WriteFlag("ARC", "OVERWRITE", false);
   EXPECT_EQ(Run({src}), ResultFailed);
   ASSERT_EQ(scoped.ui.boxes.size(), 1u);
-  EXPECT_EQ(scoped.ui.boxes[0].title, "ファイル名重複エラー");
-  EXPECT_EQ(scoped.ui.boxes[0].text,
-            "既に同名の圧縮ファイルが存在するため、処理を中止しました。\n"
-            "設定画面で「上書きを許可」すると強制的に上書き出力できます。");
-  EXPECT_EQ(scoped.ui.boxes[0].icon, MessageIcon::Warning);
+  EXPECT_EQ(std::tie(scoped.ui.boxes[0].title, scoped.ui.boxes[0].text, scoped.ui.boxes[0].icon),
+            std::make_tuple("ファイル名重複エラー",
+                            "既に同名の圧縮ファイルが存在するため、処理を中止しました。\n"
+                            "設定画面で「上書きを許可」すると強制的に上書き出力できます。",
+                            MessageIcon::Warning));
   EXPECT_EQ(ListTree(out), (Names{"doc.zip"}));
   EXPECT_EQ(ReadFile(out + "/doc.zip"), "old archive");
   EXPECT_TRUE(ListTree(temp).empty());
@@ -209,8 +204,7 @@ TEST_F(CompressionJobTest, NothingCollectedOrNowhereToWriteStartsNoWorker) {
   EXPECT_EQ(Run({dir / "missing1", dir / "missing2"}), ResultFailed);
   EXPECT_EQ(scoped.ui.progressRuns, 0);
   ASSERT_EQ(scoped.ui.boxes.size(), 1u);
-  EXPECT_EQ(scoped.ui.boxes[0].text, kNothingToCompressText);
-  EXPECT_EQ(scoped.ui.boxes[0].title, kNothingToCompressTitle);
+  EXPECT_EQ(std::tie(scoped.ui.boxes[0].text, scoped.ui.boxes[0].title), std::tie(kNothingToCompressText, kNothingToCompressTitle));
   EXPECT_TRUE(ListTree(out).empty());
   EXPECT_TRUE(ListTree(temp).empty());
 
