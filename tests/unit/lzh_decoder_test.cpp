@@ -31,31 +31,34 @@ TEST(LzhDecoders, EmptyMemberReadsNothing) {
   StringSink sink;
   for (Method m : {Method::Lh1, Method::Lh2, Method::Lh3, Method::Lh5, Method::Lh7, Method::Lzs, Method::Lz5})
     EXPECT_EQ(lzh::DecodeMember(m, source, 4, sink, 0, {}), DecodeStatus::Ok);
-  EXPECT_EQ(source.reads, 0);
-  EXPECT_TRUE(sink.bytes.empty());
+  EXPECT_EQ(source.reads + sink.bytes.size(), 0u);
 }
 
-TEST(LzhBlockHuffman, SingleSymbolCodesConsumeNoBitsAcrossBlocks) {
-  BitWriter w;
+TEST(LzhBlockHuffman, OneSymbolCodesWindowEdgesAndShortData) {
+  BitWriter w;  // one-symbol codes consume no bits, across a block boundary
   SingleSymbolBlock(w, 1000, 'A', 0, 4);
   SingleSymbolBlock(w, 5, 'B', 0, 4);
   ExpectDecodes(Method::Lh5, w.Bytes(), std::string(1000, 'A') + "BBBBB");
-}
+  std::atomic<bool> cancel{true};
+  EXPECT_EQ(Decode(Method::Lh5, w.Bytes(), 1005, {.cancel = &cancel}).status, DecodeStatus::Cancelled);
+  // A huge stated size over a few bytes: once the real bits are used up the
+  // member stops instead of running on over zero bits.
+  auto r = Decode(Method::Lh5, w.Bytes(), 0xFFFFFFF0u);
+  EXPECT_EQ(r.status, DecodeStatus::Truncated);
+  EXPECT_LT(r.output.size(), 300000u);
+  EXPECT_EQ(r.output.substr(0, 1000), std::string(1000, 'A'));
 
-TEST(LzhBlockHuffman, DistanceZeroAtTheStartCopiesSpaces) {
-  BitWriter w;
-  SingleSymbolBlock(w, 1, 256 + 7, 0, 5);  // a match of 10 bytes, distance 0
-  ExpectDecodes(Method::Lh6, w.Bytes(), std::string(10, ' '));
-  EXPECT_EQ(Decode(Method::Lh6, w.Bytes(), 4).output, std::string(4, ' '));  // cut at the stated size
-}
+  BitWriter zero;  // a match of 10 bytes at distance 0 before anything was written
+  SingleSymbolBlock(zero, 1, 256 + 7, 0, 5);
+  ExpectDecodes(Method::Lh6, zero.Bytes(), std::string(10, ' '));
+  EXPECT_EQ(Decode(Method::Lh6, zero.Bytes(), 4).output, std::string(4, ' '));  // cut at the stated size
 
-TEST(LzhBlockHuffman, Lh7DistancesReachTheWholeWindow) {
-  BitWriter w;
-  SingleSymbolBlock(w, 1, 'X', 0, 5);
-  SingleSymbolBlock(w, 65535, 'a', 0, 5);
-  SingleSymbolBlock(w, 2, 256, 16, 5);  // matches of 3, position symbol 16: 2^15 + 15 more bits
-  w.Put(0x7FFF, 15).Put(0x7FFE, 15);    // 65535 (back to the 'X') and 65534
-  ExpectDecodes(Method::Lh7, w.Bytes(), "X" + std::string(65535, 'a') + "Xaaaaa");
+  BitWriter far;
+  SingleSymbolBlock(far, 1, 'X', 0, 5);
+  SingleSymbolBlock(far, 65535, 'a', 0, 5);
+  SingleSymbolBlock(far, 2, 256, 16, 5);  // matches of 3, position symbol 16: 2^15 + 15 more bits
+  far.Put(0x7FFF, 15).Put(0x7FFE, 15);    // 65535 (back to the 'X') and 65534
+  ExpectDecodes(Method::Lh7, far.Bytes(), "X" + std::string(65535, 'a') + "Xaaaaa");
 }
 
 TEST(LzhLh3, FixedDistancesReach8191AndEachMemberStartsAfresh) {
@@ -72,45 +75,30 @@ TEST(LzhLh3, FixedDistancesReach8191AndEachMemberStartsAfresh) {
 }
 
 TEST(LzhDecoders, CorruptCodesStopTheMember) {
-  struct Case {
-    const char* what;
-    Method method;
-    std::vector<std::pair<uint32_t, unsigned>> bits;
-  };
-  const Case cases[] = {
-      {"lengths that leave part of the code space unused", Method::Lh5, {{1, 16}, {1, 5}, {1, 3}}},
-      {"a length count beyond the 510 symbols", Method::Lh5, {{1, 16}, {0, 5}, {3, 5}, {511, 9}}},
-      {"a run of zero lengths past the 510 symbols", Method::Lh5, {{1, 16}, {0, 5}, {2, 5}, {510, 9}, {511, 9}}},
-      {"a one-symbol position code beyond the method's", Method::Lh5,
-       {{1, 16}, {0, 5}, {0, 5}, {0, 9}, {'a', 9}, {0, 4}, {15, 4}}},
-      {"an -lh3- single distance symbol above 127", Method::Lh3,
+  // Lengths that leave part of the code space unused, a length count beyond
+  // the 510 symbols, a run of zero lengths past them, a one-symbol position
+  // code beyond -lh5-'s, an -lh3- single distance symbol above 127.
+  const std::pair<Method, std::vector<std::pair<uint32_t, unsigned>>> cases[] = {
+      {Method::Lh5, {{1, 16}, {1, 5}, {1, 3}}},
+      {Method::Lh5, {{1, 16}, {0, 5}, {3, 5}, {511, 9}}},
+      {Method::Lh5, {{1, 16}, {0, 5}, {2, 5}, {510, 9}, {511, 9}}},
+      {Method::Lh5, {{1, 16}, {0, 5}, {0, 5}, {0, 9}, {'a', 9}, {0, 4}, {15, 4}}},
+      {Method::Lh3,
        {{1, 16}, {1, 1}, {0, 4}, {1, 1}, {0, 4}, {1, 1}, {0, 4}, {256, 9}, {1, 1}, {1, 4}, {1, 4}, {1, 4}, {200, 9}}},
   };
-  for (const Case& c : cases) {
+  for (size_t i = 0; i < std::size(cases); ++i) {
     BitWriter w;
-    for (auto [value, n] : c.bits) w.Put(value, n);
-    EXPECT_EQ(Decode(c.method, w.Bytes() + std::string(8, '\0'), 3).status, DecodeStatus::Corrupt) << c.what;
+    for (auto [value, n] : cases[i].second) w.Put(value, n);
+    EXPECT_EQ(Decode(cases[i].first, w.Bytes() + std::string(8, '\0'), 3).status, DecodeStatus::Corrupt) << i;
   }
-}
-
-TEST(LzhBlockHuffman, DataThatEndsEarlyStopsAsTruncated) {
-  // A huge stated size over a few bytes: once the real bits are used up
-  // the member stops instead of running on over zero bits.
-  BitWriter w;
-  SingleSymbolBlock(w, 100, 'z', 0, 4);
-  auto r = Decode(Method::Lh5, w.Bytes(), 0xFFFFFFF0u);
-  EXPECT_EQ(r.status, DecodeStatus::Truncated);
-  EXPECT_LT(r.output.size(), 300000u);
-  EXPECT_EQ(r.output.substr(0, 100), std::string(100, 'z'));
 }
 
 TEST(LzhLzss, LzsStartsOnSpacesAndLz5OnItsPrefilledWindow) {
   ExpectDecodes(Method::Lzs, BitWriter().Put(0, 1).Put(0, 11).Put(3, 4).Put(1, 1).Put('!', 8).Bytes(), "     !");
-
   std::vector<uint8_t> window(4096);
   lzh::PrefillLz5Window(window.data());
-  const std::pair<int, int> cells[] = {{0, 0},      {17, 0},   {18 + 13 * 7 + 12, 7}, {3346 + 200, 200}, {3602, 255},
-                                       {3857, 0},   {3900, 0}, {3986, ' '},           {4095, ' '}};
+  const std::pair<int, int> cells[] = {{0, 0},      {17, 0},   {18 + 13 * 7 + 12, 7}, {3346 + 200, 200},
+                                       {3602, 255}, {3857, 0}, {3986, ' '},           {4095, ' '}};
   for (auto [at, value] : cells) EXPECT_EQ(window[at], value) << at;
   // Flags (match, match, match, literal); position 0xFEE, the 18 bytes
   // before position 0; position 0, thirteen 0 bytes; the ascending run at
@@ -118,15 +106,6 @@ TEST(LzhLzss, LzsStartsOnSpacesAndLz5OnItsPrefilledWindow) {
   const std::string data("\x08\xee\xf0\x00\x0a\x00\xd1k", 8);
   ExpectDecodes(Method::Lz5, data, std::string(16, '\0') + std::string("\x00\x01\x02\x03", 4) + "k");
   EXPECT_EQ(Decode(Method::Lz5, data.substr(0, 4), 21).status, DecodeStatus::Truncated);
-}
-
-TEST(LzhDecoders, CancelStopsTheMember) {
-  BitWriter w;
-  SingleSymbolBlock(w, 1000, 'A', 0, 4);
-  MemorySource source(w.Bytes());
-  StringSink sink;
-  std::atomic<bool> cancel{true};
-  EXPECT_EQ(lzh::DecodeMember(Method::Lh5, source, 7, sink, 1000, {.cancel = &cancel}), DecodeStatus::Cancelled);
 }
 
 TEST(LzhHuffmanCode, CanonicalCodesBeyondTheTableAndLengthsThatAreNoPrefixCode) {
@@ -139,17 +118,20 @@ TEST(LzhHuffmanCode, CanonicalCodesBeyondTheTableAndLengthsThatAreNoPrefixCode) 
     EXPECT_EQ(code.Decode(s < 16 ? (0xFFFFu << (16 - s)) & 0xFFFF : 0xFFFF, length), static_cast<int>(s));
     EXPECT_EQ(length, std::min(s + 1, 16u));
   }
+  // Too many codes, the code space not filled, lengths beyond 16; all zero
+  // builds but decodes nothing.
   lzh::HuffmanCode small(4, 8);
-  const std::pair<std::vector<uint8_t>, bool> rows[] = {
-      {{1, 1, 1, 0}, false},  // too many codes
-      {{1, 2, 0, 0}, false},  // the code space is not filled
-      {{1, 17, 17, 0}, false}, {{1, 2, 3, 3}, true}, {{0, 0, 0, 0}, true}};
+  const std::pair<std::vector<uint8_t>, bool> rows[] = {{{1, 1, 1, 0}, false},
+                                                        {{1, 2, 0, 0}, false},
+                                                        {{1, 17, 17, 0}, false},
+                                                        {{1, 2, 3, 3}, true},
+                                                        {{0, 0, 0, 0}, true}};
   for (const auto& [lengths, ok] : rows) {
     std::copy(lengths.begin(), lengths.end(), small.Lengths());
     EXPECT_EQ(small.Build(), ok) << ::testing::PrintToString(lengths);
   }
   unsigned length;
-  EXPECT_EQ(small.Decode(0x1234, length), -1);  // all-zero lengths decode nothing
+  EXPECT_EQ(small.Decode(0x1234, length), -1);
 }
 
 }  // namespace

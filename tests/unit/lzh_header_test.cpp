@@ -43,20 +43,16 @@ TEST(LzhHeader, Level1ExtendedHeadersComeOffTheCompressedSize) {
                                                ExtendedHeader(0x7F, "ignored")}});
   LzhHeader h;
   ASSERT_TRUE(Parse(bytes, h));
-  EXPECT_EQ(h.compressedSize, 10u);
-  EXPECT_EQ(h.headerLength, bytes.size() - 10);
-  EXPECT_EQ(h.path, "docs\\sub\\a.txt");
-  EXPECT_EQ(h.attribute, 0x01);
+  EXPECT_EQ(std::tie(h.compressedSize, h.headerLength, h.path, h.attribute),
+            std::make_tuple(10, bytes.size() - 10, "docs\\sub\\a.txt", 0x01));
 }
 
 TEST(LzhHeader, Level2HeaderCrcPaddingAndLength) {
   std::string bytes = MakeMember({.level = 2, .name = "b.bin", .data = "xyz", .time = 1234567890, .headerCrc = true});
   LzhHeader h;
   ASSERT_TRUE(Parse(bytes, h));
-  EXPECT_EQ(h.level, 2);
-  EXPECT_EQ(h.path, "b.bin");
-  EXPECT_EQ(h.timeStamp, 1234567890u);
-  EXPECT_EQ(h.headerLength, bytes.size() - 3);
+  EXPECT_EQ(std::tie(h.level, h.path, h.timeStamp, h.headerLength),
+            std::make_tuple(2, "b.bin", 1234567890, bytes.size() - 3));
   std::string corrupt = bytes;
   corrupt[27] ^= 0x40;
   EXPECT_FALSE(Parse(corrupt, h));
@@ -76,10 +72,8 @@ TEST(LzhHeader, Level2HeaderCrcPaddingAndLength) {
   ASSERT_EQ(endMark.size(), 256u);
   EXPECT_FALSE(Parse(endMark, h));
   // Over-long names and folders are cut.
-  ASSERT_TRUE(Parse(MakeMember({.level = 2,
-                                .name = std::string(300, 'n'),
-                                .extended = {ExtendedHeader(0x02, std::string(300, 'd'))}}),
-                    h));
+  const std::string longFolder = ExtendedHeader(0x02, std::string(300, 'd'));
+  ASSERT_TRUE(Parse(MakeMember({.level = 2, .name = std::string(300, 'n'), .extended = {longFolder}}), h));
   EXPECT_EQ(h.path, std::string(260, 'd') + std::string(259, 'n'));
 }
 
@@ -87,13 +81,9 @@ TEST(LzhHeader, FirstHeaderAfterJunkAndFalseStarts) {
   std::string file = std::string(1000, 'J') + "xx-lh5-" + std::string(40, '\0') + MakeMember({.data = "abc"});
   auto window = std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(file.data()), file.size());
   int tries = 0;
-  EXPECT_EQ(lzh::FindFirstHeader(window,
-                                 [&](uint64_t offset) {
-                                   ++tries;
-                                   LzhHeader h;
-                                   return Parse(file.substr(offset), h);
-                                 }),
-            1047);
+  LzhHeader h;
+  auto parse = [&](uint64_t offset) { return ++tries, Parse(file.substr(offset), h); };
+  EXPECT_EQ(lzh::FindFirstHeader(window, parse), 1047);
   EXPECT_EQ(tries, 2);
   EXPECT_EQ(lzh::FindFirstHeader(window.first(1040), [&](uint64_t) { return false; }), -1);
 }

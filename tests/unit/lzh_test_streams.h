@@ -52,10 +52,11 @@ struct DecodeResult {
   std::string output;
 };
 
-inline DecodeResult Decode(lzh::Method method, const std::string& data, uint32_t size) {
+inline DecodeResult Decode(lzh::Method method, const std::string& data, uint32_t size,
+                           const lzh::DecodeControl& control = {}) {
   MemorySource source(data);
   StringSink sink;
-  auto status = lzh::DecodeMember(method, source, static_cast<uint32_t>(data.size()), sink, size, {});
+  auto status = lzh::DecodeMember(method, source, static_cast<uint32_t>(data.size()), sink, size, control);
   return {status, sink.bytes};
 }
 
