@@ -19,9 +19,8 @@ class MapRegistry final : public ClassesRegistry {
   int notices = 0;
 
   bool ReadDefault(const std::string& keyPath, std::string& value) override {
-    const bool found = values.count(keyPath) > 0;
-    if (found) value = values[keyPath];
-    return found;
+    if (values.count(keyPath)) value = values[keyPath];
+    return values.count(keyPath);
   }
   bool WriteDefault(const std::string& keyPath, const std::string& value) override {
     values[keyPath] = value;
@@ -49,10 +48,11 @@ class AssociationsTest : public ::testing::Test {
 TEST_F(AssociationsTest, RegisterTakesTheTypeOverAndUnregisterGivesItToTheRememberedOwner) {
   registry.values[".zip"] = "X";
   RegisterAssociation("QuindoZip", store, settings, program);
-  EXPECT_EQ(registry.values[".zip"], "QuindoZip");
-  EXPECT_EQ(registry.values["QuindoZip\\shell\\open\\command"], "\"C:\\Tools\\quindo.exe\" \"%1\"");
-  EXPECT_EQ(registry.values["QuindoZip\\DefaultIcon"], "C:\\Tools\\quindo.exe,1");
-  EXPECT_EQ(registry.values.count("QuindoZip"), 0u);  // the ProgID key has no value of its own
+  // The ProgID key has no value of its own.
+  EXPECT_EQ(registry.values, (std::map<std::string, std::string>{
+                                 {".zip", "QuindoZip"},
+                                 {"QuindoZip\\DefaultIcon", "C:\\Tools\\quindo.exe,1"},
+                                 {"QuindoZip\\shell\\open\\command", "\"C:\\Tools\\quindo.exe\" \"%1\""}}));
   EXPECT_EQ(Stored("OLD_ZIP_TYPE") + Stored("ZIP_STATUS") + Stored("LZH_STATUS"), "X1<missing>");
   EXPECT_EQ(registry.notices, 1);
 

@@ -24,14 +24,14 @@ TEST(Checksums, CheckValues) {
 
 TEST(FileTime, DosUnixAndWindowsTimes) {
   DosDateTime dos = DosFromCivil({2006, 7, 30, 12, 0, 0});
-  EXPECT_EQ(dos.date, ((2006 - 1980) << 9) | (7 << 5) | 30);
-  EXPECT_EQ(dos.time, 12 << 11);
+  EXPECT_EQ((std::pair<int, int>{dos.date, dos.time}), (std::pair{((2006 - 1980) << 9) | (7 << 5) | 30, 12 << 11}));
   EXPECT_EQ(Fields(CivilFromDos(dos)), std::make_tuple(2006, 7, 30, 12, 0, 0));
   // Odd seconds round down to the two-second step; years the format cannot
   // hold clamp to its ends.
-  EXPECT_EQ(CivilFromDos(DosFromCivil({2000, 1, 1, 0, 0, 59})).second, 58);
-  EXPECT_EQ(CivilFromDos(DosFromCivil({1970, 5, 5, 5, 5, 5})).year, 1980);
-  EXPECT_EQ(CivilFromDos(DosFromCivil({2200, 5, 5, 5, 5, 5})).year, 2107);
+  EXPECT_EQ((std::vector{CivilFromDos(DosFromCivil({2000, 1, 1, 0, 0, 59})).second,
+                         CivilFromDos(DosFromCivil({1970, 5, 5, 5, 5, 5})).year,
+                         CivilFromDos(DosFromCivil({2200, 5, 5, 5, 5, 5})).year}),
+            (std::vector{58, 1980, 2107}));
 
   EXPECT_EQ(UnixFromFileTime(116444736000000000ULL), 0);
   EXPECT_EQ(FileTimeFromUnix(1), 116444736010000000ULL);
@@ -41,7 +41,7 @@ TEST(FileTime, DosUnixAndWindowsTimes) {
 
   auto unix = UnixFromDosLocal(dos);
   ASSERT_TRUE(unix.has_value());
-  EXPECT_EQ(Fields(CivilFromDos(DosFromUnixLocal(*unix))), std::make_tuple(2006, 7, 30, 12, 0, 0));
+  EXPECT_EQ(Fields(CivilFromDos(DosFromUnixLocal(*unix))), Fields(CivilFromDos(dos)));
   EXPECT_FALSE(UnixFromDosLocal(DosDateTime{0, 0}).has_value());  // month 0, day 0
 }
 
@@ -56,10 +56,8 @@ TEST(CodePage, Cp932LeadBytesAndConversion) {
   // "表示" in CP932: 0x95 0x5C is a character whose trail byte is "\".
   const std::string sjis = "\x95\x5C\x8E\xA6";
   std::string utf8, back;
-  ASSERT_TRUE(cp.ToUtf8(sjis, utf8));
-  EXPECT_EQ(utf8, "表示");
-  ASSERT_TRUE(cp.FromUtf8(utf8, back));
-  EXPECT_EQ(back, sjis);
+  ASSERT_TRUE(cp.ToUtf8(sjis, utf8) && cp.FromUtf8(utf8, back));
+  EXPECT_EQ(utf8 + back, "表示" + sjis);
   EXPECT_FALSE(cp.ToUtf8("\x81", utf8));  // a lone lead byte
   EXPECT_EQ(LastSeparator("\x95\x5C", cp), std::string::npos);  // the helpers walk by character
 
@@ -70,18 +68,15 @@ TEST(CodePage, Cp932LeadBytesAndConversion) {
 
 TEST(PathText, ShellHelpers) {
   const CodePage& cp = SystemCodePage();
-  EXPECT_EQ(JoinPath("/x/", "y", cp), "/x/y");
-  EXPECT_EQ(JoinPath("/x", "y", cp), "/x/y");
-  EXPECT_EQ(FileNamePart("/a/report.final.doc", cp), "report.final.doc");
-  EXPECT_EQ(ExtensionPart("report.final.doc", cp), ".doc");
-  EXPECT_EQ(BaseNamePart("/d/report.final.doc", cp), "report.final");
-  EXPECT_EQ(ExtensionPart("/a.b/noext", cp), "");
-  std::string trimmed = "/x/", slash = "/";
+  EXPECT_EQ(JoinPath("/x/", "y", cp) + " " + JoinPath("/x", "y", cp), "/x/y /x/y");
+  using Parts = std::vector<std::string_view>;
+  EXPECT_EQ((Parts{FileNamePart("/a/report.final.doc", cp), BaseNamePart("/d/report.final.doc", cp),
+                   ExtensionPart("report.final.doc", cp), ExtensionPart("/a.b/noext", cp)}),
+            (Parts{"report.final.doc", "report.final", ".doc", ""}));
+  std::string trimmed = "/x/", slash = "/", folder = "/work/photos", root = "/a.zip";
   RemoveTrailingSeparator(trimmed, cp), RemoveTrailingSeparator(slash, cp);
-  EXPECT_EQ(trimmed + " " + slash, "/x /");
-  std::string folder = "/work/photos", root = "/a.zip";
   RemoveFileSpec(folder, cp), RemoveFileSpec(root, cp);
-  EXPECT_EQ(folder + " " + root, "/work /");
+  EXPECT_EQ(trimmed + " " + slash + " " + folder + " " + root, "/x / /work /");
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <deque>
 #include <map>
 
@@ -93,9 +92,7 @@ TEST_F(EntryTest, ExtractionLoopOrderOfOutcomes) {
   services.extractionResults = {ResultFailed, ResultCannotWrite, ResultBadPath, ResultOk};
   EXPECT_NE(Run({a, b, c, a}), 0);
   EXPECT_EQ(Boxes(), (std::vector<std::string>{kM2, kM1, kM3}));
-  EXPECT_EQ(std::count_if(services.calls.begin(), services.calls.end(),
-                          [](const std::string& call) { return call.rfind("extract", 0) == 0; }),
-            4);
+  EXPECT_TRUE(services.extractionResults.empty());  // every archive was tried
   services.extractionResults = {ResultOk, ResultCancelled, ResultFailed};
   EXPECT_NE(Run({a, b, c}), 0);  // a cancel ends the loop silently
   EXPECT_TRUE(Boxes().empty());
@@ -110,7 +107,7 @@ TEST_F(EntryTest, CompressionShowsOnlyCannotWrite) {
   EXPECT_NE(Run({dir / "text.txt"}), 0);
   EXPECT_TRUE(Boxes().empty());
   services.compressionResult = ResultCannotWrite;
-  Run({dir / "text.txt"});
+  EXPECT_NE(Run({dir / "text.txt"}), 0);
   EXPECT_EQ(Boxes(), std::vector<std::string>{kM1});
 }
 

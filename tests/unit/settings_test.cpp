@@ -39,16 +39,10 @@ TEST(Settings, EveryKeyGivesTheDefaultWhenMissingAndIsFoundInAnyLetterCase) {
   const Settings missing[] = {Settings(dir / "none.ini"), Settings(""), Settings(dir / "other.ini")};
   for (auto [s, k] : kKeys) {
     SCOPED_TRACE(std::string(s) + "/" + k);
-    for (const Settings& m : missing) {
-      EXPECT_EQ(m.ReadString(s, k, "dflt"), "dflt");
-      EXPECT_EQ(m.ReadInt(s, k, 5), 5);
-      EXPECT_TRUE(m.ReadFlag(s, k, "1"));
-      EXPECT_FALSE(m.ReadFlag(s, k, "0"));
-    }
+    for (const Settings& m : missing)
+      EXPECT_TRUE(m.ReadString(s, k, "dflt") == "dflt" && m.ReadInt(s, k, 5) == 5 && m.ReadFlag(s, k, "1"));
     Settings found(dir / "lower.ini");
-    EXPECT_EQ(found.ReadString(s, k, "dflt"), "1");
-    EXPECT_EQ(found.ReadInt(s, k, 5), 1);
-    EXPECT_TRUE(found.ReadFlag(s, k, "0"));
+    EXPECT_TRUE(found.ReadString(s, k, "dflt") == "1" && found.ReadInt(s, k, 5) == 1 && found.ReadFlag(s, k, "0"));
   }
 }
 
@@ -58,10 +52,9 @@ TEST(Settings, FlagsNumbersAndLongValuesReadLikeTheProfileApi) {
   WriteFile(dir / "q.ini", "[ARC]\nOVERWRITE=yes\nOPENDIR=01\nOUTPUT=\nOUTPUT_PATH=" + longPath +
                                "\n[MELT]\nOVERWRITE=true\nOPENDIR=1\n");
   Settings s(dir / "q.ini");
-  EXPECT_FALSE(s.ReadFlag("ARC", "OVERWRITE", "1"));
-  EXPECT_FALSE(s.ReadFlag("ARC", "OPENDIR", "1"));
-  EXPECT_FALSE(s.ReadFlag("MELT", "OVERWRITE", "1"));
-  EXPECT_TRUE(s.ReadFlag("MELT", "OPENDIR", "0"));
+  EXPECT_EQ((std::vector{s.ReadFlag("ARC", "OVERWRITE", "1"), s.ReadFlag("ARC", "OPENDIR", "1"),
+                         s.ReadFlag("MELT", "OVERWRITE", "1"), s.ReadFlag("MELT", "OPENDIR", "0")}),
+            (std::vector{false, false, false, true}));
   EXPECT_EQ(s.ReadInt("ARC", "OUTPUT", 5), 0);  // present but empty
   EXPECT_EQ(s.ReadString("ARC", "OUTPUT_PATH", ""), longPath.substr(0, 254));
   const std::pair<const char*, int> numbers[] = {{"7", 7}, {"abc", 0}, {"12abc", 12}, {"-1", -1}, {"", 0}};
@@ -93,7 +86,6 @@ TEST(Settings, ConcurrentWritersLoseNoKeyAndAKilledWriteLeavesTheOldFile) {
   ScratchDir dir;
   const std::string path = dir / "q.ini";
   auto key = [](int w, int k) { return "K" + std::to_string(w) + "_" + std::to_string(k); };
-  std::vector<pid_t> children;
   for (int w = 0; w < 4; ++w) {
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
@@ -101,13 +93,8 @@ TEST(Settings, ConcurrentWritersLoseNoKeyAndAKilledWriteLeavesTheOldFile) {
       for (int k = 0; k < 25; ++k) Settings(path).WriteInt("OPTION", key(w, k).c_str(), w * 100 + k);
       _exit(0);
     }
-    children.push_back(pid);
   }
-  for (pid_t pid : children) {
-    int st = 0;
-    waitpid(pid, &st, 0);
-    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
-  }
+  for (int st = 0, w = 0; w < 4; ++w) EXPECT_TRUE(wait(&st) > 0 && WIFEXITED(st) && WEXITSTATUS(st) == 0);
   for (int w = 0; w < 4; ++w)
     for (int k = 0; k < 25; ++k) EXPECT_EQ(Settings(path).ReadInt("OPTION", key(w, k).c_str(), -1), w * 100 + k);
 
@@ -117,7 +104,7 @@ TEST(Settings, ConcurrentWritersLoseNoKeyAndAKilledWriteLeavesTheOldFile) {
   WriteFile(path + ".AbC123", "[ARC]\nOUT");  // what a killed writer leaves
   Settings s(path);
   EXPECT_EQ(s.ReadInt("ARC", "OUTPUT", 0), 1);
-  s.WriteInt("ARC", "OUTPUT", 2);
+  EXPECT_TRUE(s.WriteInt("ARC", "OUTPUT", 2));
   EXPECT_EQ(ReadFile(path), "[ARC]\nOUTPUT=2\n");
 }
 
@@ -141,10 +128,9 @@ TEST(OutputFolders, ModesOfBothSides) {
     std::string compress = "previous", extract = "previous";
     ResolveCompressFolder(Settings(dir / "q.ini"), "/data/report.doc", compress);
     ResolveExtractFolder(Settings(dir / "q.ini"), "/data/x.zip", extract);
-    EXPECT_EQ(compress, row.compress);
-    EXPECT_EQ(extract, row.extract);
+    EXPECT_EQ((std::pair{compress, extract}), (std::pair{row.compress, row.extract}));
   }
-  std::string root;
+  std::string root;  // beside a file in the root folder
   WriteFile(dir / "q.ini", "[ARC]\nOUTPUT=1\n");
   ResolveCompressFolder(Settings(dir / "q.ini"), "/a.zip", root);
   EXPECT_EQ(root, "/");

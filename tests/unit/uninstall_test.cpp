@@ -28,8 +28,7 @@ class FakeHost final : public RemovalHost {
       {"SHORTCAT/STARTMENU_EXE", "C:\\Menu\\Quindo\\Quindo.lnk"},
       {"STARTMENU/DIRECTRY", "C:\\Menu\\Quindo"}};
   std::vector<std::string> log;
-  bool quindoStarts = true;
-  bool entryPresent = true;
+  bool quindoStarts = true, entryPresent = true;
 
   FakeHost() {
     for (auto [key, name] : {std::pair{"EXE_FILE", "quindo.exe"}, {"HELP_FILE", "quindo.chm"},
@@ -72,9 +71,10 @@ class FakeHost final : public RemovalHost {
     log.push_back("delete entry");
     entryPresent = false;
   }
-  void ShowMessage(const std::string& text, const std::string& caption, BoxIcon) override { Box(caption, text); }
-  void ShowPathMessage(const std::string& path, const std::string& caption) override { Box(caption, path); }
-  void Box(const std::string& caption, const std::string& text) { log.push_back("box " + caption + ": " + text); }
+  void ShowMessage(const std::string& text, const std::string& caption, BoxIcon) override {
+    log.push_back("box " + caption + ": " + text);
+  }
+  void ShowPathMessage(const std::string& path, const std::string& caption) override { ShowMessage(path, caption, {}); }
 };
 
 TEST(UninstallStartTest, OnlySwitchAndPathStartTheWorkerAndPathsAreQuoted) {
@@ -110,8 +110,7 @@ TEST(UninstallRemovalTest, RemovesEverythingListedInOrderAndASecondRunFindsNothi
 
 TEST(UninstallRemovalTest, UnlistedFileKeepsTheFolderAndIsReported) {
   FakeHost host;
-  host.files.insert(kDir + "mine.txt");
-  host.files.insert("C:\\Menu\\Quindo\\other.lnk");
+  host.files.insert({kDir + "mine.txt", "C:\\Menu\\Quindo\\other.lnk"});
   host.quindoStarts = false;  // a quindo that cannot start does not stop the rest
   RunRemoval(host, kRecord);
   EXPECT_EQ(host.files, (std::set<std::string>{kDir + "mine.txt", "C:\\Menu\\Quindo\\other.lnk"}));
@@ -125,8 +124,7 @@ TEST(UninstallRemovalTest, MissingValuesAddressNothing) {
   // A record without the installation folder: nothing in the current
   // folder is taken for a program file, and quindo is not started.
   FakeHost host;
-  host.record.erase("PROGRAM/DIRECTRY");
-  host.record.erase("SHORTCAT/DESKTOP");
+  for (const char* key : {"PROGRAM/DIRECTRY", "SHORTCAT/DESKTOP"}) host.record.erase(key);
   host.files.insert("quindo.exe");
   RunRemoval(host, kRecord);
   EXPECT_TRUE(host.files.count("quindo.exe") && host.files.count("C:\\Desktop\\Quindo.lnk"));
@@ -143,11 +141,9 @@ TEST(UninstallRemovalTest, MissingValuesAddressNothing) {
 TEST(UninstallRemovalTest, OverlongRecordPathIsNotCutToAnotherName) {
   FakeHost host;
   const std::string longPath = "C:\\" + std::string(260, 'd') + "\\setup.inf";
-  host.files.insert(longPath);
-  host.files.insert(longPath.substr(0, 259));
+  host.files.insert({longPath, longPath.substr(0, 259)});
   RunRemoval(host, longPath);
-  ASSERT_EQ(host.log.size(), 1u);
-  EXPECT_EQ(host.log[0].rfind("box エラー: ", 0), 0u);
+  EXPECT_TRUE(host.log.size() == 1 && host.log[0].rfind("box エラー: ", 0) == 0) << host.log.size();
   EXPECT_TRUE(host.files.count(longPath.substr(0, 259)));
 }
 
