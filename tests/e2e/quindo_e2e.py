@@ -1,8 +1,10 @@
-"""Helpers for running the built Linux program in a private environment:
-its own HOME, XDG folders and settings file, so that no test sees the
-user's settings or desktop."""
+"""Runs the built Linux program in a private HOME, XDG folders and settings
+file, so that no test sees the user's settings or desktop."""
 import os
+import pty
+import select
 import shutil
+import signal
 import subprocess
 import tempfile
 import unittest
@@ -19,8 +21,9 @@ class QuindoTestCase(unittest.TestCase):
         self.home = os.path.join(self.root, "home")
         self.config = os.path.join(self.home, ".config")
         self.desktop = os.path.join(self.home, "Desktop")
+        self.ini = os.path.join(self.config, "quindo", "quindo.ini")
         os.makedirs(self.desktop)
-        os.makedirs(os.path.join(self.config, "quindo"))
+        os.makedirs(os.path.dirname(self.ini))
 
     def tearDown(self):
         for base, dirs, files in os.walk(self.root):
@@ -32,7 +35,7 @@ class QuindoTestCase(unittest.TestCase):
         return os.path.join(self.root, *parts)
 
     def write_settings(self, text):
-        with open(os.path.join(self.config, "quindo", "quindo.ini"), "w", encoding="utf-8") as f:
+        with open(self.ini, "w", encoding="utf-8") as f:
             f.write(text)
 
     def write_file(self, relative, data=b"data"):
@@ -51,3 +54,29 @@ class QuindoTestCase(unittest.TestCase):
     def run_quindo(self, *args, timeout=300, **kwargs):
         return subprocess.run([QUINDO, *args], env=self.env(), cwd=self.root, capture_output=True,
                               stdin=subprocess.DEVNULL, timeout=timeout, **kwargs)
+
+    def run_on_terminal(self, args, prompt=None, answers=()):
+        """Runs the program on a pseudo terminal and types the next answer at
+        each prompt (none once they run out); answers the exit status, the
+        number of prompts and the output."""
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.chdir(self.root)
+            os.execve(QUINDO, [QUINDO, *args], self.env())
+        output, prompts, chunk = b"", 0, b"-"
+        while chunk and select.select([fd], [], [], 60)[0]:
+            try:
+                chunk = os.read(fd, 4096)
+            except OSError:  # the program has ended
+                break
+            output += chunk
+            while prompt and output.count(prompt) > prompts:
+                if prompts < len(answers):
+                    os.write(fd, answers[prompts].encode() + b"\n")
+                prompts += 1
+        else:
+            if chunk:  # silent for a minute
+                os.kill(pid, signal.SIGKILL)
+        _, status = os.waitpid(pid, 0)
+        os.close(fd)
+        return os.waitstatus_to_exitcode(status), prompts, output.decode("utf-8", "replace")

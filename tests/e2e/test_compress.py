@@ -2,8 +2,6 @@
 extract to the same tree, Ctrl-C as Cancel, the terminal progress line, and a
 drop with nothing to compress."""
 import os
-import pty
-import select
 import shutil
 import signal
 import subprocess
@@ -11,7 +9,7 @@ import time
 import unittest
 import zipfile
 
-from quindo_e2e import QuindoTestCase
+from quindo_e2e import QUINDO, QuindoTestCase
 
 # name -> (bytes, modification time)
 TREE = {
@@ -74,7 +72,7 @@ class CompressTest(QuindoTestCase):
     def test_ctrl_c_cancels_and_leaves_nothing(self):
         # Enough incompressible data that the deflating takes a while.
         big = self.write_file("big.bin", os.urandom(96 << 20))
-        p = subprocess.Popen([os.environ["QUINDO_BIN"], big], env=self.env(), cwd=self.root,
+        p = subprocess.Popen([QUINDO, big], env=self.env(), cwd=self.root,
                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         deadline = time.time() + 30
         # The temporary file shows that the worker is writing.
@@ -90,20 +88,8 @@ class CompressTest(QuindoTestCase):
 
     def test_progress_line_on_a_terminal(self):
         self.write_file("進捗/ファイル.txt", "x" * 300000)
-        master, slave = pty.openpty()
-        p = subprocess.Popen([os.environ["QUINDO_BIN"], self.path("進捗")], env=self.env(),
-                             cwd=self.root, stdin=subprocess.DEVNULL, stdout=slave, stderr=slave)
-        os.close(slave)
-        output = b""
-        try:
-            while select.select([master], [], [], 30)[0] and (chunk := os.read(master, 4096)):
-                output += chunk
-        except OSError:  # the other end is closed
-            pass
-        p.wait(timeout=30)
-        os.close(master)
-        self.assertEqual(p.returncode, 0)
-        text = output.decode("utf-8", "replace")
+        code, _, text = self.run_on_terminal([self.path("進捗")])
+        self.assertEqual(code, 0, text)
         self.assertIn("圧縮状況", text)
         self.assertIn("[####################] 100%", text)
         self.assertTrue(text.endswith("\n"))
