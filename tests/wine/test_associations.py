@@ -1,6 +1,4 @@
-"""quindo.exe /install and /uninstall under Wine: the keys under
-HKEY_CLASSES_ROOT, the previous owner remembered and restored, and the
-status keys of quindo.ini, read back with `wine reg query`."""
+"""quindo.exe /install and /uninstall under Wine, read back with `wine reg query`, and the dialog's type boxes."""
 import unittest
 
 import winehelper
@@ -21,21 +19,18 @@ class AssociationsTest(winehelper.WineTestCase):
         path, ini = winehelper.to_windows_path(exe), exe.parent / "quindo.ini"
         self.assertEqual(self.wine.run(exe, "/install"), 0)
         self.assertEqual(self.wine.windows(), [])
-        self.assertEqual(self.default_value("HKCR\\.zip"), "QuindoZip")
-        self.assertEqual(self.default_value("HKCR\\.lzh"), "QuindoLzh")
-        for prog_id in ("QuindoZip", "QuindoLzh"):
-            self.assertEqual(self.default_value("HKCR\\%s\\shell\\open\\command" % prog_id), '"%s" "%%1"' % path)
-            self.assertEqual(self.default_value("HKCR\\%s\\DefaultIcon" % prog_id), path + ",1")
+        for ext, prog_id in ((".zip", "QuindoZip"), (".lzh", "QuindoLzh")):
+            self.assertEqual([self.default_value("HKCR\\" + key) for key in (
+                ext, prog_id + "\\shell\\open\\command", prog_id + "\\DefaultIcon")],
+                [prog_id, '"%s" "%%1"' % path, path + ",1"])
         # Installing again keeps X as the owner to give back.
         self.assertEqual(self.wine.run(exe, "/INSTALL"), 0)
         self.assertEqual(winehelper.read_ini(ini)["EXT_SETTING"],
                          {"OLD_ZIP_TYPE": "X", "ZIP_STATUS": "1", "LZH_STATUS": "1"})
 
         self.assertEqual(self.wine.run(exe, "/uninstall"), 0)
-        self.assertEqual(self.default_value("HKCR\\.zip"), "X")
-        self.assertEqual(self.default_value("HKCR\\.lzh"), "")
-        self.assertNotEqual(self.reg("query", "HKCR\\QuindoZip")[0], 0)
-        self.assertNotEqual(self.reg("query", "HKCR\\QuindoLzh")[0], 0)
+        self.assertEqual((self.default_value("HKCR\\.zip"), self.default_value("HKCR\\.lzh")), ("X", ""))
+        self.assertEqual([key for key in KEYS[2:] if self.reg("query", key)[0] == 0], [])  # both deleted
         self.assertEqual(winehelper.read_ini(ini)["EXT_SETTING"],
                          {"OLD_ZIP_TYPE": "X", "ZIP_STATUS": "0", "LZH_STATUS": "0"})
 
@@ -46,7 +41,7 @@ class AssociationsTest(winehelper.WineTestCase):
                                  (False, "LhaFile", {"OLD_LZH_TYPE": "LhaFile", "LZH_STATUS": "0"})):
             proc = self.wine.start(exe)
             self.assertEqual(self.wine.window("Quindo").control(1004)["checked"], int(not tick))
-            self.wine.check("Quindo", 1004, tick)
+            self.wine.driver("check", "Quindo", 1004, int(tick))
             self.wine.click("Quindo", 1)
             self.wine.wait_gone("Quindo")
             self.assertEqual(self.wine.wait_exit(proc), 0)

@@ -1,5 +1,4 @@
-"""The settings dialog of quindo.exe under Wine: every control in place with
-its text, the form loaded from quindo.ini, OK writing it, Cancel nothing."""
+"""The settings dialog of quindo.exe under Wine: its layout, loading, OK and Cancel, the folder browsers."""
 import time
 import unittest
 
@@ -50,11 +49,10 @@ LEVELS = ["圧縮率優先", "通常圧縮", "処理速度優先"]
 
 
 class SettingsDialogTest(winehelper.WineTestCase):
-    def open_dialog(self, ini=None):
+    def open_dialog(self, ini):
         exe = self.wine.private_copy(self.scratch() / "program")
         self.ini = exe.parent / "quindo.ini"
-        if ini is not None:
-            winehelper.write_ini(self.ini, ini)
+        winehelper.write_ini(self.ini, ini)
         proc = self.wine.start(exe)
         return proc, self.wine.window(TITLE)
 
@@ -64,15 +62,16 @@ class SettingsDialogTest(winehelper.WineTestCase):
         self.assertEqual(self.wine.wait_exit(proc), 0)
 
     def assert_checked(self, dialog, on, off):
-        checked = {c["id"]: c["checked"] for c in dialog.by_class("Button") if "checked" in c}
-        self.assertEqual({i: checked[i] for i in on + off}, {i: int(i in on) for i in on + off})
+        self.assertEqual({i: dialog.control(i)["checked"] for i in on + off}, {i: int(i in on) for i in on + off})
 
     def browsers(self):  # the shown dialogs other than ours
         return [w["title"] for w in self.wine.windows() if w["title"] != TITLE and w["class"] == "#32770"]
 
-    def browser(self):
+    def browse(self, radio, prompt):  # the folder browser a radio opens, with its prompt
+        self.wine.click(TITLE, radio)
         for _ in range(100):
             if self.browsers():
+                self.assertIn(prompt, self.wine.window(self.browsers()[0]).texts())
                 return self.browsers()[0]
             time.sleep(0.1)
         self.fail("no folder browser was shown")
@@ -80,24 +79,22 @@ class SettingsDialogTest(winehelper.WineTestCase):
     def test_every_control_in_place_with_the_defaults(self):
         proc, dialog = self.open_dialog({"ARC": {"OUTPUT_PATH": "C:\\work"}})
         self.wine.screenshot("dialog")
-        self.assertEqual(dialog.window_class, "#32770")
+        self.assertEqual(dialog["class"], "#32770")
         # Every control, in the tab order of the layout.
-        self.assertEqual([c["id"] for c in dialog.controls], list(CONTROLS))
+        self.assertEqual([c["id"] for c in dialog["controls"]], list(CONTROLS))
         # Dialog units to pixels, from the header band laid out at 0,0,305,32.
         origin = dialog.control(1011)["rect"]
         sx, sy = (origin[2] - origin[0]) / 305.0, (origin[3] - origin[1]) / 32.0
-        for control_id, (cls, text, x, y, w, h) in CONTROLS.items():
+        for control_id, (cls, text, *laid_out) in CONTROLS.items():
             c = dialog.control(control_id)
             left, top, right, bottom = c["rect"]
             with self.subTest(control_id):
-                self.assertEqual(c["class"].lower(), cls.lower())
-                self.assertEqual(c["text"], c["text"] if text is None else text)
-                self.assertEqual(c["visible"], control_id != 1028)
-                for got, want in ((left - origin[0], x * sx), (top - origin[1], y * sy),
-                                  (right - left, None if w is None else w * sx),
-                                  (bottom - top, None if h is None else h * sy)):
+                self.assertEqual((c["class"].lower(), c["text"], c["visible"]),
+                                 (cls.lower(), c["text"] if text is None else text, control_id != 1028))
+                for got, want, scale in zip((left - origin[0], top - origin[1], right - left, bottom - top), laid_out,
+                                            (sx, sy, sx, sy)):
                     if want is not None:
-                        self.assertAlmostEqual(got, want, delta=2)
+                        self.assertAlmostEqual(got, want * scale, delta=2)
         # The separators are two pixels high and ten wider than laid out.
         for control_id in (1018, 1023):
             left, top, right, bottom = dialog.control(control_id)["rect"]
@@ -110,9 +107,8 @@ class SettingsDialogTest(winehelper.WineTestCase):
         self.assertEqual((dialog.control(1036)["text"], dialog.control(1027)["text"]), ("C:\\work", ""))
 
         # Change a few controls, then OK writes every setting.
-        self.wine.check(TITLE, 1019, True)
-        self.wine.check(TITLE, 1008, False)
-        self.wine.select(TITLE, 1021, 2)
+        for command, control_id, value in (("check", 1019, 1), ("check", 1008, 0), ("select", 1021, 2)):
+            self.wine.driver(command, TITLE, control_id, value)
         self.assertFalse(self.wine.window(TITLE).control(1007)["enabled"])
         self.finish(proc, 1)
         self.assertEqual(winehelper.read_ini(self.ini), {
@@ -134,16 +130,14 @@ class SettingsDialogTest(winehelper.WineTestCase):
         # Already in chosen-folder mode: clicking it again opens no browser.
         self.wine.click(TITLE, 1035)
         self.assertEqual(self.browsers(), [])
-        self.wine.check(TITLE, 1017, True)
+        self.wine.driver("check", TITLE, 1017, 1)
         self.finish(proc, 2)
         self.assertEqual(self.ini.read_bytes(), before)
 
     def test_chosen_folder_radio_browses_and_a_cancel_goes_back(self):
         proc, dialog = self.open_dialog({"MELT": {"OUTPUT": "1", "OUTPUT_PATH": "C:\\kept"}})
-        self.wine.click(TITLE, 1026)
-        title = self.browser()
-        self.assertIn("解凍ファイルの保存先を指定してください。", self.wine.window(title).texts())
-        self.wine.close_window(title)
+        title = self.browse(1026, "解凍ファイルの保存先を指定してください。")
+        self.wine.driver("close", title)
         self.wine.wait_gone(title)
         dialog = self.wine.window(TITLE)
         self.assert_checked(dialog, [1025], [1026])
@@ -151,9 +145,7 @@ class SettingsDialogTest(winehelper.WineTestCase):
 
         # The compression column asks with its own title; a pick is shown
         # in its field and saved with the chosen-folder mode.
-        self.wine.click(TITLE, 1035)
-        title = self.browser()
-        self.assertIn("圧縮ファイルの保存先を指定してください。", self.wine.window(title).texts())
+        title = self.browse(1035, "圧縮ファイルの保存先を指定してください。")
         self.wine.click(title, 1)
         self.wine.wait_gone(title)
         dialog = self.wine.window(TITLE)
@@ -162,8 +154,8 @@ class SettingsDialogTest(winehelper.WineTestCase):
         self.assert_checked(dialog, [1035], [])
         self.finish(proc, 1)
         ini = winehelper.read_ini(self.ini)
-        self.assertEqual((ini["MELT"]["OUTPUT"], ini["MELT"]["OUTPUT_PATH"]), ("1", "C:\\kept"))
-        self.assertEqual((ini["ARC"]["OUTPUT"], ini["ARC"]["OUTPUT_PATH"]), ("2", picked))
+        self.assertEqual([(ini[s]["OUTPUT"], ini[s]["OUTPUT_PATH"]) for s in ("MELT", "ARC")],
+                         [("1", "C:\\kept"), ("2", picked)])
 
 
 if __name__ == "__main__":
