@@ -8,7 +8,6 @@
 
 #include "app/path_utils.h"
 #include "common/crc32.h"
-#include "common/little_endian.h"
 #include "tests/support/test_support.h"
 #include "tests/unit/zip_fixture.h"
 #include "zip/zip_reader.h"
@@ -18,21 +17,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The CRCs the central directory (found through the end record) lists for
-// files of one of `methods`.
-std::vector<uint32_t> DirectoryCrcs(const std::string& d, std::initializer_list<uint16_t> methods) {
+// The CRCs the central directory lists for files of one of `methods`.
+std::vector<uint32_t> DirectoryCrcs(const std::string& archive, std::initializer_list<uint16_t> methods) {
   std::vector<uint32_t> out;
-  auto at = [&](size_t p) { return reinterpret_cast<const uint8_t*>(d.data()) + p; };
-  size_t eocd = d.rfind(std::string("PK\x05\x06", 4));
-  if (eocd == std::string::npos || eocd + 22 > d.size() || LoadLe32(at(eocd + 12)) > eocd) return out;
-  size_t p = eocd - LoadLe32(at(eocd + 12));
-  for (size_t i = 0; i < LoadLe16(at(eocd + 10)) && p + 46 <= d.size() && d.compare(p, 4, "PK\x01\x02") == 0; ++i) {
-    const size_t n = LoadLe16(at(p + 28));
-    const char last = n ? d[p + 46 + n - 1] : '/';
-    if (last != '/' && last != '\\' && std::count(methods.begin(), methods.end(), LoadLe16(at(p + 10))))
-      out.push_back(LoadLe32(at(p + 16)));
-    p += 46 + n + LoadLe16(at(p + 30)) + LoadLe16(at(p + 32));
-  }
+  for (const test::DirectoryEntry& e : test::Directory(archive))
+    if (!e.name.empty() && e.name.back() != '/' && e.name.back() != '\\' &&
+        std::count(methods.begin(), methods.end(), e.method))
+      out.push_back(e.crc);
   return out;
 }
 
