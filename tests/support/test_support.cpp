@@ -4,7 +4,7 @@
 #include <fstream>
 #include <mutex>
 #include <random>
-#include <sstream>
+#include <iterator>
 #include <algorithm>
 
 #include "app/archive_reader.h"
@@ -16,15 +16,9 @@ namespace quindo::test {
 
 ScratchDir::ScratchDir() {
   std::random_device rd;
-  fs::path base = fs::temp_directory_path();
-  for (;;) {
-    fs::path candidate = base / ("quindo-test-" + std::to_string(rd()));
-    std::error_code ec;
-    if (fs::create_directory(candidate, ec)) {
-      path_ = candidate.string();
-      break;
-    }
-  }
+  std::error_code ec;
+  do path_ = (fs::temp_directory_path() / ("quindo-test-" + std::to_string(rd()))).string();
+  while (!fs::create_directory(path_, ec));
 }
 
 ScratchDir::~ScratchDir() {
@@ -47,9 +41,7 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 bool Exists(const std::string& path) {

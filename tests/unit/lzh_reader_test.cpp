@@ -1,13 +1,12 @@
 // LzhReader over small archives written by the tests: integrity checks,
-// hostile names, folders, times, the root folder and the first-header
-// search.
+// hostile names, folders, the root folder and the first-header search (the
+// times of each header level: the jlha archives of lzh_corpus_test).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "app/path_utils.h"
 #include "app/work_buffer.h"
-#include "common/file_time.h"
 #include "lzh/lzh_reader.h"
 #include "platform/platform.h"
 #include "tests/support/test_support.h"
@@ -97,16 +96,6 @@ TEST_F(LzhReaderTest, OverwriteOffAndTheSecurityWarning) {
   const auto& box = scoped.ui.boxes[0];
   EXPECT_TRUE(box.fromWorker && box.title == "セキュリティ");
   EXPECT_NE(box.text.find("ファイル：abcdefghijklmnopqr.exe\n"), std::string::npos);
-}
-
-TEST_F(LzhReaderTest, TimesOfEachLevel) {
-  DosDateTime dos{static_cast<uint16_t>(((2006 - 1980) << 9) | (7 << 5) | 30), static_cast<uint16_t>(12 << 11)};
-  ASSERT_TRUE(Extract(MakeMember({.level = 2, .name = "epoch.txt", .data = "1970", .time = 0}) +
-                      MakeMember({.name = "dos.txt", .data = "2006", .time = (uint32_t{dos.date} << 16) | dos.time})));
-  platform::FileInfo epoch, local;
-  ASSERT_TRUE(platform::GetFileInfo(Out("epoch.txt"), epoch) && platform::GetFileInfo(Out("dos.txt"), local));
-  EXPECT_EQ(UnixFromFileTime(epoch.writeTime), 0);
-  EXPECT_EQ(UnixFromFileTime(local.writeTime), *UnixFromDosLocal(dos));
 }
 
 TEST_F(LzhReaderTest, RootFolderOfTheMembers) {
