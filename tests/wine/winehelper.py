@@ -7,6 +7,7 @@
 # an exclusive lock on build/wineprefix.lock and stops the wineserver at its
 # end, so the next one starts clean on its own display.
 import atexit
+import configparser
 import ctypes
 import fcntl
 import json
@@ -53,15 +54,10 @@ def write_ini(path, sections):  # {section: {key: value}}, in CP932 with CRLF
 
 
 def read_ini(path):  # names in upper case
-    sections, current = {}, None
-    for line in pathlib.Path(path).read_bytes().decode("cp932", "replace").splitlines():
-        line = line.strip()
-        if line.startswith("[") and line.endswith("]"):
-            current = sections.setdefault(line[1:-1].upper(), {})
-        elif "=" in line and current is not None:
-            key, value = line.split("=", 1)
-            current[key.strip().upper()] = value
-    return sections
+    parser = configparser.ConfigParser(delimiters="=", comment_prefixes=";", interpolation=None, strict=False)
+    parser.optionxform = str.upper
+    parser.read_string(pathlib.Path(path).read_bytes().decode("cp932", "replace"))
+    return {name.upper(): dict(parser[name]) for name in parser.sections()}
 
 
 class Window(dict):
