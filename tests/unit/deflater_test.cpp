@@ -100,13 +100,10 @@ std::vector<size_t> StoredBlocks(const Bytes& s, bool& sawFinal) {
 
 void ExpectRoundTrip(const Bytes& input, int level, const Result& r) {
   SCOPED_TRACE(::testing::Message() << "level " << level);
-  ASSERT_GE(r.count, 0) << r.error;
-  EXPECT_EQ(r.error, "");
-  EXPECT_EQ(r.flags, level == 8 ? 0x0002 : level <= 2 ? 0x0004 : 0);
-  EXPECT_EQ(static_cast<size_t>(r.count), r.stream.size());
-  const auto back = test::RawInflate(r.stream, input.size());
-  ASSERT_TRUE(back);
-  EXPECT_TRUE(Bytes(back->begin(), back->end()) == input);
+  // The count answered is what went through the sink.
+  EXPECT_EQ(std::make_tuple(r.error, r.flags, r.count),
+            std::make_tuple("", level == 8 ? 0x0002 : level <= 2 ? 0x0004 : 0, int64_t(r.stream.size())));
+  EXPECT_TRUE(test::RawInflate(r.stream, input.size()) == std::string(input.begin(), input.end()));
   for (size_t n : r.writes) EXPECT_LE(n, size_t{65535});
   EXPECT_TRUE(!input.empty() || r.stream == (Bytes{0x03, 0x00})) << "empty input is one empty fixed block";
 }
@@ -172,9 +169,7 @@ TEST(Deflater, LevelsOutsideOneToEightAreRefused) {
   Deflater deflater;
   for (int level : {0, 9, -1, 100}) {
     const Result r = Compress(deflater, Text(1000, 16), level);
-    EXPECT_EQ(r.count, -1);
-    EXPECT_EQ(r.error, "bad pack level");
-    EXPECT_EQ(r.flags, 0);
+    EXPECT_EQ(std::tie(r.count, r.error, r.flags), std::make_tuple(-1, "bad pack level", 0));
     EXPECT_TRUE(r.requests.empty() && r.writes.empty()) << "level " << level << ": nothing read or written";
   }
 }
