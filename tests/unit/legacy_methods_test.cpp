@@ -12,27 +12,19 @@
 namespace quindo {
 namespace {
 
-// Packs values least significant bit first, as the methods read them.
-class BitWriter {
- public:
-  BitWriter& Put(uint32_t value, int n) {
-    for (int i = 0; i < n; ++i) PutBit((value >> i) & 1);
+// Packs values least significant bit first, as the methods read them; a
+// Shannon-Fano code goes in top bit first.
+struct BitWriter {
+  BitWriter& Put(uint32_t value, int n, bool topFirst = false) {
+    for (int i = 0; i < n; ++i, ++used) {
+      if (used % 8 == 0) bytes.push_back(0);
+      bytes.back() = static_cast<char>(bytes.back() | ((value >> (topFirst ? n - 1 - i : i)) & 1) << used % 8);
+    }
     return *this;
   }
-  // A Shannon-Fano code: its first bit is the code's top bit.
-  BitWriter& PutCode(uint32_t code, int n) {
-    for (int i = n - 1; i >= 0; --i) PutBit((code >> i) & 1);
-    return *this;
-  }
+  BitWriter& PutCode(uint32_t code, int n) { return Put(code, n, true); }
   std::string bytes;
-
- private:
-  void PutBit(uint32_t bit) {
-    if (used_ == 0) bytes.push_back(0);
-    bytes.back() = static_cast<char>(bytes.back() | (bit << used_));
-    used_ = (used_ + 1) & 7;
-  }
-  int used_ = 0;
+  size_t used = 0;
 };
 
 using test::Decoded;
