@@ -141,17 +141,15 @@ class Session:
 
     def close(self):  # again does nothing
         self.end_programs()
-        if self.lock:
+        if self.lock:  # the wineserver ends before the next session may start
             self._quiet("wineserver", "-k")
             self._quiet("wineserver", "-w", timeout=30)
+            self.lock.close()  # which releases the lock
+            self.lock = None
         if self.xvfb:
             self.xvfb.terminate()
             _reap(self.xvfb)
             self.xvfb = None
-        if self.lock:
-            fcntl.flock(self.lock, fcntl.LOCK_UN)
-            self.lock.close()
-            self.lock = None
 
     def env(self):
         # No Mono or Gecko installer, no menu entries in the user's desktop.
