@@ -37,8 +37,8 @@ class UninstallTest(winehelper.WineTestCase):
         })
         self.keep_registry_keys(ENTRY, "HKCR\\QuindoZip", "HKCR\\QuindoLzh", "HKCR\\.zip", "HKCR\\.lzh")
         # The uninstall entry, with a key below it that the removal takes too.
-        self.assertEqual([self.reg("add", key, "/v", "x", "/d", "y", "/f") for key in (ENTRY, ENTRY + "\\Details\\More")],
-                         [0, 0])
+        added = [self.reg("add", key, "/v", "x", "/d", "y", "/f") for key in (ENTRY, ENTRY + "\\Details\\More")]
+        self.assertEqual(added, [0, 0])
         # quindo owns the types, so that its /uninstall has something to undo.
         self.assertEqual(self.wine.run(quindo, "/install"), 0)
         self.assertEqual(self.reg("query", "HKCR\\QuindoZip"), 0)

@@ -265,9 +265,8 @@ class Session:
         self._end(proc)
         if check and code != 0:
             self.screenshot("driver-" + str(args[0]))
-            raise WineError("wine_driver %s: %s: %s" % (" ".join(map(str, args)), "no answer in %d s" % timeout
-                                                        if code is None else "exit %d" % code,
-                                                        result.stderr.strip() or self.shown()))
+            why = "no answer in %d s" % timeout if code is None else result.stderr.strip() or self.shown()
+            raise WineError("wine_driver %s: %s" % (" ".join(map(str, args)), why))
         return result
 
     def shown(self):  # for messages
