@@ -1,5 +1,4 @@
-"""The Windows program's entry under Wine: the cannot-write box, the ANSI
-command line, and what the program file carries."""
+"""The Windows program's entry under Wine: the cannot-write box, the ANSI command line, the program file."""
 import re
 import struct
 import unittest
