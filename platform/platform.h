@@ -42,7 +42,6 @@ bool DeleteFile(const std::string& path);
 // replaced; without it the move fails when the name is taken, however late
 // another program took it.
 bool MoveFileIntoPlace(const std::string& from, const std::string& to, bool replace);
-inline bool MoveFileReplace(const std::string& from, const std::string& to) { return MoveFileIntoPlace(from, to, true); }
 // Gives a finished file the access rights of a file the user creates
 // (POSIX: 0666 less the umask; temporary files start private). Windows
 // files inherit their folder's rights, so there it does nothing.

@@ -101,11 +101,12 @@ void FileChecks(const std::string& root) {
             !platform::ListFolder(nothing, [](const platform::FolderItem&) {}),
         "times, delete, temporary file and listing on a missing path fail");
 
-  // Moves replace the target.
+  // A move keeps a taken name unless it is asked to replace.
   const std::string from = Join(root, "from.txt"), to = Join(root, "to.txt");
-  Check(WriteAll(from, "new") && WriteAll(to, "old") && platform::MoveFileReplace(from, to) && ReadAll(to) == "new" &&
+  Check(WriteAll(from, "new") && WriteAll(to, "old") && !platform::MoveFileIntoPlace(from, to, false) &&
+            ReadAll(to) == "old" && platform::MoveFileIntoPlace(from, to, true) && ReadAll(to) == "new" &&
             platform::GetFileAttributes(from) == platform::kInvalidAttributes,
-        "move replaces");
+        "move keeps or replaces");
 
   // The current folder, as the extraction job enters its output folder.
   const std::string before = platform::GetCurrentDirectory();
