@@ -142,19 +142,6 @@ bool ListFolder(const std::string& folder, const std::function<void(const Folder
 
 // --- File ---------------------------------------------------------------------------
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kNoHandle; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kNoHandle;
-  }
-  return *this;
-}
-
 bool File::Open(const std::string& path, OpenMode mode) {
   Close();
   DWORD access = GENERIC_READ, share = FILE_SHARE_READ, disposition = OPEN_EXISTING;
@@ -196,18 +183,6 @@ int64_t File::Read(void* buffer, size_t size) {
   DWORD got = 0;
   if (!::ReadFile(AsHandle(handle_), buffer, want, &got, nullptr)) return -1;
   return got;
-}
-
-int64_t File::ReadFull(void* buffer, size_t size) {
-  auto* p = static_cast<char*>(buffer);
-  size_t done = 0;
-  while (done < size) {
-    int64_t n = Read(p + done, size - done);
-    if (n < 0) return -1;
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return static_cast<int64_t>(done);
 }
 
 bool File::Write(const void* data, size_t size) {
