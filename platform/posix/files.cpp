@@ -55,6 +55,8 @@ bool SetFileAttributes(const std::string& path, uint32_t attributes) {
     mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
   else
     mode |= S_IWUSR;
+  // Most extracted files keep the mode they were created with.
+  if (mode == (st.st_mode & 07777)) return true;
   return ::chmod(path.c_str(), mode) == 0;
 }
 
