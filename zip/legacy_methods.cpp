@@ -109,29 +109,40 @@ struct ShrinkState {
   std::array<int32_t, kShrinkCodes + 1> prefix;
   std::array<uint8_t, kShrinkCodes + 1> suffix;
   std::array<uint8_t, kShrinkCodes> stack;  // a string, filled from its end
-  std::array<uint8_t, kShrinkCodes + 1> isPrefix;
+  // isPrefix[c + 1]: code c is some code's prefix (index 0 takes the free marks).
+  std::array<uint8_t, kShrinkCodes + 2> isPrefix;
+  // The free codes in rising order: those the last clear left at or below
+  // its highest code, then every code above that one.
+  std::array<uint16_t, kShrinkCodes> freeList;
+  int freeCount = 0;
+  int freeNext = 0;
+  int freeAbove = kShrinkFirstFree;
 };
 
-int LowestFreeCode(const ShrinkState& s, int from) {
-  int code = from;
-  while (code < kShrinkCodes && s.prefix[code] != kFreeCode) ++code;
-  return code;
+// The lowest free code, taken; kShrinkCodes when none is left.
+int TakeFreeCode(ShrinkState& s) {
+  if (s.freeNext < s.freeCount) return s.freeList[s.freeNext++];
+  return s.freeAbove < kShrinkCodes ? s.freeAbove++ : kShrinkCodes;
 }
 
 // Frees every code that is no other code's prefix. All defined codes take
 // part, also those above the next free code that an earlier clear left.
 // `highest` is the highest defined code, and is lowered to the highest kept.
+// Answers the lowest free code, taken.
 int PartialClear(ShrinkState& s, int& highest) {
-  std::fill(s.isPrefix.begin(), s.isPrefix.begin() + highest + 1, uint8_t{0});
+  std::fill(s.isPrefix.begin(), s.isPrefix.begin() + highest + 2, uint8_t{0});
+  for (int c = kShrinkFirstFree; c <= highest; ++c) s.isPrefix[s.prefix[c] + 1] = 1;
+  s.freeCount = 0;
   for (int c = kShrinkFirstFree; c <= highest; ++c) {
-    int32_t p = s.prefix[c];
-    if (p >= kShrinkFirstFree) s.isPrefix[p] = 1;
-  }
-  for (int c = kShrinkFirstFree; c <= highest; ++c) {
-    if (!s.isPrefix[c]) s.prefix[c] = kFreeCode;
+    if (!s.isPrefix[c + 1]) s.prefix[c] = kFreeCode;
+    // A code freed earlier can be the prefix of a code defined since.
+    if (s.prefix[c] == kFreeCode) s.freeList[s.freeCount++] = static_cast<uint16_t>(c);
   }
   while (highest > kShrinkControl && s.prefix[highest] == kFreeCode) --highest;
-  return LowestFreeCode(s, kShrinkFirstFree);
+  while (s.freeCount > 0 && s.freeList[s.freeCount - 1] > highest) --s.freeCount;
+  s.freeNext = 0;
+  s.freeAbove = highest + 1;
+  return TakeFreeCode(s);
 }
 
 // --------------------------------------------------------------- Reduce
@@ -261,7 +272,7 @@ DecodeResult Unshrink(ZipMemberInput& in, ZipMemberOutput& out, uint32_t uncompr
   OutputWindow window(out, uncompressedSize);
 
   int codeSize = 9;
-  int freeCode = kShrinkFirstFree;
+  int freeCode = TakeFreeCode(s);
   int highestCode = kShrinkControl;
   int code = static_cast<int>(bits.ReadBits(codeSize));
   // Nothing is defined yet: the first code must be a byte.
@@ -313,7 +324,7 @@ DecodeResult Unshrink(ZipMemberInput& in, ZipMemberOutput& out, uint32_t uncompr
       s.prefix[freeCode] = oldCode;
       s.suffix[freeCode] = lastChar;
       highestCode = std::max(highestCode, freeCode);
-      freeCode = LowestFreeCode(s, freeCode + 1);
+      freeCode = TakeFreeCode(s);
     }
     oldCode = kept;
   }
