@@ -407,8 +407,16 @@ bool ZipReader::FindRootFolderIn(ByteSource& source) {
   LocalHeader header;
   HeaderVerdict verdict;
   bool first = true;
+  bool searchable = true;  // see ExtractFrom
   while (FindNextLocalHeader(in, header, verdict)) {
-    const uint64_t next = in.Position() + header.compressedSize;
+    uint64_t next = in.Position() + header.compressedSize;
+    // Streamed stored data is passed over as the walk passes it, so that an
+    // archive stored inside gives no names of its own.
+    uint64_t found = 0;
+    if (header.method == 0 && (header.flags & kFlagDescriptor) && header.compressedSize == 0 && searchable) {
+      if (FindStoredEnd(in, next, (header.flags & kFlagEncrypted) ? kEncryptionHeaderSize : 0, found)) next += found;
+      else searchable = false;
+    }
     if (verdict == HeaderVerdict::Valid) {
       std::string component = RelativeRoot(MemberNameForSystem(header.name, useUtf8, header.flags));
       if (component.empty()) {
@@ -443,6 +451,41 @@ ZipReader::MemberEnd ZipReader::CopyStored(Input& in, MemberOutput& out, uint64_
     remaining -= n;
   }
   return MemberEnd::Complete;
+}
+
+// Stored data streamed without sizes has no end of its own: it ends where
+// its signed data descriptor begins, the first "PK\7\8" whose compressed size
+// is its own distance from `start` and whose uncompressed size is that less
+// `overhead` (the encryption header). Answers false when no such descriptor
+// follows (or on Cancel); the input is then left anywhere.
+bool ZipReader::FindStoredEnd(Input& in, uint64_t start, uint64_t overhead, uint64_t& size) {
+  constexpr size_t kDescriptorSize = 16;
+  std::span<uint8_t> buffer = WorkBuffer();
+  if (!in.Seek(start)) return false;
+  uint64_t base = start;  // archive offset of buffer[0]
+  size_t have = 0;
+  for (;;) {
+    if (cancelRequested.load(std::memory_order_relaxed)) return false;
+    PublishProgress(base);
+    const size_t n = in.Read(buffer.data() + have, buffer.size() - have);
+    have += n;
+    for (size_t i = 0; i + kDescriptorSize <= have; ++i) {
+      if (buffer[i] != 'P' || Get32(&buffer[i]) != kDescriptorSignature) continue;
+      const uint64_t distance = base + i - start;
+      const uint32_t compressed = Get32(&buffer[i + 8]), uncompressed = Get32(&buffer[i + 12]);
+      if (compressed == distance && uint64_t{uncompressed} + overhead == compressed) {
+        size = distance;
+        return true;
+      }
+    }
+    // A 32-bit descriptor cannot describe data that runs this far.
+    if (n == 0 || base + have - start > 0xFFFFFFFFu + kDescriptorSize) return false;
+    // Keep the tail that may hold the start of a descriptor.
+    const size_t keep = std::min(have, kDescriptorSize - 1);
+    std::memmove(buffer.data(), buffer.data() + have - keep, keep);
+    base += have - keep;
+    have = keep;
+  }
 }
 
 ZipReader::MemberEnd ZipReader::Inflate(Input& in, MemberOutput& out, uint64_t size, uint64_t& streamEnd) {
@@ -520,6 +563,11 @@ bool ZipReader::ExtractFrom(ByteSource& source, ExtractTarget& target) {
   const FolderCreator createFolder = [&target](const std::string& folder) { target.CreateFolder(folder); };
   LocalHeader header;
   HeaderVerdict verdict;
+  // Each search for the end of streamed stored data either finds it, and the
+  // walk goes on after it, or reads to the end of the archive. After one
+  // search in vain no other is made, so that a run of such headers costs
+  // one pass over the archive, not one per header.
+  bool searchable = true;
 
   while (FindNextLocalHeader(in, header, verdict)) {
     const uint64_t dataStart = in.Position();
@@ -600,6 +648,17 @@ bool ZipReader::ExtractFrom(ByteSource& source, ExtractTarget& target) {
     uint64_t dataEnd = in.Position() + dataSize;
     switch (header.method) {
       case 0:
+        if (sizeUnknown && searchable) {
+          const uint64_t overhead = decrypting ? kEncryptionHeaderSize : 0;
+          uint64_t found = 0;
+          if (FindStoredEnd(in, dataStart, overhead, found)) {
+            dataSize = found - overhead;
+            dataEnd = next = dataStart + found;
+          } else {
+            searchable = false;
+          }
+          in.Seek(dataStart + overhead);
+        }
         end = CopyStored(in, out, dataSize);
         break;
       case 8: {

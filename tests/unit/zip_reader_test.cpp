@@ -78,16 +78,27 @@ TEST_F(ZipReaderTest, DamagedMembersAndWriteErrorsFailTheWalkButEveryMemberIsTri
 }
 
 TEST_F(ZipReaderTest, DataDescriptorMembersWithoutSizesAreReadToTheirEnd) {
+  // Stored data ends at the descriptor that gives its own length: a look-alike
+  // with another length inside the data, or a whole archive stored as a
+  // member, must not end it or add members.
+  const std::string inner = ZipBuilder().Add(Member("inner", "not a member here", 0)).Finish();
   MemberLayout streamed = Member("streamed", Text(200000)), storedEmpty = Member("stored-empty", "", 0);
-  MemberLayout storedData = Member("stored", "some data", 0);
-  for (MemberLayout* m : {&streamed, &storedEmpty, &storedData}) m->descriptor = m->zeroSizes = true;
-  std::string zip = ZipBuilder().Add(streamed).Add(storedEmpty).Add(Member("after", "a", 0)).Finish();
+  MemberLayout storedData = Member("stored", "a PK\x07\x08 look-alike" + std::string(12, '\0') + Text(3000000), 0);
+  MemberLayout storedZip = Member("inner.zip", inner, 0), secret = Member("secret", "stored and encrypted", 0, "pw");
+  for (MemberLayout* m : {&streamed, &storedEmpty, &storedData, &storedZip, &secret}) m->descriptor = m->zeroSizes = true;
+  ui.ui.passwords = {"pw"};
+  std::string zip = ZipBuilder().Add(streamed).Add(storedEmpty).Add(storedData).Add(storedZip).Add(secret)
+                        .Add(Member("after", "a", 0)).Finish();
   EXPECT_TRUE(ExtractInMemory(reader, zip, target));
-  EXPECT_EQ(target.files, (Files{{"streamed", streamed.data}, {"stored-empty", ""}, {"after", "a"}}));
-  // Stored data without sizes cannot be told from what follows: a failure,
-  // not an empty file passed off as the member.
+  EXPECT_EQ(target.files, (Files{{"streamed", streamed.data}, {"stored-empty", ""}, {"stored", storedData.data},
+                                 {"inner.zip", inner}, {"secret", secret.data}, {"after", "a"}}));
+  // With no descriptor to end it the data cannot be told from what follows:
+  // a failure, not an empty file passed off as the member.
   MemoryTarget t;
-  EXPECT_FALSE(ExtractInMemory(reader, ZipBuilder().Add(storedData).Finish(), t));
+  ZipBuilder unended;
+  unended.Add(storedData).bytes.resize(unended.bytes.size() - 16);
+  EXPECT_FALSE(ExtractInMemory(reader, unended.Add(Member("after", "a", 0)).Finish(), t));
+  EXPECT_EQ(t.files["after"], "a");
 }
 
 TEST_F(ZipReaderTest, ForeignMethodsAndStrongEncryptionEndCleanlyAsFailures) {
@@ -198,6 +209,13 @@ TEST_F(ZipReaderTest, RootFolderIsTheCommonFirstFolderAndProbeFindsTheFirstGoodH
   EXPECT_EQ(root({"a/x", "top"}), "(none)");
   EXPECT_EQ(root({}), "");
   EXPECT_EQ(root({"../a/x", "../a/y"}), "__");  // the folder the members land in, not the stored text
+  // An archive stored in a streamed member lends it no names.
+  MemberLayout inner = Member("top/inner.zip", ZipBuilder().Add(Member("other/x", "", 0)).Finish(), 0);
+  inner.descriptor = inner.zeroSizes = true;
+  const std::string outer = ZipBuilder().Add(inner).Add(Member("top/y", "", 0)).Finish();
+  MemorySource streamed(test::Bytes(outer));
+  EXPECT_TRUE(reader.FindRootFolderIn(streamed));
+  EXPECT_EQ(reader.rootFolder, "top");
 
   std::string zip = ZipBuilder().Add(Member("a", "x", 0)).Finish();
   EXPECT_TRUE(test::ProbeInMemory(reader, std::string(5000, 'M') + zip));  // appended to a program
