@@ -407,16 +407,9 @@ bool ZipReader::FindRootFolderIn(ByteSource& source) {
   LocalHeader header;
   HeaderVerdict verdict;
   bool first = true;
-  bool searchable = true;  // see ExtractFrom
+  bool searchable = true;
   while (FindNextLocalHeader(in, header, verdict)) {
-    uint64_t next = in.Position() + header.compressedSize;
-    // Streamed stored data is passed over as the walk passes it, so that an
-    // archive stored inside gives no names of its own.
-    uint64_t found = 0;
-    if (header.method == 0 && (header.flags & kFlagDescriptor) && header.compressedSize == 0 && searchable) {
-      if (FindStoredEnd(in, next, (header.flags & kFlagEncrypted) ? kEncryptionHeaderSize : 0, found)) next += found;
-      else searchable = false;
-    }
+    const uint64_t next = DataEnd(in, header, searchable);
     if (verdict == HeaderVerdict::Valid) {
       std::string component = RelativeRoot(MemberNameForSystem(header.name, useUtf8, header.flags));
       if (component.empty()) {
@@ -451,6 +444,24 @@ ZipReader::MemberEnd ZipReader::CopyStored(Input& in, MemberOutput& out, uint64_
     remaining -= n;
   }
   return MemberEnd::Complete;
+}
+
+// Where the member's data ends: the header says, except for stored data
+// streamed without sizes, whose end is searched for, so that an archive
+// stored inside gives no members of its own. Each search either finds the end,
+// and the walk goes on after it, or reads to the end of the archive; after
+// one search in vain (`searchable` cleared) no other is made, so a run of
+// such headers costs one pass over the archive, not one per header. The
+// input stays at the start of the data.
+uint64_t ZipReader::DataEnd(Input& in, const LocalHeader& header, bool& searchable) {
+  const uint64_t start = in.Position();
+  if (header.method != 0 || !(header.flags & kFlagDescriptor) || header.compressedSize != 0 || !searchable)
+    return start + header.compressedSize;
+  uint64_t found = 0;
+  if (!FindStoredEnd(in, start, (header.flags & kFlagEncrypted) ? kEncryptionHeaderSize : 0, found))
+    searchable = false;
+  in.Seek(start);
+  return start + found;
 }
 
 // Stored data streamed without sizes has no end of its own: it ends where
@@ -563,15 +574,11 @@ bool ZipReader::ExtractFrom(ByteSource& source, ExtractTarget& target) {
   const FolderCreator createFolder = [&target](const std::string& folder) { target.CreateFolder(folder); };
   LocalHeader header;
   HeaderVerdict verdict;
-  // Each search for the end of streamed stored data either finds it, and the
-  // walk goes on after it, or reads to the end of the archive. After one
-  // search in vain no other is made, so that a run of such headers costs
-  // one pass over the archive, not one per header.
-  bool searchable = true;
+  bool searchable = true;  // see DataEnd
 
   while (FindNextLocalHeader(in, header, verdict)) {
     const uint64_t dataStart = in.Position();
-    uint64_t next = dataStart + header.compressedSize;
+    uint64_t next = DataEnd(in, header, searchable);
     if (verdict == HeaderVerdict::Unsupported) {
       // A method we do not decode: the member is lost, so the walk fails,
       // and the scan goes on after the signature as for any other header.
@@ -648,16 +655,9 @@ bool ZipReader::ExtractFrom(ByteSource& source, ExtractTarget& target) {
     uint64_t dataEnd = in.Position() + dataSize;
     switch (header.method) {
       case 0:
-        if (sizeUnknown && searchable) {
-          const uint64_t overhead = decrypting ? kEncryptionHeaderSize : 0;
-          uint64_t found = 0;
-          if (FindStoredEnd(in, dataStart, overhead, found)) {
-            dataSize = found - overhead;
-            dataEnd = next = dataStart + found;
-          } else {
-            searchable = false;
-          }
-          in.Seek(dataStart + overhead);
+        if (sizeUnknown) {  // as far as DataEnd found, or nothing
+          dataSize = next - std::min(next, in.Position());
+          dataEnd = next;
         }
         end = CopyStored(in, out, dataSize);
         break;

@@ -152,6 +152,7 @@ class ZipReader final : public ArchiveReader {
   bool FindNextLocalHeader(Input& in, LocalHeader& header, HeaderVerdict& verdict);
   void PublishProgress(uint64_t position);
   MemberEnd CopyStored(Input& in, MemberOutput& out, uint64_t size);
+  uint64_t DataEnd(Input& in, const LocalHeader& header, bool& searchable);
   bool FindStoredEnd(Input& in, uint64_t start, uint64_t overhead, uint64_t& size);
   MemberEnd Inflate(Input& in, MemberOutput& out, uint64_t size, uint64_t& streamEnd);
   std::string RelativeRoot(const std::string& converted) const;

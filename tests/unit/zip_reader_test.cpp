@@ -92,6 +92,14 @@ TEST_F(ZipReaderTest, DataDescriptorMembersWithoutSizesAreReadToTheirEnd) {
   EXPECT_TRUE(ExtractInMemory(reader, zip, target));
   EXPECT_EQ(target.files, (Files{{"streamed", streamed.data}, {"stored-empty", ""}, {"stored", storedData.data},
                                  {"inner.zip", inner}, {"secret", secret.data}, {"after", "a"}}));
+  // Passed over when it is not written either.
+  MemoryTarget kept;
+  kept.files["inner.zip"] = "mine";
+  reader.overwrite = false;
+  ui.ui.passwords = {"pw"};
+  EXPECT_TRUE(ExtractInMemory(reader, zip, kept));
+  EXPECT_EQ(std::make_pair(kept.files.count("inner"), kept.files["inner.zip"]), std::make_pair(size_t{0}, std::string("mine")));
+  reader.overwrite = true;
   // With no descriptor to end it the data cannot be told from what follows:
   // a failure, not an empty file passed off as the member.
   MemoryTarget t;
