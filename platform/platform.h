@@ -48,6 +48,14 @@ bool MoveFileIntoPlace(const std::string& from, const std::string& to, bool repl
 void GiveUserFileRights(const std::string& path);
 bool SetCurrentDirectory(const std::string& path);
 std::string GetCurrentDirectory();
+// The absolute form of a path: a relative one is taken from the current
+// directory, and "." and ".." components are resolved in the text.
+std::string FullPath(const std::string& path);
+
+// What a path names, without following a link (or other reparse point) at
+// its last component: a dangling link is a Link, not Missing.
+enum class PathKind { Missing, File, Folder, Link, Other };
+PathKind QueryPathKind(const std::string& path);
 
 struct FileInfo {
   uint64_t size = 0;
@@ -92,7 +100,13 @@ class File {
   File(File&& other) noexcept;
   File& operator=(File&& other) noexcept;
 
+  // Read and ReadWrite open regular files only, and never wait for a writer
+  // (a named pipe or a device is refused).
   bool Open(const std::string& path, OpenMode mode);
+  // Creates and opens a new file of a unique name in `folder` (which ends in
+  // a separator or is empty): prefix, eight hex digits, ".tmp". Never opens
+  // an existing file or follows a link. `path` receives the name.
+  bool CreateUnique(const std::string& folder, const std::string& prefix, std::string& path);
   bool IsOpen() const { return handle_ != kNoHandle; }
   void Close();
   // Bytes read (0 at the end), or -1 on an error.

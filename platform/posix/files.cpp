@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <atomic>
 #include <cstdio>
 
 #include "common/file_time.h"
@@ -120,6 +121,43 @@ void GiveUserFileRights(const std::string& path) {
 
 bool SetCurrentDirectory(const std::string& path) { return ::chdir(path.c_str()) == 0; }
 
+std::string FullPath(const std::string& path) {
+  if (path.empty()) return path;
+  std::string full = path;
+  if (full.front() != '/') {
+    const std::string cwd = GetCurrentDirectory();
+    if (cwd.empty()) return path;
+    full = cwd + "/" + path;
+  }
+  std::string out;
+  size_t start = 0;
+  while (start <= full.size()) {
+    size_t end = full.find('/', start);
+    if (end == std::string::npos) end = full.size();
+    const std::string_view part(full.data() + start, end - start);
+    if (part == "..") {
+      const size_t slash = out.rfind('/');
+      out.resize(slash == std::string::npos ? 0 : slash);
+    } else if (!part.empty() && part != ".") {
+      out += '/';
+      out += part;
+    }
+    start = end + 1;
+  }
+  // A trailing separator says "folder"; it stays.
+  if (out.empty() || full.back() == '/') out += '/';
+  return out;
+}
+
+PathKind QueryPathKind(const std::string& path) {
+  struct stat st;
+  if (path.empty() || ::lstat(path.c_str(), &st) != 0) return PathKind::Missing;
+  if (S_ISLNK(st.st_mode)) return PathKind::Link;
+  if (S_ISDIR(st.st_mode)) return PathKind::Folder;
+  if (S_ISREG(st.st_mode)) return PathKind::File;
+  return PathKind::Other;
+}
+
 std::string GetCurrentDirectory() {
   std::string buffer(PATH_MAX, '\0');
   if (!::getcwd(buffer.data(), buffer.size())) return {};
@@ -183,20 +221,43 @@ bool File::Open(const std::string& path, OpenMode mode) {
   Close();
   int flags = O_CLOEXEC;
   switch (mode) {
-    case OpenMode::Read: flags |= O_RDONLY; break;
-    case OpenMode::ReadWrite: flags |= O_RDWR; break;
+    case OpenMode::Read: flags |= O_RDONLY | O_NONBLOCK; break;
+    case OpenMode::ReadWrite: flags |= O_RDWR | O_NONBLOCK; break;
     case OpenMode::CreateAlways: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
     case OpenMode::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; break;
   }
   int fd = ::open(path.c_str(), flags, 0666);
   if (fd < 0) return false;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  const bool existing = mode == OpenMode::Read || mode == OpenMode::ReadWrite;
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || (existing && !S_ISREG(st.st_mode))) {
     ::close(fd);
     return false;
   }
+  if (flags & O_NONBLOCK) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   handle_ = fd;
   return true;
+}
+
+bool File::CreateUnique(const std::string& folder, const std::string& prefix, std::string& path) {
+  Close();
+  static std::atomic<uint32_t> counter{0};
+  static const char kHex[] = "0123456789abcdef";
+  const uint32_t seed = static_cast<uint32_t>(::getpid()) * 2654435761u;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    uint32_t value = seed ^ (counter.fetch_add(1) * 0x9E3779B9u);
+    std::string candidate = folder + prefix;
+    for (int shift = 28; shift >= 0; shift -= 4) candidate += kHex[(value >> shift) & 0xF];
+    candidate += ".tmp";
+    const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd >= 0) {
+      handle_ = fd;
+      path = std::move(candidate);
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
 }
 
 void File::Close() {

@@ -49,6 +49,26 @@ void GiveUserFileRights(const std::string&) {}
 
 bool SetCurrentDirectory(const std::string& path) { return ::SetCurrentDirectoryA(path.c_str()) != 0; }
 
+std::string FullPath(const std::string& path) {
+  if (path.empty()) return path;
+  DWORD need = ::GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+  if (need == 0) return path;
+  std::string buffer(need, '\0');
+  DWORD n = ::GetFullPathNameA(path.c_str(), need, buffer.data(), nullptr);
+  if (n == 0 || n >= need) return path;
+  buffer.resize(n);
+  return buffer;
+}
+
+PathKind QueryPathKind(const std::string& path) {
+  if (path.empty()) return PathKind::Missing;
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PathKind::Link;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::Folder;
+  return PathKind::File;
+}
+
 std::string GetCurrentDirectory() {
   DWORD need = ::GetCurrentDirectoryA(0, nullptr);
   if (need == 0) return {};
@@ -165,8 +185,35 @@ bool File::Open(const std::string& path, OpenMode mode) {
   HANDLE h = ::CreateFileA(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
+  // Only files on a disk: a pipe or a device would wait for its other end.
+  if (::GetFileType(h) != FILE_TYPE_DISK) {
+    ::CloseHandle(h);
+    return false;
+  }
   handle_ = reinterpret_cast<intptr_t>(h);
   return true;
+}
+
+bool File::CreateUnique(const std::string& folder, const std::string& prefix, std::string& path) {
+  Close();
+  static LONG counter = 0;
+  static const char kHex[] = "0123456789abcdef";
+  const DWORD seed = ::GetCurrentProcessId() * 2654435761u ^ ::GetTickCount();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const DWORD value = seed ^ (static_cast<DWORD>(::InterlockedIncrement(&counter)) * 0x9E3779B9u);
+    std::string candidate = folder + prefix;
+    for (int shift = 28; shift >= 0; shift -= 4) candidate += kHex[(value >> shift) & 0xF];
+    candidate += ".tmp";
+    HANDLE h = ::CreateFileA(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      handle_ = reinterpret_cast<intptr_t>(h);
+      path = std::move(candidate);
+      return true;
+    }
+    if (::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  }
+  return false;
 }
 
 void File::Close() {
