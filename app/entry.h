@@ -18,7 +18,10 @@ class AppServices {
   virtual int DetectArchiveFormat(const std::string& path) = 0;
   // args[0] is the program; args[1..] are the dropped paths.
   virtual JobResult RunCompressionJob(const std::vector<std::string>& args, std::string& outputFolder) = 0;
-  virtual JobResult RunExtractionJob(const std::string& archivePath, std::string& outputFolder) = 0;
+  // `format` is what DetectArchiveFormat answered; `details` receives what
+  // failed, for the failure box.
+  virtual JobResult RunExtractionJob(const std::string& archivePath, int format, std::string& outputFolder,
+                                     std::string& details) = 0;
   virtual void RegisterAssociation(const char* progId) = 0;
   virtual void RemoveAssociations() = 0;
   virtual void ShowSettingsDialog() = 0;
@@ -29,7 +32,12 @@ AppServices& ProgramServices();
 
 // True selects one compression job for all paths: some path is a folder,
 // cannot be queried, or is not a ZIP or LZH archive. The scan stops there.
-bool ShouldCompress(const std::vector<std::string>& args, AppServices& services);
+// `formats` receives the format of each path asked (args[1] first).
+bool ShouldCompress(const std::vector<std::string>& args, AppServices& services, std::vector<int>& formats);
+
+// The dropped paths made absolute, once, so that no job depends on the
+// current directory. args[0] stays as it is.
+std::vector<std::string> AbsoluteArguments(const std::vector<std::string>& args);
 
 // Runs one start of the program. Answers 0 when every job succeeded (or no
 // job ran) and 1 when some job did not; the Windows program ignores it.
@@ -38,7 +46,7 @@ int RunApplication(const std::vector<std::string>& args, AppServices& services,
 
 // The entry's message boxes.
 void ShowCannotWriteMessage();  // M1
-void ShowFailedMessage();       // M2
+void ShowFailedMessage(const std::string& details = {});  // M2, with what failed
 void ShowBadPathMessage();      // M3
 
 }  // namespace quindo

@@ -1,69 +1,125 @@
 #include "app/extraction_job.h"
 
-#include <memory>
+#include <algorithm>
+#include <mutex>
+#include <vector>
 
-#include "app/archive_reader.h"
+#include "app/extraction_walk.h"
+#include "app/file_source.h"
 #include "app/output_folders.h"
 #include "app/path_utils.h"
 #include "app/settings.h"
 #include "app/user_interface.h"
-#include "app/work_buffer.h"
 #include "app/worker.h"
 #include "common/path_text.h"
+#include "lzh/lzh_reader.h"
 #include "platform/platform.h"
 #include "zip/zip_reader.h"
-
-#if __has_include("lzh/lzh_reader.h")
-#include "lzh/lzh_reader.h"
-#define QUINDO_HAS_LZH_READER 1
-#endif
 
 namespace quindo {
 
 namespace {
 
-// What the progress view polls, over the reader.
-class ReaderProgress final : public ProgressSource {
+constexpr size_t kDetectionWindow = 1024 * 1024;
+constexpr size_t kDetailLines = 10;
+
+const char kSecurityTitle[] = "セキュリティ";
+const char kSecurityText[] =
+    "偽装ファイルの可能性が高い実行可能ファイルが検出されました。\n"
+    "このファイルに見覚えが無い場合は注意してください。\n\nファイル：";
+
+std::string Shown(const std::string& systemText) {
+  std::string shown;
+  if (!PathCodePage().ToUtf8(systemText, shown)) shown = systemText;
+  return shown;
+}
+
+// What the progress view polls, and how its Cancel and the worker's prompts
+// reach the walk.
+class ExtractionProgress final : public ProgressSource, public ExtractionHost {
  public:
-  explicit ReaderProgress(ArchiveReader& reader) : reader_(reader) {}
-  uint32_t Percent() const override { return reader_.progressPercent.load(); }
-  std::string CurrentName() const override { return reader_.CurrentFileName(); }
-  void RequestCancel() override { reader_.cancelRequested = true; }
-  void SetProgressWindow(void* window) override { reader_.progressWindow = window; }
+  explicit ExtractionProgress(uint64_t archiveSize) : size_(archiveSize) {}
+
+  uint32_t Percent() const override {
+    if (size_ == 0) return 0;
+    const uint64_t at = position.load(std::memory_order_relaxed);
+    return at >= size_ ? 100u : static_cast<uint32_t>(at * 100 / size_);
+  }
+  std::string CurrentName() const override {
+    std::lock_guard lock(mutex_);
+    return name_;
+  }
+  void RequestCancel() override { cancel = true; }
+
+  PasswordAnswer AskPassword(const std::string& memberPath, bool previousWrong, std::string& password) override {
+    PasswordRequest request;
+    request.memberName = Shown(memberPath);
+    request.previousWrong = previousWrong;
+    const PasswordAnswer answer = Ui().AskPassword(request, password);
+    if (answer == PasswordAnswer::Cancelled) cancel = true;
+    if (password.size() > 254) password.resize(254);
+    return answer;
+  }
+  void WarnDisguisedExecutable(const std::string& fileName) override {
+    Ui().ShowWorkerMessage(std::string(kSecurityText) + Shown(fileName) + "\n", kSecurityTitle,
+                           MessageIcon::Warning);
+  }
+  void SetCurrentName(const std::string& fileName) override {
+    std::lock_guard lock(mutex_);
+    name_ = fileName;
+  }
+
+  std::atomic<bool> cancel{false};
+  std::atomic<uint64_t> position{0};
 
  private:
-  ArchiveReader& reader_;
+  uint64_t size_;
+  mutable std::mutex mutex_;
+  std::string name_;
 };
 
-std::unique_ptr<ArchiveReader> MakeReader(int format) {
-#ifdef QUINDO_HAS_LZH_READER
-  if (format == FormatLzh) return std::make_unique<LzhReader>();
-#endif
-  if (format == FormatZip) return std::make_unique<ZipReader>();
-  return nullptr;
+const char* ReasonText(MemberOutcome outcome) {
+  switch (outcome) {
+    case MemberOutcome::Damaged: return "データが壊れています";
+    case MemberOutcome::Truncated: return "データが途中で切れています";
+    case MemberOutcome::WrongPassword: return "パスワードが違います";
+    case MemberOutcome::NoPassword: return "パスワードが必要です";
+    case MemberOutcome::Unsupported: return "対応していない圧縮方式です";
+    case MemberOutcome::CannotCreate: return "ファイルを作成できませんでした";
+    case MemberOutcome::WriteFailed: return "書き込めませんでした（空き容量をご確認ください）";
+    case MemberOutcome::Cancelled: return "キャンセルされました";
+    default: return nullptr;
+  }
 }
 
 }  // namespace
 
+int DetectArchiveFormat(ByteSource& source) {
+  std::vector<uint8_t> window(static_cast<size_t>(std::min<uint64_t>(source.Size(), kDetectionWindow)));
+  size_t got = 0;
+  if (!source.Seek(0)) return FormatNone;
+  while (got < window.size()) {
+    const int64_t n = source.Read(window.data() + got, window.size() - got);
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  const std::span<const uint8_t> bytes(window.data(), got);
+  if (LzhReader::Probe(bytes, source)) return FormatLzh;
+  if (ZipReader::Probe(bytes, source)) return FormatZip;
+  return FormatNone;
+}
+
 int DetectArchiveFormat(const std::string& path) {
   platform::File file;
   if (!file.Open(path, platform::OpenMode::Read)) return FormatNone;
-  std::span<uint8_t> buffer = WorkBuffer();
-  const int64_t got = file.ReadFull(buffer.data(), buffer.size());
-  const int64_t size = file.Size();
-  file.Close();
-  if (got < 0 || size < 0) return FormatNone;
-  // What was not read stays out of the probes' view.
-  const uint64_t fileSize = static_cast<uint64_t>(size);
-#ifdef QUINDO_HAS_LZH_READER
-  {
-    LzhReader lzh;
-    if (lzh.Probe(path, fileSize)) return FormatLzh;
-  }
-#endif
-  ZipReader zip;
-  if (zip.Probe(path, fileSize)) return FormatZip;
-  return FormatNone;
+  FileSource source(file);
+  return DetectArchiveFormat(source);
+}
+
+std::unique_ptr<ArchiveReader> MakeArchiveReader(int format, ByteSource& source) {
+  if (format == FormatLzh) return std::make_unique<LzhReader>(source);
+  if (format == FormatZip) return std::make_unique<ZipReader>(source);
+  return nullptr;
 }
 
 bool ArchiveFolderName(const std::string& archivePath, bool stripSerial, std::string& out) {
@@ -91,29 +147,51 @@ bool ArchiveFolderName(const std::string& archivePath, bool stripSerial, std::st
   return true;
 }
 
-int ExtractionWorker(ArchiveReader& reader, const std::string& archivePath, const std::string& outputFolder) {
-  reader.cancelRequested = false;
-  return reader.Extract(archivePath, outputFolder) ? 1 : 0;
+std::string DescribeFailures(const ExtractionRecord& record) {
+  std::string text;
+  size_t shown = 0, more = 0;
+  for (const MemberRecord& m : record.members) {
+    const char* reason = ReasonText(m.outcome);
+    if (!reason || m.outcome == MemberOutcome::Cancelled) continue;
+    if (shown == kDetailLines) {
+      ++more;
+      continue;
+    }
+    text += Shown(m.path) + "：" + reason;
+    if (!m.method.empty()) text += "（" + m.method + "）";
+    text += "\n";
+    ++shown;
+  }
+  if (more) text += "他 " + std::to_string(more) + " 件\n";
+  if (record.notReached) text += "以降の " + std::to_string(record.notReached) + " 件は展開されていません\n";
+  return text;
 }
 
-JobResult RunExtractionJob(const std::string& archivePath, std::string& outputFolder) {
-  Settings settings;
-  return RunExtractionJob(archivePath, outputFolder, settings);
-}
-
-JobResult RunExtractionJob(const std::string& archivePath, std::string& outputFolder, const Settings& settings) {
+JobResult RunExtractionJob(const std::string& archivePath, int format, std::string& outputFolder,
+                           const Settings& settings, std::string& details) {
   BuildLeadByteTable();
+  details.clear();
   const CodePage& cp = PathCodePage();
-  const int format = DetectArchiveFormat(archivePath);
-  std::unique_ptr<ArchiveReader> reader = MakeReader(format);
+  platform::File file;
+  std::unique_ptr<ArchiveReader> reader;
+  FileSource* source = nullptr;
+  std::unique_ptr<FileSource> owned;
+  if (file.Open(archivePath, platform::OpenMode::Read)) {
+    owned = std::make_unique<FileSource>(file);
+    source = owned.get();
+    if (format == FormatNone) format = DetectArchiveFormat(*source);
+    reader = MakeArchiveReader(format, *source);
+  }
   if (!reader) {
     Ui().ShowMessage("非対応フォーマットのファイルです。", "処理エラー", MessageIcon::Information);
     return ResultFailed;
   }
-  if (format == FormatZip) reader->useUtf8 = settings.ReadFlag(section::kZipOption, key::kUseUtf8, "1");
+  const bool useUtf8 = format == FormatZip && settings.ReadFlag(section::kZipOption, key::kUseUtf8, "1");
+  ArchivePlan plan;
+  PlanArchive(*reader, useUtf8, plan);
 
   AddTrailingSeparator(outputFolder, cp);
-  const bool hasRoot = reader->FindRootFolder(archivePath);
+  const bool hasRoot = !plan.rootFolder.empty();
   if (!hasRoot) {
     const bool strip = settings.ReadFlag(section::kOption, key::kNumberFilter, "1");
     if (settings.ReadFlag(section::kOption, key::kMakeDirectory, "1")) {
@@ -123,38 +201,49 @@ JobResult RunExtractionJob(const std::string& archivePath, std::string& outputFo
       outputFolder += platform::kPathSeparator;
     }
   }
-  reader->overwrite = settings.ReadFlag(section::kMelt, key::kOverwrite, "1");
-  reader->securityCheck = settings.ReadFlag(section::kOption, key::kSecurity, "0");
+  ExtractionOptions options;
+  options.overwrite = settings.ReadFlag(section::kMelt, key::kOverwrite, "1");
+  options.securityCheck = settings.ReadFlag(section::kOption, key::kSecurity, "0");
 
   if (HasInvalidPathChars(outputFolder, cp)) return ResultBadPath;
+  std::string folderItself = outputFolder;
+  if (!folderItself.empty() && folderItself.back() == platform::kPathSeparator) folderItself.pop_back();
+  const bool folderWasThere = platform::QueryPathKind(folderItself) != platform::PathKind::Missing;
   CreateFolderChain(outputFolder, cp);
-  // Members are written relative to the current directory: a folder that
-  // cannot be entered must not let them land wherever the process stands.
-  if (!platform::SetCurrentDirectory(outputFolder)) return ResultCannotWrite;
   if (!IsFolderWritable(outputFolder)) return ResultCannotWrite;
 
-  reader->progressPercent = 0;
-  reader->progressWindow = nullptr;
-  ReaderProgress progress(*reader);
-  int code;
+  ExtractionProgress progress(reader->ArchiveSize());
+  DecodeControl control;
+  control.cancel = &progress.cancel;
+  control.position = &progress.position;
+  FileSystemTree tree(outputFolder, archivePath);
+  ExtractionRecord record;
   {
     Worker worker;
-    ArchiveReader& shared = *reader;
-    const std::string archive = archivePath, folder = outputFolder;
-    worker.Start([&shared, archive, folder] { return ExtractionWorker(shared, archive, folder); });
-    code = Ui().RunProgress(ProgressMode::Extract, progress, worker);
+    worker.Start([&] {
+      record = ExtractMembers(*reader, plan, tree, options, progress, control);
+      return record.Failed() ? 0 : 1;
+    });
+    Ui().RunProgress(ProgressMode::Extract, progress, worker);
     worker.Join();
-    code = worker.ExitCode();
   }
-  if (code == 1) {
-    if (hasRoot && !reader->rootFolder.empty()) {
-      outputFolder += reader->rootFolder;
-      outputFolder += platform::kPathSeparator;
-    }
-    if (settings.ReadFlag(section::kMelt, key::kOpenDir, "1")) OpenFolderInExplorer(outputFolder);
-    return ResultOk;
+  // A folder made for an archive of which nothing came out is not left
+  // behind empty.
+  const bool wroteSomething = std::any_of(record.members.begin(), record.members.end(), [](const MemberRecord& m) {
+    return m.outcome == MemberOutcome::Written || m.outcome == MemberOutcome::Folder;
+  });
+  if (!folderWasThere && !wroteSomething) platform::RemoveDirectory(folderItself);
+  if (record.cancelled) return ResultCancelled;
+  if (record.Failed()) {
+    details = DescribeFailures(record);
+    return ResultFailed;
   }
-  return reader->cancelRequested ? ResultCancelled : ResultFailed;
+  if (hasRoot) {
+    outputFolder += plan.rootFolder;
+    outputFolder += platform::kPathSeparator;
+  }
+  if (settings.ReadFlag(section::kMelt, key::kOpenDir, "1")) OpenFolderInExplorer(outputFolder);
+  return ResultOk;
 }
 
 }  // namespace quindo

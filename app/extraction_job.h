@@ -1,18 +1,24 @@
 #pragma once
 // The extraction job: one archive into its output folder, and the format
 // detection that the entry's choice uses too.
+#include <memory>
 #include <string>
 
 #include "app/job_result.h"
+#include "common/archive.h"
 
 namespace quindo {
 
-class ArchiveReader;
 class Settings;
+struct ExtractionRecord;
 
-// FormatNone, FormatLzh or FormatZip, by content; LZH is asked first. Main
-// thread only: it overwrites the work buffer.
+// FormatNone, FormatLzh or FormatZip, by content; LZH is asked first. Only
+// regular files are opened (a named pipe never makes it wait).
 int DetectArchiveFormat(const std::string& path);
+int DetectArchiveFormat(ByteSource& source);
+
+// The reader of a detected format over a source; null for FormatNone.
+std::unique_ptr<ArchiveReader> MakeArchiveReader(int format, ByteSource& source);
 
 // The folder name for an archive: its file name without folders and
 // extension; with `stripSerial`, a trailing "[x]" of one byte between the
@@ -20,16 +26,15 @@ int DetectArchiveFormat(const std::string& path);
 // true.
 bool ArchiveFolderName(const std::string& archivePath, bool stripSerial, std::string& out);
 
-// Extracts one archive. outputFolder comes from ResolveExtractFolder and is
-// extended in place: on success it names the folder that was opened (the
-// archive's own top folder when it has one).
-JobResult RunExtractionJob(const std::string& archivePath, std::string& outputFolder);
-JobResult RunExtractionJob(const std::string& archivePath, std::string& outputFolder,
-                           const Settings& settings);
+// What went wrong, for the failure box: one line a member, UTF-8.
+std::string DescribeFailures(const ExtractionRecord& record);
 
-// The worker's body: clears cancelRequested, extracts, answers 1 when
-// Extract answered true, else 0.
-int ExtractionWorker(ArchiveReader& reader, const std::string& archivePath,
-                     const std::string& outputFolder);
+// Extracts one archive, of the format the entry detected (FormatNone: the
+// job detects it). `archivePath` and `outputFolder` are absolute;
+// outputFolder is extended in place: on success it names the folder that was
+// opened (the archive's own top folder when it has one). `details` receives
+// what failed, for the failure box.
+JobResult RunExtractionJob(const std::string& archivePath, int format, std::string& outputFolder,
+                           const Settings& settings, std::string& details);
 
 }  // namespace quindo

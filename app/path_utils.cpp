@@ -6,8 +6,6 @@
 #include <atomic>
 #include <optional>
 
-#include "app/archive_reader.h"
-#include "app/user_interface.h"
 #include "common/file_time.h"
 #include "common/path_text.h"
 
@@ -45,12 +43,11 @@ bool IsDeviceName(std::string_view component) {
   return false;
 }
 
-// A component that the file system would not keep as written: a device name,
-// or a trailing dot or blank (which Windows drops, so ".. " would climb).
-bool NeedsGuard(std::string_view component) {
+// A component that Windows would not keep as written: a trailing dot or
+// blank is dropped (so ".. " would climb, and "a." would meet "a").
+bool EndsInDotOrBlank(std::string_view component) {
   if (component.empty() || component == ".") return false;
-  if (IsDeviceName(component)) return true;
-  char last = component.back();
+  const char last = component.back();
   return last == '.' || last == ' ';
 }
 
@@ -127,8 +124,14 @@ size_t SanitizeMemberPath(std::string& name, const CodePage& cp, const FolderCre
       for (size_t k = componentStart; k < end; ++k) name[k] = '_';
       return 0;
     }
-    if (NeedsGuard(component)) {
+    if (component != "." && IsDeviceName(component)) {
       name.insert(componentStart, 1, '_');
+      return 1;
+    }
+    // "_" after the end keeps every character, so "...", ". ." and "a."
+    // stay distinct, and a folder and the files in it get the same name.
+    if (EndsInDotOrBlank(component)) {
+      name.insert(end, 1, '_');
       return 1;
     }
     return 0;
@@ -205,17 +208,6 @@ void CreateFolderChain(const std::string& path, const CodePage& cp) {
 
 void CreateFolderChain(const std::string& path) { CreateFolderChain(path, PathCodePage()); }
 
-bool FirstFolderComponent(std::string_view name, std::string& out) {
-  size_t sep = name.find_first_of("\\/");
-  out.assign(sep == std::string_view::npos ? std::string_view() : name.substr(0, sep));
-  return true;
-}
-
-uint64_t OpenFileSize(platform::File& file) {
-  int64_t size = file.Size();
-  return size < 0 ? 0 : static_cast<uint64_t>(size);
-}
-
 namespace {
 
 // The last component of a member name or path, "\" and "/" both separating.
@@ -284,19 +276,6 @@ void SetFileTimeFromDos(const std::string& path, uint16_t dosDate, uint16_t dosT
 
 void SetFileTimeFromUnix(const std::string& path, int64_t seconds) {
   SetFileTimes(path, FileTimeFromUnix(seconds));
-}
-
-const std::string& PromptPassword(ArchiveReader& reader) {
-  reader.passwordText.clear();
-  std::string answer;
-  if (!Ui().AskPassword(reader, answer)) {
-    reader.cancelRequested = true;
-    reader.passwordText.clear();
-    return reader.passwordText;
-  }
-  if (answer.size() > 254) answer.resize(254);
-  reader.passwordText = std::move(answer);
-  return reader.passwordText;
 }
 
 }  // namespace quindo

@@ -22,8 +22,6 @@
 
 namespace quindo {
 
-class ArchiveReader;
-
 // A name or path is cut to this many bytes (a 260-byte buffer with its NUL).
 constexpr size_t kMaxNameLength = 259;
 
@@ -51,8 +49,8 @@ bool IsForbiddenPathByte(uint8_t byte, const CodePage& cp);
 // skipped; "\" and "/" both separate components and are written as the
 // platform's separator; a folder component of dots only (two or more) turns
 // into as many "_"; forbidden bytes become "_"; a component that names a
-// Windows device (CON, NUL, COM1...) or ends in a dot or a blank gets a
-// leading "_". `createFolder`, when given, is called with each folder on the
+// Windows device (CON, NUL, COM1...) gets a leading "_", one that ends in a
+// dot or a blank a trailing "_" (Windows would drop the dot or blank). `createFolder`, when given, is called with each folder on the
 // way (relative, in order), before the file itself.
 using FolderCreator = std::function<void(const std::string&)>;
 size_t SanitizeMemberPath(std::string& name, const CodePage& cp, const FolderCreator& createFolder);
@@ -69,13 +67,6 @@ bool HasInvalidPathChars(std::string& path);
 // root (a drive such as C:\ or "/") is never attempted; failures are ignored.
 void CreateFolderChain(const std::string& path, const CodePage& cp);
 void CreateFolderChain(const std::string& path);
-
-// The bytes before the first "\" or "/" of a member name; empty when it has
-// none. Byte by byte, like the stored names it is used on. Always true.
-bool FirstFolderComponent(std::string_view name, std::string& out);
-
-// The size of an open file; its position is left as it was.
-uint64_t OpenFileSize(platform::File& file);
 
 // True for a name with an executable extension (compared without regard to
 // case) whose base name is 18 bytes or longer, as a document name disguising
@@ -94,10 +85,5 @@ size_t Utf8ToAnsi(std::string_view text, std::string& out, size_t capacity = kMa
 void SetFileTimes(const std::string& path, uint64_t fileTime);
 void SetFileTimeFromDos(const std::string& path, uint16_t dosDate, uint16_t dosTime);
 void SetFileTimeFromUnix(const std::string& path, int64_t seconds);
-
-// Asks the user for the reader's password (on the worker thread, in a box
-// owned by the progress view). A cancelled prompt sets cancelRequested and
-// answers an empty text. The answer is cut to 254 bytes.
-const std::string& PromptPassword(ArchiveReader& reader);
 
 }  // namespace quindo

@@ -1,6 +1,7 @@
 #include "app/compression_job.h"
 #include "app/entry.h"
 #include "app/extraction_job.h"
+#include "app/settings.h"
 #include "config/associations.h"
 #include "config/settings_dialog.h"
 
@@ -14,8 +15,10 @@ class RealServices final : public AppServices {
   JobResult RunCompressionJob(const std::vector<std::string>& args, std::string& outputFolder) override {
     return quindo::RunCompressionJob(args, outputFolder);
   }
-  JobResult RunExtractionJob(const std::string& archivePath, std::string& outputFolder) override {
-    return quindo::RunExtractionJob(archivePath, outputFolder);
+  JobResult RunExtractionJob(const std::string& archivePath, int format, std::string& outputFolder,
+                             std::string& details) override {
+    Settings settings;
+    return quindo::RunExtractionJob(archivePath, format, outputFolder, settings, details);
   }
   void RegisterAssociation(const char* progId) override { quindo::RegisterAssociation(progId); }
   void RemoveAssociations() override { quindo::RemoveAssociations(); }

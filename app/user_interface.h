@@ -8,14 +8,21 @@
 #include <string>
 #include <string_view>
 
+#include "common/archive.h"
+
 namespace quindo {
 
-class ArchiveReader;
 class Worker;
 
 enum class MessageIcon { Information, Warning, Error };
 
 enum class ProgressMode { Compress = 2000, Extract = 2300 };
+
+// What the password prompt shows.
+struct PasswordRequest {
+  std::string memberName;  // UTF-8, shown in the prompt
+  bool previousWrong = false;  // the last answer did not open it: say so
+};
 
 // What the progress view polls every tick, and how its Cancel reaches the job.
 class ProgressSource {
@@ -41,11 +48,13 @@ class UserInterface {
   virtual int RunProgress(ProgressMode mode, ProgressSource& source, Worker& worker) = 0;
 
   // On the worker thread, owned by the progress view: asks for a password.
-  // False when the user cancelled; `password` then stays empty.
-  virtual bool AskPassword(ArchiveReader& reader, std::string& password) = 0;
+  // Cancelled when the user cancelled, Unavailable when there is no way to
+  // ask (no terminal); `password` then stays empty.
+  virtual PasswordAnswer AskPassword(const PasswordRequest& request, std::string& password) = 0;
   // On the worker thread, owned by the progress view: a box with OK.
-  virtual void ShowWorkerMessage(ArchiveReader& reader, std::string_view text,
-                                 std::string_view title, MessageIcon icon) = 0;
+  virtual void ShowWorkerMessage(std::string_view text, std::string_view title, MessageIcon icon) = 0;
+  // After a job succeeded: where its output went.
+  virtual void ReportOutputFolder(std::string_view folder) {}
 };
 
 // The process's interface; the platform's front end installs its own at

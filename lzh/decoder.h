@@ -51,16 +51,13 @@ enum class DecodeStatus {
 
 // Progress and cancel, shared with the progress view.
 struct DecodeControl {
-  std::atomic<uint32_t>* progress = nullptr;  // whole percent of the archive
+  std::atomic<uint64_t>* position = nullptr;  // how far into the archive
   const std::atomic<bool>* cancel = nullptr;
-  uint64_t archiveSize = 0;
   uint64_t dataStart = 0;  // archive offset of the member's first data byte
 
   bool Cancelled() const { return cancel && cancel->load(std::memory_order_relaxed); }
   void Report(uint64_t consumed) const {
-    if (progress && archiveSize)
-      progress->store(static_cast<uint32_t>((dataStart + consumed) * 100 / archiveSize),
-                      std::memory_order_relaxed);
+    if (position) position->store(dataStart + consumed, std::memory_order_relaxed);
   }
 };
 

@@ -2,7 +2,8 @@
 # Runs every fuzz target in build/fuzz/fuzzers for a bounded time over its
 # seeds: fuzz/seeds/<target>/ when it exists, and the archives of the corpus
 # that fit the target's family (lzh_* the LZH archives, zip_*, unshrink_*,
-# unreduce_*, explode_* the ZIP archives, deflater_* any small file).
+# unreduce_*, explode_* the ZIP archives, walk_* both, deflater_* any small
+# file).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-20}"
@@ -19,6 +20,7 @@ for target in build/fuzz/fuzzers/*; do
   if [ -d "$corpus" ]; then
     case "$name" in
       lzh_*) find "$corpus/lzh" -type f ! -name '*.txt' ! -name 'README*' -size -2M -exec cp -t "$work/seeds/" {} + 2>/dev/null ;;
+      walk_*) find "$corpus"/zip-* "$corpus/lzh" -type f ! -name '*.txt' ! -name 'README*' -size -2M -exec cp -t "$work/seeds/" {} + 2>/dev/null ;;
       deflater_*) find "$corpus" -type f -size -16k -exec cp -t "$work/seeds/" {} + 2>/dev/null ;;
       zip_*|unshrink_*|unreduce_*|explode_*) find "$corpus"/zip-* -type f ! -name 'README*' -size -2M -exec cp -t "$work/seeds/" {} + 2>/dev/null ;;
     esac

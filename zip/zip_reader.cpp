@@ -6,12 +6,8 @@
 #include <array>
 #include <cstring>
 
-#include "app/path_utils.h"
-#include "app/user_interface.h"
-#include "app/work_buffer.h"
 #include "common/crc32.h"
 #include "common/little_endian.h"
-#include "common/path_text.h"
 #include "zip/legacy_methods.h"
 
 namespace quindo {
@@ -19,111 +15,55 @@ namespace quindo {
 namespace {
 
 constexpr size_t kInputBufferSize = 64 * 1024;
-constexpr size_t kOutputBufferSize = 256 * 1024;
-constexpr size_t kHalf = kWorkBufferSize / 2;
+constexpr size_t kHalf = 512 * 1024;  // each half of the decoding buffer
 constexpr size_t kLocalHeaderFixed = 26;
-constexpr uint16_t kFlagEncrypted = 0x0001;
-constexpr uint16_t kFlagDescriptor = 0x0008;
-constexpr uint16_t kFlagStrongEncryption = 0x0040;
-constexpr uint16_t kFlagUtf8 = 0x0800;
+constexpr uint32_t kLocalSignature = 0x04034b50;
+constexpr uint32_t kCentralSignature = 0x02014b50;
+constexpr uint32_t kEndSignature = 0x06054b50;
 constexpr uint32_t kDescriptorSignature = 0x08074b50;
+// The largest method number any writer is known to use (99: WinZip AES).
+constexpr uint16_t kHighestMethod = 99;
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-uint64_t Get64(const uint8_t* p) { return Get32(p) | (static_cast<uint64_t>(Get32(p + 4)) << 32); }
+uint64_t LoadLe64(const uint8_t* p) { return LoadLe32(p) | (static_cast<uint64_t>(LoadLe32(p + 4)) << 32); }
 
-// Methods of other writers: a header naming one is a member we cannot read,
-// not noise in the data.
-bool IsKnownForeignMethod(uint16_t method) {
-  switch (method) {
-    case 7: case 9: case 10: case 12: case 14: case 16: case 18: case 19:
-    case 93: case 94: case 95: case 96: case 97: case 98: case 99:
-      return true;
-    default:
-      return false;
-  }
-}
-
-const char kSecurityTitle[] = "セキュリティ";
-const char kSecurityText[] =
-    "偽装ファイルの可能性が高い実行可能ファイルが検出されました。\n"
-    "このファイルに見覚えが無い場合は注意してください。\n\nファイル：";
+bool Decodes(uint16_t method) { return method <= 6 || method == 8; }
 
 }  // namespace
 
-// --- sources and targets ------------------------------------------------------
-
-uint64_t FileSource::Size() { return OpenFileSize(file_); }
-
-int64_t MemorySource::Read(uint8_t* buffer, size_t size) {
-  if (position_ >= data_.size()) return 0;
-  size_t n = static_cast<size_t>(std::min<uint64_t>(size, data_.size() - position_));
-  std::memcpy(buffer, data_.data() + position_, n);
-  position_ += n;
-  return static_cast<int64_t>(n);
-}
-
-bool MemorySource::Seek(uint64_t position) {
-  position_ = position;
-  return true;
-}
-
-bool FileSystemTarget::Exists(const std::string& path) {
-  return platform::GetFileAttributes(path) != platform::kInvalidAttributes;
-}
-
-void FileSystemTarget::CreateFolder(const std::string& path) {
-  if (folders_.insert(path).second) platform::CreateDirectory(path);
-}
-
-bool FileSystemTarget::Create(const std::string& path) {
-  if (buffer_.empty()) buffer_.resize(kOutputBufferSize);
-  used_ = 0;
-  failed_ = false;
-  return file_.Open(path, platform::OpenMode::CreateAlways);
-}
-
-bool FileSystemTarget::Flush() {
-  if (used_ && !failed_ && !file_.Write(buffer_.data(), used_)) failed_ = true;
-  used_ = 0;
-  return !failed_;
-}
-
-bool FileSystemTarget::Write(const uint8_t* data, size_t size) {
-  if (failed_) return false;
-  if (used_ + size > buffer_.size()) {
-    if (!Flush()) return false;
-    if (size >= buffer_.size()) {
-      if (!file_.Write(data, size)) failed_ = true;
-      return !failed_;
-    }
+std::string ZipMethodLabel(uint16_t method) {
+  switch (method) {
+    case 0: return "Stored";
+    case 1: return "Shrink";
+    case 2: case 3: case 4: case 5: return "Reduce" + std::to_string(method - 1);
+    case 6: return "Implode";
+    case 7: return "Tokenize";
+    case 8: return "Deflate";
+    case 9: return "Deflate64";
+    case 10: return "PKWARE DCL Implode";
+    case 12: return "BZip2";
+    case 14: return "LZMA";
+    case 16: return "IBM z/OS CMPSC";
+    case 18: return "IBM TERSE";
+    case 19: return "IBM LZ77";
+    case 20: case 93: return "Zstandard";
+    case 94: return "MP3";
+    case 95: return "XZ";
+    case 96: return "JPEG";
+    case 97: return "WavPack";
+    case 98: return "PPMd";
+    case 99: return "AES";
+    default: return "method " + std::to_string(method);
   }
-  std::memcpy(buffer_.data() + used_, data, size);
-  used_ += size;
-  return true;
-}
-
-bool FileSystemTarget::Close() {
-  bool ok = Flush();
-  file_.Close();
-  return ok;
-}
-
-void FileSystemTarget::Remove(const std::string& path) { platform::DeleteFile(path); }
-
-void FileSystemTarget::SetTime(const std::string& path, uint16_t dosDate, uint16_t dosTime) {
-  SetFileTimeFromDos(path, dosDate, dosTime);
 }
 
 // --- buffered reading of the archive -------------------------------------------
 
 class ZipReader::Input {
  public:
-  explicit Input(ByteSource& source) : source_(source), buffer_(kInputBufferSize) {
-    size_ = source.Size();
+  // The source may stand anywhere (a probe of another format may have read
+  // it): the input starts at its first byte.
+  explicit Input(ByteSource& source) : source_(source), buffer_(kInputBufferSize), size_(source.Size()) {
+    source_.Seek(0);
   }
   uint64_t Size() const { return size_; }
   uint64_t Position() const { return base_ + pos_; }
@@ -138,7 +78,7 @@ class ZipReader::Input {
     size_t done = 0;
     while (done < size) {
       if (pos_ < end_) {
-        size_t n = std::min(size - done, end_ - pos_);
+        const size_t n = std::min(size - done, end_ - pos_);
         std::memcpy(out + done, buffer_.data() + pos_, n);
         pos_ += n;
         done += n;
@@ -148,7 +88,7 @@ class ZipReader::Input {
         // Large reads go straight to the caller's buffer.
         base_ += end_;
         pos_ = end_ = 0;
-        int64_t n = source_.Read(out + done, size - done);
+        const int64_t n = source_.Read(out + done, size - done);
         if (n <= 0) break;
         base_ += static_cast<uint64_t>(n);
         done += static_cast<size_t>(n);
@@ -158,8 +98,6 @@ class ZipReader::Input {
     }
     return done;
   }
-
-  bool Skip(uint64_t count) { return Seek(Position() + count); }
 
   bool Seek(uint64_t position) {
     if (position >= base_ && position <= base_ + end_) {
@@ -175,7 +113,7 @@ class ZipReader::Input {
   bool Fill() {
     base_ += end_;
     pos_ = end_ = 0;
-    int64_t n = source_.Read(buffer_.data(), buffer_.size());
+    const int64_t n = source_.Read(buffer_.data(), buffer_.size());
     if (n <= 0) return false;
     end_ = static_cast<size_t>(n);
     return true;
@@ -191,13 +129,14 @@ class ZipReader::Input {
 // What the PKZIP 1.x decoders read: the member's bytes, bounded, deciphered.
 class ZipReader::MemberInput final : public ZipMemberInput {
  public:
-  MemberInput(ZipReader& reader, Input& in, uint64_t size) : reader_(reader), in_(in), remaining_(size) {}
+  MemberInput(ZipReader& reader, uint64_t size, const DecodeControl& control)
+      : reader_(reader), remaining_(size), control_(control) {}
   size_t Read(uint8_t* buffer, size_t size) override {
-    size_t want = static_cast<size_t>(std::min<uint64_t>(size, remaining_));
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(size, remaining_));
     if (want == 0) return 0;
-    reader_.PublishProgress(in_.Position());
-    size_t n = in_.Read(buffer, want);
-    if (reader_.decrypting) reader_.cipher.Decrypt(buffer, n);
+    control_.Report(reader_.in_->Position());
+    const size_t n = reader_.in_->Read(buffer, want);
+    if (reader_.decrypting_) reader_.cipher_.Decrypt(buffer, n);
     remaining_ -= n;
     if (n < want) truncated_ = true;
     return n;
@@ -206,139 +145,157 @@ class ZipReader::MemberInput final : public ZipMemberInput {
 
  private:
   ZipReader& reader_;
-  Input& in_;
   uint64_t remaining_;
+  const DecodeControl& control_;
   bool truncated_ = false;
 };
 
-// Where every decoder's output goes: the CRC, the target, the Cancel check.
+// Where every decoder's output goes: the CRC, the length, the sink, Cancel.
 class ZipReader::MemberOutput final : public ZipMemberOutput {
  public:
-  MemberOutput(ZipReader& reader, ExtractTarget& target) : reader_(reader), target_(target) {}
+  MemberOutput(ByteSink& sink, const DecodeControl& control) : sink_(sink), control_(control) {}
   bool Write(const uint8_t* data, size_t size) override {
     if (writeFailed_) return false;
-    reader_.crc = Crc32Update(reader_.crc, data, size);
-    if (size && !target_.Write(data, size)) {
+    crc_ = Crc32Update(crc_, data, size);
+    written_ += size;
+    if (size && !sink_.Write(data, size)) {
       writeFailed_ = true;
       return false;
     }
-    return !reader_.cancelRequested.load(std::memory_order_relaxed);
+    return !control_.Cancelled();
   }
   bool writeFailed() const { return writeFailed_; }
+  uint32_t crc() const { return crc_; }
+  uint64_t written() const { return written_; }
 
  private:
-  ZipReader& reader_;
-  ExtractTarget& target_;
+  ByteSink& sink_;
+  const DecodeControl& control_;
+  uint32_t crc_ = 0;
+  uint64_t written_ = 0;
   bool writeFailed_ = false;
 };
 
-// --- names --------------------------------------------------------------------
+// A sink that keeps nothing: finding where a stream ends.
+namespace {
+class DiscardSink final : public ByteSink {
+ public:
+  bool Write(const uint8_t*, size_t) override { return true; }
+};
+}  // namespace
 
-bool LooksLikeUtf8(std::string_view name) {
-  bool kana = false, dbl = false, vendor = false, unassigned = false;
-  const size_t n = name.size();
-  for (size_t i = 0; i < n; ++i) {
-    const auto c = static_cast<uint8_t>(name[i]);
-    if ((c >= 0x07 && c <= 0x0D) || (c >= 0x20 && c <= 0x7E)) continue;
-    if (c >= 0xA1 && c <= 0xDF) {
-      kana = true;
-      continue;
-    }
-    const bool low = c >= 0x81 && c <= 0x9F;
-    const bool high = c >= 0xE0 && c <= 0xEF;
-    if (!low && !high) return true;  // invalid for Shift-JIS
-    dbl = true;
-    if (i + 1 == n) break;  // a lead byte without its trail is no error
-    const auto t = static_cast<uint8_t>(name[++i]);
-    if (!((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFC))) return true;
-    if (low) {
-      if (c == 0x87 && t < 0x9E) vendor = true;
-      else if ((c >= 0x85 && c <= 0x87) || (c == 0x88 && t < 0x9E)) unassigned = true;
-    } else {
-      if (c == 0xED || c == 0xEE) vendor = true;
-      else if (c >= 0xEB) unassigned = true;
-    }
-  }
-  const bool onlyDoubleAndKana = kana && !vendor && !unassigned;
-  const bool shiftJis = dbl && !onlyDoubleAndKana;
-  return !shiftJis;
+ZipReader::ZipReader(ByteSource& source) : in_(std::make_unique<Input>(source)) {
+  // The end searches of streamed members may read the archive about twice
+  // over, whatever their number, so no archive makes them quadratic.
+  searchBudget_ = 2 * in_->Size() + (64u << 20);
 }
 
-std::string MemberNameForSystem(std::string_view stored, bool useUtf8, uint16_t flags) {
-  std::string out;
-  if (useUtf8) {
-    const bool flaggedUtf8 = (flags & kFlagUtf8) && IsValidUtf8(stored);
-    if ((flaggedUtf8 || LooksLikeUtf8(stored)) && Utf8ToAnsi(stored, out) == out.size() &&
-        (!out.empty() || stored.empty()))
-      return out;
-  }
-  // As stored: Shift-JIS, the code page of the systems these archives come
-  // from. A UTF-8 system converts it so that the names read right.
-  if (PathCodePage().Id() == CodePageId::Utf8 && Cp932CodePage().ToUtf8(stored, out)) return out;
-  return std::string(stored);
-}
+ZipReader::~ZipReader() = default;
+
+uint64_t ZipReader::ArchiveSize() const { return in_->Size(); }
+
+void ZipReader::Rewind() { scan_ = 0; }
 
 // --- headers ------------------------------------------------------------------
 
-HeaderVerdict ZipReader::ReadLocalHeader(Input& in, LocalHeader& h) {
+// Parses the header after a signature at the input's position. False when
+// the bytes there are no member: a short read, a method number no writer
+// uses, or (for a method this reader does not decode) an empty name or data
+// that run past the end of the archive.
+bool ZipReader::ReadLocalHeader(MemberInfo& m) {
   uint8_t fixed[kLocalHeaderFixed];
-  if (in.Read(fixed, sizeof fixed) < sizeof fixed) return HeaderVerdict::Invalid;
-  h.versionNeeded = Get16(fixed);
-  h.flags = Get16(fixed + 2);
-  h.method = Get16(fixed + 4);
-  h.modTime = Get16(fixed + 6);
-  h.modDate = Get16(fixed + 8);
-  h.crc32 = Get32(fixed + 10);
-  h.compressedSize = Get32(fixed + 14);
-  h.uncompressedSize = Get32(fixed + 18);
-  h.nameLength = Get16(fixed + 22);
-  h.extraLength = Get16(fixed + 24);
+  if (in_->Read(fixed, sizeof fixed) < sizeof fixed) return false;
+  const uint16_t flags = LoadLe16(fixed + 2);
+  const uint16_t method = LoadLe16(fixed + 4);
+  uint64_t compressed = LoadLe32(fixed + 14);
+  uint64_t uncompressed = LoadLe32(fixed + 18);
+  const uint16_t nameLength = LoadLe16(fixed + 22);
+  const uint16_t extraLength = LoadLe16(fixed + 24);
+  if (method > kHighestMethod) return false;
 
-  if (scratch_.size() < 65536) scratch_.resize(65536);
-  if (in.Read(scratch_.data(), h.nameLength) < h.nameLength) return HeaderVerdict::Invalid;
-  const size_t kept = std::min<size_t>(h.nameLength, kMaxNameLength);
-  h.name.assign(reinterpret_cast<const char*>(scratch_.data()), kept);
-  if (h.name.find('\0') != std::string::npos) return HeaderVerdict::Invalid;
-  const bool methodKnown = h.method <= 8 && h.method != 7;
-  if (!methodKnown && !IsKnownForeignMethod(h.method)) return HeaderVerdict::Invalid;
-
-  if (in.Read(scratch_.data(), h.extraLength) < h.extraLength) return HeaderVerdict::Invalid;
+  std::vector<uint8_t> bytes(std::max<size_t>(nameLength, extraLength));
+  if (in_->Read(bytes.data(), nameLength) < nameLength) return false;
+  // A name ends at a NUL byte (some writers keep a comment after it).
+  const auto* nameStart = reinterpret_cast<const char*>(bytes.data());
+  m.name.assign(nameStart, strnlen(nameStart, nameLength));
+  if (in_->Read(bytes.data(), extraLength) < extraLength) return false;
   // A ZIP64 field carries the sizes that the header marks with 0xFFFFFFFF.
-  for (size_t p = 0; p + 4 <= h.extraLength;) {
-    const uint16_t tag = Get16(&scratch_[p]);
-    const uint16_t len = Get16(&scratch_[p + 2]);
-    if (p + 4 + len > h.extraLength) break;
+  for (size_t p = 0; p + 4 <= extraLength;) {
+    const uint16_t tag = LoadLe16(&bytes[p]);
+    const uint16_t len = LoadLe16(&bytes[p + 2]);
+    if (p + 4 + len > extraLength) break;
     if (tag == 0x0001) {
-      const uint8_t* field = &scratch_[p + 4];
+      m.zip64 = true;
+      const uint8_t* field = &bytes[p + 4];
       size_t q = 0;
-      if (h.uncompressedSize == 0xFFFFFFFFu && q + 8 <= len) {
-        h.uncompressedSize = Get64(field + q);
+      if (uncompressed == 0xFFFFFFFFu && q + 8 <= len) {
+        uncompressed = LoadLe64(field + q);
         q += 8;
       }
-      if (h.compressedSize == 0xFFFFFFFFu && q + 8 <= len) h.compressedSize = Get64(field + q);
+      if (compressed == 0xFFFFFFFFu && q + 8 <= len) compressed = LoadLe64(field + q);
       break;
     }
     p += 4 + len;
   }
-  if (methodKnown) return HeaderVerdict::Valid;
-  // A header of a foreign method counts as a member only when its data fits.
-  if (h.name.empty() || in.Position() + h.compressedSize > in.Size()) return HeaderVerdict::Invalid;
-  return HeaderVerdict::Unsupported;
+
+  m.dataOffset = in_->Position();
+  const bool strong = (flags & kFlagEncrypted) && (flags & kFlagStrongEncryption);
+  m.supported = Decodes(method) && !strong;
+  if (!Decodes(method) && (m.name.empty() || m.dataOffset + compressed > in_->Size())) return false;
+  m.encoding = (flags & kFlagUtf8) ? NameEncoding::Utf8 : NameEncoding::Unknown;
+  m.method = strong ? "strong encryption" : ZipMethodLabel(method);
+  m.methodCode = method;
+  m.flags = flags;
+  m.encrypted = flags & kFlagEncrypted;
+  m.dosTime = LoadLe16(fixed + 6);
+  m.dosDate = LoadLe16(fixed + 8);
+  m.check = LoadLe32(fixed + 10);
+  m.compressedSize = compressed;
+  m.size = uncompressed;
+  m.sizeKnown = true;
+  m.isFolder = !m.name.empty() && (m.name.back() == '/' || m.name.back() == '\\');
+  return true;
 }
 
-bool ZipReader::FindNextLocalHeader(Input& in, LocalHeader& header, HeaderVerdict& verdict) {
+bool ZipReader::Probe(std::span<const uint8_t> window, ByteSource& source) {
+  const size_t n = window.size();
+  for (size_t offset = 0; offset + 30 < n; ++offset) {
+    const uint8_t* p = window.data() + offset;
+    if (p[0] != 'P' || p[1] != 'K' || p[2] != 0x03 || p[3] != 0x04) continue;
+    if (LoadLe16(p + 8) > kHighestMethod || LoadLe16(p + 26) == 0) continue;
+    ZipReader reader(source);
+    if (!reader.in_->Seek(offset + 4)) return false;
+    MemberInfo member;
+    return reader.ReadLocalHeader(member);
+  }
+  return false;
+}
+
+bool ZipReader::Next(MemberInfo& member) {
+  if (!in_->Seek(scan_)) return false;
   int match = 0;
   for (;;) {
-    int b = in.Get();
+    const int b = in_->Get();
     if (b < 0) return false;
-    if (b == 'P') match = 1;
-    else if (b == 'K' && match == 1) match = 2;
-    else if (b == 0x03 && match == 2) match = 3;
-    else if (b == 0x04 && match == 3) {
-      const uint64_t candidate = in.Position();
-      verdict = ReadLocalHeader(in, header);
-      if (verdict != HeaderVerdict::Invalid) return true;
-      in.Seek(candidate);
+    if (b == 'P') {
+      match = 1;
+    } else if (b == 'K' && match == 1) {
+      match = 2;
+    } else if (b == 0x03 && match == 2) {
+      match = 3;
+    } else if (b == 0x04 && match == 3) {
+      const uint64_t candidate = in_->Position();
+      member = MemberInfo{};
+      member.headerOffset = candidate - 4;
+      if (ReadLocalHeader(member)) {
+        SettleDataEnd(member);
+        // After a member whose end is unknown the search goes on through its
+        // data; after any other, past it (an archive stored inside a member
+        // gives no members of its own).
+        scan_ = member.dataEnd ? member.dataEnd : member.dataOffset;
+        return true;
+      }
+      in_->Seek(candidate);
       match = 0;
     } else {
       match = 0;
@@ -346,185 +303,205 @@ bool ZipReader::FindNextLocalHeader(Input& in, LocalHeader& header, HeaderVerdic
   }
 }
 
-void ZipReader::PublishProgress(uint64_t position) {
-  if (archiveSize == 0) return;
-  const double percent = static_cast<double>(position) / static_cast<double>(archiveSize) * 100.0;
-  progressPercent.store(static_cast<uint32_t>(std::clamp(percent, 0.0, 100.0)), std::memory_order_relaxed);
-}
-
-// --- probe and root folder -----------------------------------------------------
-
-bool ZipReader::Probe(const std::string& path, uint64_t fileSize) {
-  std::span<uint8_t> buffer = WorkBuffer();
-  const size_t window = static_cast<size_t>(std::min<uint64_t>(fileSize, buffer.size()));
-  platform::File file;
-  if (!file.Open(path, platform::OpenMode::Read)) return false;
-  FileSource source(file);
-  return ProbeData(buffer.first(window), source);
-}
-
-bool ZipReader::ProbeData(std::span<const uint8_t> window, ByteSource& source) {
-  const size_t n = window.size();
-  for (size_t offset = 0; offset + 30 < n; ++offset) {
-    const uint8_t* p = window.data() + offset;
-    if (p[0] != 'P' || p[1] != 'K' || p[2] != 0x03 || p[3] != 0x04) continue;
-    if (Get16(p + 8) > 12 || Get16(p + 26) == 0) continue;
-    Input in(source);
-    if (!in.Seek(offset + 4)) return false;
-    LocalHeader header;
-    return ReadLocalHeader(in, header) == HeaderVerdict::Valid;
+// Where the member's data ends. The header says, except for data streamed
+// without sizes, whose end is found from the data descriptor after it (or,
+// for DEFLATE data without a findable descriptor, from the end of the stream).
+void ZipReader::SettleDataEnd(MemberInfo& m) {
+  const bool streamed = (m.flags & kFlagDescriptor) && m.compressedSize == 0;
+  if (!streamed) {
+    m.dataEnd = m.dataOffset + m.compressedSize;
+    if (m.flags & kFlagDescriptor) ReadDescriptor(m, m.dataEnd);
+    return;
   }
+  m.sizeKnown = false;
+  uint64_t end = 0;
+  if (FindStreamedEnd(m, end)) {
+    m.dataEnd = end;
+    ReadDescriptor(m, end);
+    return;
+  }
+  if (m.methodCode == 8 && !m.encrypted) {
+    // The stream ends by itself: inflate it once, keeping nothing.
+    DiscardSink discard;
+    DecodeControl none;
+    MemberOutput out(discard, none);
+    uint64_t streamEnd = 0;
+    in_->Seek(m.dataOffset);
+    if (Inflate(out, in_->Size() - std::min(in_->Size(), m.dataOffset), streamEnd, none) == End::Complete) {
+      m.dataEnd = streamEnd;
+      ReadDescriptor(m, streamEnd);
+    }
+  }
+}
+
+// The data descriptor at `end`, with or without its signature, with 32-bit
+// or ZIP64 sizes: taken only when its compressed size is the data's own
+// length. It gives the check value and the size of a streamed member.
+bool ZipReader::ReadDescriptor(MemberInfo& m, uint64_t end) {
+  uint8_t d[24] = {};
+  if (!in_->Seek(end)) return false;
+  const size_t got = in_->Read(d, sizeof d);
+  const uint64_t length = end - m.dataOffset;
+  auto take = [&](uint32_t crc, uint64_t size) {
+    m.check = crc;
+    m.size = size;
+    m.sizeKnown = true;
+    m.compressedSize = length;
+    return true;
+  };
+  // After a member with ZIP64 sizes the descriptor has them too.
+  const uint32_t first = LoadLe32(d);
+  if (got >= 16 && first == kDescriptorSignature) {
+    if (m.zip64 && got >= 24 && LoadLe64(d + 8) == length) return take(LoadLe32(d + 4), LoadLe64(d + 16));
+    if (LoadLe32(d + 8) == length) return take(LoadLe32(d + 4), LoadLe32(d + 12));
+    if (got >= 24 && LoadLe64(d + 8) == length) return take(LoadLe32(d + 4), LoadLe64(d + 16));
+  }
+  // The next header or the central directory is no descriptor.
+  if (first == kLocalSignature || first == kCentralSignature || first == kEndSignature) return false;
+  if (m.zip64 && got >= 20 && LoadLe64(d + 4) == length) return take(first, LoadLe64(d + 12));
+  if (got >= 12 && LoadLe32(d + 4) == length) return take(first, LoadLe32(d + 8));
+  if (got >= 20 && LoadLe64(d + 4) == length) return take(first, LoadLe64(d + 12));
   return false;
 }
 
-// The first folder of the path a member is written to: the name cleaned as
-// Extract cleans it (no folder is made), then the text before the first
-// separator, stepping over whole characters.
-std::string ZipReader::RelativeRoot(const std::string& converted) const {
-  std::string path = converted;
-  const CodePage& cp = PathCodePage();
-  size_t start = SanitizeMemberPath(path, cp, nullptr);
-  for (size_t i = start; i < path.size();) {
-    PathChar ch = PathCharAt(path, i, cp);
-    if (ch.length == 0) break;
-    if (!ch.multibyte && path[i] == platform::kPathSeparator) return path.substr(start, i - start);
-    i += ch.length;
-  }
-  return {};
-}
-
-bool ZipReader::FindRootFolder(const std::string& path) {
-  rootFolder.clear();
-  platform::File file;
-  if (!file.Open(path, platform::OpenMode::Read)) return false;
-  FileSource source(file);
-  return FindRootFolderIn(source);
-}
-
-bool ZipReader::FindRootFolderIn(ByteSource& source) {
-  rootFolder.clear();
-  Input in(source);
-  LocalHeader header;
-  HeaderVerdict verdict;
-  bool first = true;
-  bool searchable = true;
-  while (FindNextLocalHeader(in, header, verdict)) {
-    const uint64_t next = DataEnd(in, header, searchable);
-    if (verdict == HeaderVerdict::Valid) {
-      std::string component = RelativeRoot(MemberNameForSystem(header.name, useUtf8, header.flags));
-      if (component.empty()) {
-        rootFolder.clear();
-        return false;
+// Searches the end of data streamed without sizes: the first data descriptor
+// whose compressed size is its own distance from the data's start (for
+// stored data, whose uncompressed size agrees too, and, without a signature,
+// whose CRC-32 is that of the bytes before it). The searches of one archive
+// read at most about twice its size together.
+bool ZipReader::FindStreamedEnd(const MemberInfo& m, uint64_t& end) {
+  const bool stored = m.methodCode == 0;
+  const uint64_t overhead = m.encrypted ? kEncryptionHeaderSize : 0;
+  const bool unsignedToo = stored && !m.encrypted;
+  constexpr size_t kWindow = 1 << 20, kKeep = 23;
+  std::vector<uint8_t> window(kWindow);
+  if (!in_->Seek(m.dataOffset)) return false;
+  uint64_t base = m.dataOffset;  // archive offset of window[0]
+  size_t have = 0;
+  uint32_t crc = 0;
+  uint64_t crcDone = m.dataOffset;  // the CRC covers the data up to here
+  for (;;) {
+    if (searchBudget_ == 0) return false;
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(kWindow - have, searchBudget_));
+    const size_t n = in_->Read(window.data() + have, want);
+    searchBudget_ -= n;
+    have += n;
+    const size_t limit = n == 0 ? have : (have > kKeep ? have - kKeep : 0);
+    for (size_t i = 0; i < limit; ++i) {
+      const uint8_t* p = window.data() + i;
+      const size_t left = have - i;
+      const uint64_t distance = base + i - m.dataOffset;
+      if (left >= 16 && p[0] == 'P' && LoadLe32(p) == kDescriptorSignature) {
+        if (LoadLe32(p + 8) == distance && (!stored || uint64_t{LoadLe32(p + 12)} + overhead == distance)) {
+          end = base + i;
+          return true;
+        }
+        if (left >= 24 && LoadLe64(p + 8) == distance && (!stored || LoadLe64(p + 16) + overhead == distance)) {
+          end = base + i;
+          return true;
+        }
       }
-      if (first) {
-        rootFolder = component;
-        first = false;
-      } else if (component != rootFolder) {
-        rootFolder.clear();
-        return false;
+      if (unsignedToo && left >= 12 && LoadLe32(p + 4) == distance && LoadLe32(p + 8) == distance) {
+        // The CRC of the data so far, brought up to this candidate.
+        const size_t from = static_cast<size_t>(crcDone - base);
+        crc = Crc32Update(crc, window.data() + from, i - from);
+        crcDone = base + i;
+        if (LoadLe32(p) == crc) {
+          end = base + i;
+          return true;
+        }
       }
     }
-    if (!in.Seek(next)) break;
+    if (n == 0) return false;
+    // Keep the tail that may hold the start of a descriptor.
+    if (crcDone < base + limit) {
+      const size_t from = static_cast<size_t>(crcDone - base);
+      crc = Crc32Update(crc, window.data() + from, limit - from);
+      crcDone = base + limit;
+    }
+    std::memmove(window.data(), window.data() + limit, have - limit);
+    base += limit;
+    have -= limit;
   }
-  return true;
 }
 
 // --- decoding -----------------------------------------------------------------
 
-ZipReader::MemberEnd ZipReader::CopyStored(Input& in, MemberOutput& out, uint64_t size) {
-  std::span<uint8_t> buffer = WorkBuffer();
+bool ZipReader::OpenEncrypted(const MemberInfo& m, PasswordSource& passwords, DecodeStatus& refusal) {
+  std::array<uint8_t, kEncryptionHeaderSize> header{};
+  if (in_->Read(header.data(), header.size()) != header.size()) {
+    refusal = DecodeStatus::Truncated;
+    return false;
+  }
+  auto opens = [&](const std::string& password) {
+    return cipher_.CheckHeader(password, header, m.flags, m.check, m.dosTime);
+  };
+  if (!remembered_.empty() && opens(remembered_)) return true;
+  if (noPasswords_) {
+    refusal = DecodeStatus::NoPassword;
+    return false;
+  }
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    std::string answer;
+    switch (passwords.Ask(m, attempt > 0, answer)) {
+      case PasswordAnswer::Cancelled:
+        refusal = DecodeStatus::Cancelled;
+        return false;
+      case PasswordAnswer::Unavailable:
+        noPasswords_ = true;
+        refusal = DecodeStatus::NoPassword;
+        return false;
+      case PasswordAnswer::Entered:
+        break;
+    }
+    remembered_ = answer.substr(0, 127);
+    if (opens(remembered_)) return true;
+  }
+  refusal = DecodeStatus::WrongPassword;
+  return false;
+}
+
+ZipReader::End ZipReader::CopyStored(MemberOutput& out, uint64_t size, const DecodeControl& control) {
+  if (buffer_.size() < 2 * kHalf) buffer_.resize(2 * kHalf);
   uint64_t remaining = size;
   while (remaining > 0) {
-    PublishProgress(in.Position());
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(remaining, buffer.size()));
-    const size_t n = in.Read(buffer.data(), want);
-    if (n == 0) return MemberEnd::Truncated;
-    if (decrypting) cipher.Decrypt(buffer.data(), n);
-    if (!out.Write(buffer.data(), n)) return MemberEnd::Stopped;
+    control.Report(in_->Position());
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(remaining, buffer_.size()));
+    const size_t n = in_->Read(buffer_.data(), want);
+    if (n == 0) return End::Truncated;
+    if (decrypting_) cipher_.Decrypt(buffer_.data(), n);
+    if (!out.Write(buffer_.data(), n)) return End::Stopped;
     remaining -= n;
   }
-  return MemberEnd::Complete;
+  return End::Complete;
 }
 
-// Where the member's data ends: the header says, except for stored data
-// streamed without sizes, whose end is searched for, so that an archive
-// stored inside gives no members of its own. Each search either finds the end,
-// and the walk goes on after it, or reads to the end of the archive; after
-// one search in vain (`searchable` cleared) no other is made, so a run of
-// such headers costs one pass over the archive, not one per header. The
-// input stays at the start of the data.
-uint64_t ZipReader::DataEnd(Input& in, const LocalHeader& header, bool& searchable) {
-  const uint64_t start = in.Position();
-  if (header.method != 0 || !(header.flags & kFlagDescriptor) || header.compressedSize != 0 || !searchable)
-    return start + header.compressedSize;
-  uint64_t found = 0;
-  if (!FindStoredEnd(in, start, (header.flags & kFlagEncrypted) ? kEncryptionHeaderSize : 0, found))
-    searchable = false;
-  in.Seek(start);
-  return start + found;
-}
-
-// Stored data streamed without sizes has no end of its own: it ends where
-// its signed data descriptor begins, the first "PK\7\8" whose compressed size
-// is its own distance from `start` and whose uncompressed size is that less
-// `overhead` (the encryption header). Answers false when no such descriptor
-// follows (or on Cancel); the input is then left anywhere.
-bool ZipReader::FindStoredEnd(Input& in, uint64_t start, uint64_t overhead, uint64_t& size) {
-  constexpr size_t kDescriptorSize = 16;
-  std::span<uint8_t> buffer = WorkBuffer();
-  if (!in.Seek(start)) return false;
-  uint64_t base = start;  // archive offset of buffer[0]
-  size_t have = 0;
-  for (;;) {
-    if (cancelRequested.load(std::memory_order_relaxed)) return false;
-    PublishProgress(base);
-    const size_t n = in.Read(buffer.data() + have, buffer.size() - have);
-    have += n;
-    for (size_t i = 0; i + kDescriptorSize <= have; ++i) {
-      if (buffer[i] != 'P' || Get32(&buffer[i]) != kDescriptorSignature) continue;
-      const uint64_t distance = base + i - start;
-      const uint32_t compressed = Get32(&buffer[i + 8]), uncompressed = Get32(&buffer[i + 12]);
-      if (compressed == distance && uint64_t{uncompressed} + overhead == compressed) {
-        size = distance;
-        return true;
-      }
-    }
-    // A 32-bit descriptor cannot describe data that runs this far.
-    if (n == 0 || base + have - start > 0xFFFFFFFFu + kDescriptorSize) return false;
-    // Keep the tail that may hold the start of a descriptor.
-    const size_t keep = std::min(have, kDescriptorSize - 1);
-    std::memmove(buffer.data(), buffer.data() + have - keep, keep);
-    base += have - keep;
-    have = keep;
-  }
-}
-
-ZipReader::MemberEnd ZipReader::Inflate(Input& in, MemberOutput& out, uint64_t size, uint64_t& streamEnd) {
-  std::span<uint8_t> buffer = WorkBuffer();
-  uint8_t* output = buffer.data();
-  uint8_t* input = buffer.data() + kHalf;
+ZipReader::End ZipReader::Inflate(MemberOutput& out, uint64_t size, uint64_t& streamEnd,
+                                  const DecodeControl& control) {
+  if (buffer_.size() < 2 * kHalf) buffer_.resize(2 * kHalf);
+  uint8_t* output = buffer_.data();
+  uint8_t* input = buffer_.data() + kHalf;
   uint64_t remaining = size;
 
   auto readInput = [&]() -> size_t {
-    PublishProgress(in.Position());
+    control.Report(in_->Position());
     const size_t want = static_cast<size_t>(std::min<uint64_t>(remaining, kHalf));
-    const size_t n = want ? in.Read(input, want) : 0;
-    if (decrypting) cipher.Decrypt(input, n);
+    const size_t n = want ? in_->Read(input, want) : 0;
+    if (decrypting_) cipher_.Decrypt(input, n);
     remaining -= n;
     return n;
   };
 
   size_t got = readInput();
   if (got == 0) {
-    streamEnd = in.Position();
-    // Nothing to inflate: an empty member when nothing was declared.
-    return size == 0 ? MemberEnd::Complete : MemberEnd::Truncated;
+    streamEnd = in_->Position();
+    return End::Truncated;
   }
   z_stream stream{};
-  if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return MemberEnd::Corrupt;
+  if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return End::Corrupt;
   stream.next_in = input;
   stream.avail_in = static_cast<uInt>(got);
-  MemberEnd end = MemberEnd::Truncated;
+  End end = End::Truncated;
   for (;;) {
     if (stream.avail_in == 0) {
       got = readInput();
@@ -537,181 +514,81 @@ ZipReader::MemberEnd ZipReader::Inflate(Input& in, MemberOutput& out, uint64_t s
     const int ret = inflate(&stream, Z_PARTIAL_FLUSH);
     const size_t produced = kHalf - stream.avail_out;
     if (produced && !out.Write(output, produced)) {
-      end = MemberEnd::Stopped;
+      end = End::Stopped;
       break;
     }
     if (ret == Z_STREAM_END) {
-      end = MemberEnd::Complete;
+      end = End::Complete;
       break;
     }
     if (ret == Z_BUF_ERROR && stream.avail_in == 0) continue;
     if (ret != Z_OK) {
-      end = MemberEnd::Corrupt;
+      end = End::Corrupt;
       break;
     }
   }
-  streamEnd = in.Position() - stream.avail_in;
+  streamEnd = in_->Position() - stream.avail_in;
   inflateEnd(&stream);
   return end;
 }
 
-// --- the walk -----------------------------------------------------------------
+DecodeStatus ZipReader::Decode(const MemberInfo& m, ByteSink& sink, PasswordSource& passwords,
+                               const DecodeControl& control) {
+  if (!m.supported) return DecodeStatus::Unsupported;
+  const uint64_t archiveSize = in_->Size();
+  // Stored data whose end nobody can tell cannot be given out as a file.
+  if (m.dataEnd == 0 && m.methodCode != 8) return DecodeStatus::Damaged;
+  uint64_t dataSize = m.dataEnd ? m.dataEnd - m.dataOffset : archiveSize - std::min(archiveSize, m.dataOffset);
+  if (!in_->Seek(m.dataOffset)) return DecodeStatus::Truncated;
+  decrypting_ = false;
+  if (m.encrypted) {
+    DecodeStatus refusal = DecodeStatus::Damaged;
+    if (!OpenEncrypted(m, passwords, refusal)) return refusal;
+    if (dataSize < kEncryptionHeaderSize) return DecodeStatus::Truncated;
+    dataSize -= kEncryptionHeaderSize;
+    decrypting_ = true;
+  }
 
-bool ZipReader::Extract(const std::string& path, const std::string& outputFolder) {
-  platform::File file;
-  if (!file.Open(path, platform::OpenMode::Read)) return false;
-  FileSource source(file);
-  FileSystemTarget target;
-  return ExtractFrom(source, target);
-}
-
-bool ZipReader::ExtractFrom(ByteSource& source, ExtractTarget& target) {
-  Input in(source);
-  archiveSize = in.Size();
-  bool result = true;
-  std::string remembered;  // the password that opened a member, for the next ones
-  const CodePage& cp = PathCodePage();
-  const FolderCreator createFolder = [&target](const std::string& folder) { target.CreateFolder(folder); };
-  LocalHeader header;
-  HeaderVerdict verdict;
-  bool searchable = true;  // see DataEnd
-
-  while (FindNextLocalHeader(in, header, verdict)) {
-    const uint64_t dataStart = in.Position();
-    uint64_t next = DataEnd(in, header, searchable);
-    if (verdict == HeaderVerdict::Unsupported) {
-      // A method we do not decode: the member is lost, so the walk fails,
-      // and the scan goes on after the signature as for any other header.
-      result = false;
-      in.Seek(dataStart - header.extraLength - header.nameLength - kLocalHeaderFixed);
-      continue;
-    }
-
-    const std::string converted = MemberNameForSystem(header.name, useUtf8, header.flags);
-    std::string outputPath = converted;
-    const size_t start = SanitizeMemberPath(outputPath, cp, createFolder);
-    outputPath.erase(0, start);
-    SetCurrentFileName(std::string(FileNamePart(outputPath, cp)));
-    const bool folderEntry = outputPath.empty() || outputPath.back() == platform::kPathSeparator;
-
-    if (!overwrite && target.Exists(outputPath)) {
-      in.Seek(next);
-      continue;
-    }
-    if (securityCheck && IsDisguisedExecutable(converted)) {
-      std::string name = CurrentFileName(), shown;
-      if (!cp.ToUtf8(name, shown)) shown = name;
-      Ui().ShowWorkerMessage(*this, std::string(kSecurityText) + shown + "\n", kSecurityTitle,
-                             MessageIcon::Warning);
-    }
-    if (folderEntry) {
-      in.Seek(next);
-      continue;
-    }
-    if ((header.flags & kFlagEncrypted) && (header.flags & kFlagStrongEncryption)) {
-      // Strong encryption: no password of ours can open it.
-      result = false;
-      in.Seek(next);
-      continue;
-    }
-    if (!target.Create(outputPath)) {
-      result = false;
-      in.Seek(next);
-      continue;
-    }
-    crc = 0;
-    decrypting = false;
-    uint64_t dataSize = header.compressedSize;
-
-    if (header.flags & kFlagEncrypted) {
-      std::array<uint8_t, kEncryptionHeaderSize> encryption{};
-      const bool whole = in.Read(encryption.data(), encryption.size()) == encryption.size();
-      auto opens = [&](const std::string& password) {
-        return whole && cipher.CheckHeader(password, encryption, header.flags, header.crc32, header.modTime);
-      };
-      bool opened = !remembered.empty() && opens(remembered);
-      for (int attempt = 0; !opened && attempt < 3; ++attempt) {
-        const std::string& answer = PromptPassword(*this);
-        remembered = answer.substr(0, 127);
-        if (cancelRequested) break;
-        opened = opens(remembered);
-      }
-      if (!opened) {
-        target.Close();
-        target.Remove(outputPath);
-        // Cancelled, or three wrong answers: either way the walk ends here.
-        result = false;
-        break;
-      }
-      decrypting = true;
-      dataSize = dataSize > kEncryptionHeaderSize ? dataSize - kEncryptionHeaderSize : 0;
-    }
-
-    // A member streamed with a data descriptor may carry no sizes at all;
-    // DEFLATE data ends by itself, so it is read up to the end of its stream.
-    const bool sizeUnknown = (header.flags & kFlagDescriptor) && header.compressedSize == 0;
-    MemberOutput out(*this, target);
-    MemberEnd end = MemberEnd::Complete;
-    uint64_t dataEnd = in.Position() + dataSize;
-    switch (header.method) {
-      case 0:
-        if (sizeUnknown) {  // as far as DataEnd found, or nothing
-          dataSize = next - std::min(next, in.Position());
-          dataEnd = next;
-        }
-        end = CopyStored(in, out, dataSize);
-        break;
-      case 8: {
-        uint64_t streamEnd = 0;
-        const uint64_t bound = sizeUnknown ? archiveSize - std::min(archiveSize, in.Position()) : dataSize;
-        end = Inflate(in, out, bound, streamEnd);
-        if (sizeUnknown) dataEnd = next = streamEnd;
-        break;
-      }
-      default: {
-        MemberInput input(*this, in, dataSize);
-        const uint32_t usize = static_cast<uint32_t>(std::min<uint64_t>(header.uncompressedSize, 0xFFFFFFFFu));
-        const uint32_t csize = static_cast<uint32_t>(std::min<uint64_t>(dataSize, 0xFFFFFFFFu));
-        DecodeResult r;
-        if (header.method == 1) r = Unshrink(input, out, usize, csize);
-        else if (header.method == 6) r = Explode(input, out, usize, csize, header.flags);
-        else r = Unreduce(input, out, usize, csize, header.method - 1);
-        end = r == DecodeResult::Ok ? (input.truncated() ? MemberEnd::Truncated : MemberEnd::Complete)
-              : r == DecodeResult::Stopped ? MemberEnd::Stopped
-                                           : MemberEnd::Corrupt;
-        break;
-      }
-    }
-    decrypting = false;
-    const bool closed = target.Close();
-    target.SetTime(outputPath, header.modDate, header.modTime);
-
-    // The check value: the header's, or the data descriptor's after the data.
-    bool intact = end == MemberEnd::Complete && closed && !out.writeFailed();
-    if (intact) {
-      bool matches = crc == header.crc32;
-      uint8_t d[8];
-      if ((header.flags & kFlagDescriptor) && in.Seek(dataEnd) && in.Read(d, sizeof d) == sizeof d) {
-        // The descriptor may come without its signature; the next header or
-        // the central directory is no descriptor.
-        const uint32_t first = Get32(d);
-        const bool signed_ = first == kDescriptorSignature;
-        if (signed_ || (first != 0x04034b50 && first != 0x02014b50 && first != 0x06054b50)) {
-          const uint32_t stored = signed_ ? Get32(d + 4) : first;
-          matches = crc == stored || (header.crc32 != 0 && crc == header.crc32);
-        }
-      }
-      intact = matches;
-    }
-    if (!intact) result = false;
-    if (cancelRequested) {
-      result = false;
+  MemberOutput out(sink, control);
+  End end = End::Complete;
+  uint64_t streamEnd = 0;
+  switch (m.methodCode) {
+    case 0:
+      end = CopyStored(out, dataSize, control);
+      break;
+    case 8:
+      end = Inflate(out, dataSize, streamEnd, control);
+      // An empty stream where nothing was promised is an empty member.
+      if (end == End::Truncated && dataSize == 0 && m.size == 0) end = End::Complete;
+      break;
+    default: {
+      MemberInput input(*this, dataSize, control);
+      const auto usize = static_cast<uint32_t>(std::min<uint64_t>(m.size, 0xFFFFFFFFu));
+      const auto csize = static_cast<uint32_t>(std::min<uint64_t>(dataSize, 0xFFFFFFFFu));
+      DecodeResult r;
+      if (m.methodCode == 1) r = Unshrink(input, out, usize, csize);
+      else if (m.methodCode == 6) r = Explode(input, out, usize, csize, m.flags);
+      else r = Unreduce(input, out, usize, csize, m.methodCode - 1);
+      end = r == DecodeResult::Ok ? (input.truncated() ? End::Truncated : End::Complete)
+            : r == DecodeResult::Stopped ? End::Stopped
+                                         : End::Corrupt;
       break;
     }
-    in.Seek(next);
   }
-  progressPercent.store(100, std::memory_order_relaxed);
-  return result;
+  decrypting_ = false;
+  if (out.writeFailed()) return DecodeStatus::WriteFailed;
+  if (end == End::Stopped || control.Cancelled()) return DecodeStatus::Cancelled;
+  if (end == End::Truncated) return DecodeStatus::Truncated;
+  if (end == End::Corrupt) return DecodeStatus::Damaged;
+
+  // A stream whose end was learnt only now has its descriptor there.
+  MemberInfo checked = m;
+  if (m.dataEnd == 0 && (m.flags & kFlagDescriptor)) ReadDescriptor(checked, streamEnd);
+  // Fewer bytes than the header promised: the member was cut short.
+  if (checked.sizeKnown && out.written() < checked.size) return DecodeStatus::Truncated;
+  if (out.crc() != checked.check) return DecodeStatus::Damaged;
+  if (checked.sizeKnown && out.written() != checked.size) return DecodeStatus::Damaged;
+  return DecodeStatus::Ok;
 }
 
 }  // namespace quindo

@@ -5,15 +5,14 @@
 
 #include <string>
 
-#include "app/archive_reader.h"
 #include "platform/posix/terminal_ui.h"
 
 namespace quindo {
 
-bool TerminalUi::AskPassword(ArchiveReader& reader, std::string& password) {
+PasswordAnswer TerminalUi::AskPassword(const PasswordRequest&, std::string& password) {
   password.clear();
   int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return false;
+  if (fd < 0) return PasswordAnswer::Unavailable;
   // Echo goes off before the prompt is shown: whatever is typed after the
   // prompt appears is kept, only earlier typeahead is dropped.
   termios saved{};
@@ -28,7 +27,7 @@ bool TerminalUi::AskPassword(ArchiveReader& reader, std::string& password) {
   if (::write(fd, prompt, sizeof prompt - 1) < 0) {
     if (restore) ::tcsetattr(fd, TCSANOW, &saved);
     ::close(fd);
-    return false;
+    return PasswordAnswer::Unavailable;
   }
   std::string line;
   bool gotLine = false;
@@ -44,9 +43,9 @@ bool TerminalUi::AskPassword(ArchiveReader& reader, std::string& password) {
   }
   if (restore) ::tcsetattr(fd, TCSANOW, &saved);
   ::close(fd);
-  if (!gotLine) return false;
+  if (!gotLine) return PasswordAnswer::Cancelled;
   password = line;
-  return true;
+  return PasswordAnswer::Entered;
 }
 
 }  // namespace quindo

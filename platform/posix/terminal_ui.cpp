@@ -4,7 +4,6 @@
 #include <mutex>
 #include <string>
 
-#include "app/archive_reader.h"
 
 namespace quindo {
 
@@ -30,8 +29,7 @@ void TerminalUi::ShowMessage(std::string_view text, std::string_view title, Mess
   PrintBox(text, title);
 }
 
-void TerminalUi::ShowWorkerMessage(ArchiveReader& reader, std::string_view text,
-                                   std::string_view title, MessageIcon icon) {
+void TerminalUi::ShowWorkerMessage(std::string_view text, std::string_view title, MessageIcon icon) {
   PrintBox(text, title);
 }
 

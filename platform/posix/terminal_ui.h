@@ -11,9 +11,8 @@ class TerminalUi final : public UserInterface {
  public:
   void ShowMessage(std::string_view text, std::string_view title, MessageIcon icon) override;
   int RunProgress(ProgressMode mode, ProgressSource& source, Worker& worker) override;
-  bool AskPassword(ArchiveReader& reader, std::string& password) override;
-  void ShowWorkerMessage(ArchiveReader& reader, std::string_view text, std::string_view title,
-                         MessageIcon icon) override;
+  PasswordAnswer AskPassword(const PasswordRequest& request, std::string& password) override;
+  void ShowWorkerMessage(std::string_view text, std::string_view title, MessageIcon icon) override;
 };
 
 }  // namespace quindo

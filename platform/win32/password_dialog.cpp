@@ -6,7 +6,6 @@
 
 #include <string>
 
-#include "app/archive_reader.h"
 #include "platform/win32/gradient_label_win.h"
 #include "platform/win32/win_ui.h"
 
@@ -53,18 +52,18 @@ INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
 
 }  // namespace
 
-bool WinUi::AskPassword(ArchiveReader& reader, std::string& password) {
+PasswordAnswer WinUi::AskPassword(const PasswordRequest&, std::string& password) {
   password.clear();
-  HWND owner = static_cast<HWND>(WaitForProgressWindow(reader));
+  HWND owner = static_cast<HWND>(WaitForProgressWindow());
   for (int i = 0; i < kPumpsBeforePrompt; ++i) PumpMessages();
   // A progress view that could not show a window leaves the prompt unowned.
   if (!::IsWindow(owner)) owner = nullptr;
   std::string text;
   const INT_PTR result = ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kDialogId), owner,
                                            PasswordProc, reinterpret_cast<LPARAM>(&text));
-  if (result != 1) return false;  // cancelled, or the dialog failed to show
+  if (result != 1) return PasswordAnswer::Cancelled;  // cancelled, or the dialog failed to show
   password = std::move(text);
-  return true;
+  return PasswordAnswer::Entered;
 }
 
 }  // namespace quindo

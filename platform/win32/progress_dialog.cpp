@@ -87,6 +87,7 @@ INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
       ::SetTimer(dialog, kTimerId, kTimerPeriod, nullptr);
       if (view->mode == ProgressMode::Extract) {
         view->source->SetProgressWindow(dialog);
+        SetWorkerOwner(dialog);
         ::SetWindowTextW(dialog, L"解凍状況");
       } else {
         ::SetWindowTextW(dialog, L"圧縮状況");
@@ -122,6 +123,7 @@ int WinUi::RunProgress(ProgressMode mode, ProgressSource& source, Worker& worker
   controls.dwICC = ICC_PROGRESS_CLASS;
   ::InitCommonControlsEx(&controls);
 
+  SetWorkerOwner(nullptr);
   ProgressView view{mode, &source, &worker};
   const INT_PTR result = ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kDialogId),
                                            ::GetActiveWindow(), ProgressProc, reinterpret_cast<LPARAM>(&view));
@@ -131,7 +133,10 @@ int WinUi::RunProgress(ProgressMode mode, ProgressSource& source, Worker& worker
     // No dialog could be shown: the job still waits for its worker, which
     // must not outlive the objects it shares.
     static int kNoWindow;
-    if (mode == ProgressMode::Extract) source.SetProgressWindow(&kNoWindow);
+    if (mode == ProgressMode::Extract) {
+      source.SetProgressWindow(&kNoWindow);
+      SetWorkerOwner(&kNoWindow);
+    }
     while (!worker.WaitFor(std::chrono::milliseconds(100))) {
     }
     return worker.ExitCode();

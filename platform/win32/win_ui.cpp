@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/archive_reader.h"
+#include <atomic>
 #include "platform/win32/win_ui.h"
 
 namespace quindo {
@@ -48,10 +48,16 @@ void PumpMessages() {
 
 // Waits for input instead of spinning, so the worker costs no processor
 // time while the view starts up.
-void* WaitForProgressWindow(ArchiveReader& reader) {
+namespace {
+std::atomic<void*> g_workerOwner{nullptr};
+}  // namespace
+
+void SetWorkerOwner(void* window) { g_workerOwner.store(window); }
+
+void* WaitForProgressWindow() {
   for (;;) {
     PumpMessages();
-    if (void* window = reader.progressWindow.load()) return window;
+    if (void* window = g_workerOwner.load()) return window;
     ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
   }
 }
@@ -60,9 +66,8 @@ void WinUi::ShowMessage(std::string_view text, std::string_view title, MessageIc
   Box(nullptr, text, title, icon);
 }
 
-void WinUi::ShowWorkerMessage(ArchiveReader& reader, std::string_view text, std::string_view title,
-                              MessageIcon icon) {
-  HWND owner = static_cast<HWND>(WaitForProgressWindow(reader));
+void WinUi::ShowWorkerMessage(std::string_view text, std::string_view title, MessageIcon icon) {
+  HWND owner = static_cast<HWND>(WaitForProgressWindow());
   // A view without a real window (or one already gone) leaves the box unowned.
   Box(::IsWindow(owner) ? owner : nullptr, text, title, icon);
 }

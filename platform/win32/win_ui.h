@@ -9,17 +9,18 @@ namespace quindo {
 
 // Drains the calling thread's message queue.
 void PumpMessages();
-// Handles the calling thread's messages until the progress view has handed
-// its window to the reader; answers that window (an HWND).
-void* WaitForProgressWindow(ArchiveReader& reader);
+// The window that owns the worker's boxes: the progress view's, once it
+// exists. WaitForProgressWindow handles the calling thread's messages until
+// it is there and answers it (an HWND).
+void SetWorkerOwner(void* window);
+void* WaitForProgressWindow();
 
 class WinUi final : public UserInterface {
  public:
   void ShowMessage(std::string_view text, std::string_view title, MessageIcon icon) override;
   int RunProgress(ProgressMode mode, ProgressSource& source, Worker& worker) override;
-  bool AskPassword(ArchiveReader& reader, std::string& password) override;
-  void ShowWorkerMessage(ArchiveReader& reader, std::string_view text, std::string_view title,
-                         MessageIcon icon) override;
+  PasswordAnswer AskPassword(const PasswordRequest& request, std::string& password) override;
+  void ShowWorkerMessage(std::string_view text, std::string_view title, MessageIcon icon) override;
 };
 
 }  // namespace quindo

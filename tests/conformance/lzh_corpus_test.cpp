@@ -15,6 +15,7 @@
 #include "lzh/lzh_reader.h"
 #include "platform/platform.h"
 #include "tests/support/test_support.h"
+#include "tests/support/walk_fixture.h"
 
 namespace fs = std::filesystem;
 
@@ -35,14 +36,13 @@ int Shell(const std::string& command) {
 
 bool HaveTool(const std::string& tool) { return Shell("command -v " + tool + " >/dev/null 2>&1") == 0; }
 
-// Extracts into `folder` (created) from inside it, as the job does.
+// Extracts into `folder` (created) through the extraction walk; true when
+// every member came out intact.
 bool ExtractInto(const std::string& archive, const std::string& folder) {
   fs::create_directories(folder);
-  std::string saved = platform::GetCurrentDirectory();
-  platform::SetCurrentDirectory(folder);
-  bool ok = LzhReader().Extract(archive, folder);
-  platform::SetCurrentDirectory(saved);
-  return ok;
+  ScriptedHost host;
+  const Extracted r = ExtractToFolder(ReadFile(archive), fs::absolute(folder).string(), host);
+  return r.format == FormatLzh && !r.record.Failed();
 }
 
 // Extracts with lhasa into `folder`; false when lhasa refuses the archive.

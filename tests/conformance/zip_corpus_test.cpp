@@ -9,6 +9,7 @@
 #include "app/path_utils.h"
 #include "common/crc32.h"
 #include "tests/support/test_support.h"
+#include "tests/support/walk_fixture.h"
 #include "tests/unit/zip_fixture.h"
 #include "zip/zip_reader.h"
 
@@ -21,7 +22,7 @@ namespace fs = std::filesystem;
 std::vector<uint32_t> DirectoryCrcs(const std::string& archive, std::initializer_list<uint16_t> methods) {
   std::vector<uint32_t> out;
   for (const test::DirectoryEntry& e : test::Directory(archive))
-    if (!e.name.empty() && e.name.back() != '/' && e.name.back() != '\\' &&
+    if (!e.name.empty() && e.name.back() != '/' && e.name.back() != '\\' && !(e.external & 0x10) &&
         std::count(methods.begin(), methods.end(), e.method))
       out.push_back(e.crc);
   return out;
@@ -47,10 +48,9 @@ class ZipCorpus : public ::testing::Test {
   // have come out intact.
   bool Extract(const std::string& path, std::initializer_list<uint16_t> methods = {0, 8}) {
     target = {};
-    ui.ui.passwordPrompts = 0;
-    ZipReader reader;
+    host.prompts.clear();
     const std::string data = test::ReadFile(path);
-    const bool ok = test::ExtractInMemory(reader, data, target);
+    const bool ok = !test::ExtractInMemory(data, target, host).record.Failed();
     std::vector<uint32_t> got;
     for (const auto& [name, bytes] : target.files) got.push_back(Crc32(bytes.data(), bytes.size()));
     for (uint32_t crc : DirectoryCrcs(data, methods)) {
@@ -60,19 +60,28 @@ class ZipCorpus : public ::testing::Test {
     }
     return ok;
   }
-  test::ScopedUi ui;
-  test::MemoryTarget target;
+  int Prompts() const { return static_cast<int>(host.prompts.size()); }
+  test::ScriptedHost host;
+  test::MemoryTree target;
 };
 
 TEST_F(ZipCorpus, NamesAndMiscArchivesExtractIntact) {
   for (const std::string folder : {"zip-names", "zip-misc"}) {
     for (const std::string& path : Archives(folder)) {
       SCOPED_TRACE(path);
-      ZipReader reader;
       const bool malformed = fs::path(path).filename() == "libarchive-malformed1.zip";
       // The appended ZIP of libarchive-sfx.exe is found too.
-      EXPECT_EQ(test::ProbeInMemory(reader, test::ReadFile(path)), !malformed);
+      EXPECT_EQ(test::FormatOf(test::ReadFile(path)) == FormatZip, !malformed);
       if (malformed) continue;
+      // Headers whose sizes disagree with the data: such a member is
+      // reported, never passed off as intact (peers disagree on them too).
+      const std::string name = fs::path(path).filename().string();
+      if (name == "libarchive-size_exceeds_declared_deflate.zip" || name == "libarchive-size_exceeds_declared_stored.zip" ||
+          name == "libarchive-uncompressed_size_off_by_4gib.zip") {
+        const test::Extracted r = test::ExtractInMemory(test::ReadFile(path), target, host);
+        EXPECT_TRUE(r.record.Failed());
+        continue;
+      }
       EXPECT_TRUE(Extract(path));
       EXPECT_FALSE(target.files.empty());
     }
@@ -103,17 +112,17 @@ TEST_F(ZipCorpus, StoredAndDeflatedLegacyMembersExtractIntact) {
 
 TEST_F(ZipCorpus, EncryptedArchivesOpenWithOnePromptOrEndCleanly) {
   const std::string crypt = test::CorpusDir() + "/zip-crypt/";
-  ui.ui.passwords = {"12345678"};
+  host.passwords = {"12345678"};
   EXPECT_TRUE(Extract(crypt + "libarchive-traditional_encryption_data.zip", {8}));
-  EXPECT_EQ(std::make_pair(ui.ui.passwordPrompts, target.files.size()), std::make_pair(1, size_t{2}));
+  EXPECT_EQ(std::make_pair(Prompts(), target.files.size()), std::make_pair(1, size_t{2}));
   // Unknown passwords and strong encryption end cleanly.
-  ui.ui.passwords = {"a", "b", "c"};
+  host.passwords = {"a", "b", "c"};
   EXPECT_FALSE(Extract(crypt + "commons-password-encrypted.zip", {}));
-  EXPECT_EQ(std::make_pair(ui.ui.passwordPrompts, target.files.size()), std::make_pair(3, size_t{0}));
+  EXPECT_EQ(std::make_pair(Prompts(), target.files.size()), std::make_pair(3, size_t{0}));
   for (const char* name : {"libarchive-encryption_data.zip", "libarchive-encryption_header.zip",
                            "libarchive-encryption_partially.zip"}) {
     EXPECT_FALSE(Extract(crypt + name, {})) << name;
-    EXPECT_EQ(ui.ui.passwordPrompts, 0) << name;
+    EXPECT_EQ(Prompts(), 0) << name;
     for (const auto& [file, bytes] : target.files) EXPECT_EQ(file, "bar.txt") << name;  // the one plain member
   }
 }

@@ -14,6 +14,7 @@
 #include "common/crc32.h"
 #include "common/little_endian.h"
 #include "tests/support/test_support.h"
+#include "tests/support/walk_fixture.h"
 #include "tests/unit/zip_fixture.h"
 #include "zip/legacy_methods.h"
 
@@ -107,12 +108,11 @@ TEST_F(ZipLegacyCorpus, EncryptedShrunkMemberExtracts) {
   ASSERT_EQ(plain.result, DecodeResult::Ok);
   test::MemberLayout layout = test::Member("shrunk.txt", plain.text, 1, "legacy");
   layout.raw = shrunk->data;
-  test::ScopedUi ui;
-  ui.ui.passwords = {"legacz", "legacy"};
-  ZipReader reader;
-  test::MemoryTarget target;
-  EXPECT_TRUE(test::ExtractInMemory(reader, test::ZipBuilder().Add(layout).Finish(), target));
-  EXPECT_EQ(ui.ui.passwordPrompts, 2);
+  test::ScriptedHost host;
+  host.passwords = {"legacz", "legacy"};
+  test::MemoryTree target;
+  EXPECT_FALSE(test::ExtractInMemory(test::ZipBuilder().Add(layout).Finish(), target, host).record.Failed());
+  EXPECT_EQ(host.prompts.size(), 2u);
   EXPECT_EQ(Crc(target.files["shrunk.txt"]), shrunk->crc);
 }
 

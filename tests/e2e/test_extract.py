@@ -9,7 +9,7 @@ import sys
 import unittest
 import zipfile
 
-from quindo_e2e import CORPUS, QuindoTestCase
+from quindo_e2e import CORPUS, QUINDO, QuindoTestCase
 
 M2 = "ファイルエラーが検出されました。: 処理失敗"
 PROMPT = "パスワード: ".encode("utf-8")
@@ -97,15 +97,48 @@ class ExtractTest(QuindoTestCase):
         self.assertNotEqual(code, 0)
         self.assertEqual(prompts, 3)
         self.assertIn(M2, output)
-        # A new session has no controlling terminal: the prompt is cancelled,
-        # and the archive after it is left untouched.
+        # A new session has no terminal to ask on: every encrypted member is
+        # named as needing a password, no empty folder is left, and the
+        # archive after it is extracted.
         later = self.path("later.zip")
         with zipfile.ZipFile(later, "w") as z:
             z.writestr("later.txt", "later")
+        shutil.rmtree(self.out)
         r = self.run_quindo(archives[0], later, start_new_session=True)
         self.assertNotEqual(r.returncode, 0)
-        self.assertNotIn(M2, r.stderr.decode())  # a cancel shows no failure box
-        self.assertFalse(os.path.exists(os.path.join(self.out, "later")))
+        for i in range(5):
+            self.assertIn(f"m{i}.txt：パスワードが必要です", r.stderr.decode())
+        self.assertEqual(sorted(os.listdir(self.out)), ["later"])
+
+    def test_relative_paths_from_any_folder_for_both_formats(self):
+        # "cd Downloads && quindo photos.zip": the archive is the one in the
+        # current folder, the output goes where the settings say, and an
+        # archive of the same name in the output folder is not read instead.
+        downloads = self.path("Downloads")
+        os.makedirs(downloads)
+        with zipfile.ZipFile(os.path.join(downloads, "photos.zip"), "w") as z:
+            z.writestr("a.jpg", "from downloads")
+        self.write_file("src/note.txt", "lzh member")
+        subprocess.run(["jlha", "a0o5", os.path.join(downloads, "notes.lzh"), "note.txt"], cwd=self.path("src"),
+                       check=True, capture_output=True)
+        decoy = os.path.join(self.desktop, "photos.zip")
+        with zipfile.ZipFile(decoy, "w") as z:
+            z.writestr("a.jpg", "the decoy on the desktop")
+        for setting, where in (("OUTPUT=0", self.desktop), ("OUTPUT=1", downloads),
+                               (f"OUTPUT=2\nOUTPUT_PATH={self.out}", self.out)):
+            self.write_settings(f"[MELT]\n{setting}\nOPENDIR=0\n")
+            before = sorted(os.listdir(downloads))
+            r = subprocess.run([QUINDO, "photos.zip", "notes.lzh"], env=self.env(), cwd=downloads,
+                               capture_output=True, stdin=subprocess.DEVNULL, timeout=120)
+            self.assertEqual(r.returncode, 0, r.stderr.decode())
+            with open(os.path.join(where, "photos", "a.jpg")) as f:
+                self.assertEqual(f.read(), "from downloads")
+            with open(os.path.join(where, "notes", "note.txt")) as f:
+                self.assertEqual(f.read(), "lzh member")
+            if where != downloads:
+                self.assertEqual(sorted(os.listdir(downloads)), before)  # the current folder is left alone
+            shutil.rmtree(os.path.join(where, "photos"))
+            shutil.rmtree(os.path.join(where, "notes"))
 
 
 if __name__ == "__main__":

@@ -7,7 +7,6 @@
 #include <iterator>
 #include <algorithm>
 
-#include "app/archive_reader.h"
 #include "app/worker.h"
 
 namespace fs = std::filesystem;
@@ -74,8 +73,7 @@ void ScriptedUi::ShowMessage(std::string_view text, std::string_view title, Mess
   boxes.push_back({std::string(text), std::string(title), icon, false});
 }
 
-void ScriptedUi::ShowWorkerMessage(ArchiveReader&, std::string_view text, std::string_view title,
-                                   MessageIcon icon) {
+void ScriptedUi::ShowWorkerMessage(std::string_view text, std::string_view title, MessageIcon icon) {
   std::lock_guard lock(g_boxMutex);
   boxes.push_back({std::string(text), std::string(title), icon, true});
 }
@@ -94,15 +92,17 @@ int ScriptedUi::RunProgress(ProgressMode, ProgressSource& source, Worker& worker
   return worker.ExitCode();
 }
 
-bool ScriptedUi::AskPassword(ArchiveReader&, std::string& password) {
+PasswordAnswer ScriptedUi::AskPassword(const PasswordRequest& request, std::string& password) {
   ++passwordPrompts;
+  prompts.push_back(request);
   password.clear();
-  if (passwords.empty()) return false;
+  if (noTerminal) return PasswordAnswer::Unavailable;
+  if (passwords.empty()) return PasswordAnswer::Cancelled;
   std::string answer = passwords.front();
   passwords.pop_front();
-  if (answer == kCancelAnswer) return false;
+  if (answer == kCancelAnswer) return PasswordAnswer::Cancelled;
   password = answer;
-  return true;
+  return PasswordAnswer::Entered;
 }
 
 }  // namespace quindo::test

@@ -45,15 +45,17 @@ class ScriptedUi final : public UserInterface {
   // (CAN) stands for Cancel. With no answer left the prompt is cancelled.
   std::deque<std::string> passwords;
   int passwordPrompts = 0;
+  std::vector<PasswordRequest> prompts;
+  // Answer every prompt as a program without a terminal would.
+  bool noTerminal = false;
   // Pressed once the view has polled this many times (0: never).
   int cancelAfterTicks = 0;
   int progressRuns = 0;
 
   void ShowMessage(std::string_view text, std::string_view title, MessageIcon icon) override;
   int RunProgress(ProgressMode mode, ProgressSource& source, Worker& worker) override;
-  bool AskPassword(ArchiveReader& reader, std::string& password) override;
-  void ShowWorkerMessage(ArchiveReader& reader, std::string_view text, std::string_view title,
-                         MessageIcon icon) override;
+  PasswordAnswer AskPassword(const PasswordRequest& request, std::string& password) override;
+  void ShowWorkerMessage(std::string_view text, std::string_view title, MessageIcon icon) override;
 };
 
 // Installs a ScriptedUi for the life of a test.

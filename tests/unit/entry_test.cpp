@@ -4,6 +4,7 @@
 #include <map>
 
 #include "app/entry.h"
+#include "platform/platform.h"
 #include "tests/support/test_support.h"
 
 namespace quindo {
@@ -16,6 +17,7 @@ using test::WriteFile;
 struct ScriptedServices : AppServices {
   std::map<std::string, int> formats;
   std::deque<JobResult> extractionResults;
+  std::string failureDetails;
   JobResult compressionResult = ResultOk;
   std::vector<std::string> calls;
 
@@ -27,8 +29,10 @@ struct ScriptedServices : AppServices {
     calls.push_back("compress " + std::to_string(args.size() - 1));
     return compressionResult;
   }
-  JobResult RunExtractionJob(const std::string& archivePath, std::string& outputFolder) override {
+  JobResult RunExtractionJob(const std::string& archivePath, int format, std::string& outputFolder,
+                             std::string& details) override {
     calls.push_back("extract " + archivePath);
+    details = failureDetails;
     JobResult r = extractionResults.empty() ? ResultOk : extractionResults.front();
     if (!extractionResults.empty()) extractionResults.pop_front();
     return r;
@@ -100,6 +104,17 @@ TEST_F(EntryTest, ExtractionLoopOrderOfOutcomes) {
   services.extractionResults.clear();
   EXPECT_EQ(Run({a, b}), 0);
   EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(EntryTest, PathsAreMadeAbsoluteOnceAndFailuresSayWhat) {
+  const std::string saved = platform::GetCurrentDirectory();
+  platform::SetCurrentDirectory(dir.path());
+  services.extractionResults = {ResultFailed};
+  services.failureDetails = "a.txt：データが壊れています\n";
+  Run({"a.zip"});
+  platform::SetCurrentDirectory(saved);
+  EXPECT_EQ(services.calls, (std::vector<std::string>{"detect " + (dir / "a.zip"), "extract " + (dir / "a.zip")}));
+  EXPECT_EQ(Boxes(), std::vector<std::string>{kM2 + "\n\na.txt：データが壊れています\n"});
 }
 
 TEST_F(EntryTest, CompressionShowsOnlyCannotWrite) {

@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "app/settings.h"
+#include "platform/platform.h"
 #include "tests/support/test_support.h"
 #include "tests/unit/zip_fixture.h"
 
@@ -40,12 +41,12 @@ class ExtractionJob : public ::testing::Test {
   }
   JobResult Run(const std::string& archive) {
     folder = out;
-    return RunExtractionJob(archive, folder, Settings(ini));
+    return RunExtractionJob(archive, FormatNone, folder, Settings(ini), details);
   }
 
   test::ScopedUi ui;
   test::ScratchDir dir;
-  std::string out = dir / "out", ini = dir / "cfg/quindo/quindo.ini", folder;
+  std::string out = dir / "out", ini = dir / "cfg/quindo/quindo.ini", folder, details;
 
  private:
   std::string cwd_;
@@ -142,8 +143,15 @@ TEST_F(ExtractionJob, UnknownFormatsAndDamagedArchivesFail) {
   test::MemberLayout bad = Member("bad.txt", std::string(5000, 'z'));
   bad.badCrc = true;
   EXPECT_EQ(Run(Archive("damaged.zip", ZipBuilder().Add(bad).Add(Member("good.txt", "g")))), ResultFailed);
-  EXPECT_EQ(test::ReadFile(dir / "out/damaged/good.txt"), "g");
-  EXPECT_EQ(test::ReadFile(dir / "out/damaged/bad.txt").size(), 5000u);
+  EXPECT_EQ(test::ListTree(dir / "out/damaged"), std::vector<std::string>{"good.txt"});
+  EXPECT_EQ(details, "bad.txt：データが壊れています\n");
+}
+
+TEST_F(ExtractionJob, MembersOfTheCurrentFolderDoNotLandLoose) {
+  // What `bsdtar -a -cf x.zip .` writes: "./" before every name.
+  EXPECT_EQ(Run(Archive("dot.zip", ZipBuilder().Add(Member("./", "", 0)).Add(Member("./a.txt", "a"))
+                                      .Add(Member("./sub/b.txt", "b")))), ResultOk);
+  EXPECT_EQ(test::ListTree(out), (std::vector<std::string>{"dot/", "dot/a.txt", "dot/sub/", "dot/sub/b.txt"}));
 }
 
 TEST_F(ExtractionJob, HostileNamesWriteNothingOutsideTheOutputFolder) {
@@ -167,9 +175,18 @@ TEST_F(ExtractionJob, WrongPasswordsFailAndCancelIsACancel) {
   const std::string locked = Archive("locked.zip", five);
   ui.ui.passwords = {"x", "y", "z"};
   EXPECT_EQ(Run(locked), ResultFailed);
+  EXPECT_EQ(details, "m0.txt：パスワードが違います\n以降の 4 件は展開されていません\n");
+  ASSERT_EQ(ui.ui.prompts.size(), 3u);
+  EXPECT_EQ(std::make_tuple(ui.ui.prompts[0].memberName, ui.ui.prompts[0].previousWrong, ui.ui.prompts[2].previousWrong),
+            std::make_tuple(std::string("m0.txt"), false, true));
   ui.ui.passwords = {test::kCancelAnswer};
   EXPECT_EQ(Run(locked), ResultCancelled);
   EXPECT_EQ(ui.ui.passwordPrompts, 4);
+  // Without a terminal nothing is asked, every member is named, and an
+  // archive that wrote nothing leaves no folder behind.
+  ui.ui.noTerminal = true;
+  EXPECT_EQ(Run(locked), ResultFailed);
+  EXPECT_EQ(details.find("m0.txt：パスワードが必要です\n"), 0u);
 }
 
 TEST_F(ExtractionJob, CancelDuringExtractionIsACancel) {
@@ -177,7 +194,10 @@ TEST_F(ExtractionJob, CancelDuringExtractionIsACancel) {
   for (int i = 0; i < 40; ++i) big.Add(Member("f" + std::to_string(i), std::string(1 << 20, static_cast<char>('a' + i % 26))));
   ui.ui.cancelAfterTicks = 1;
   EXPECT_EQ(Run(Archive("big.zip", big)), ResultCancelled);
-  EXPECT_LT(test::ListTree(dir / "out/big").size(), 40u);
+  // Only whole members are left, and no temporary file.
+  const std::vector<std::string> left = test::ListTree(dir / "out/big");
+  EXPECT_LT(left.size(), 40u);
+  for (const std::string& name : left) EXPECT_EQ(test::ReadFile(dir / ("out/big/" + name)).size(), 1u << 20) << name;
 }
 
 }  // namespace

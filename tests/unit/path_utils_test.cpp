@@ -51,8 +51,10 @@ TEST(SanitizeMemberPath, NamesBecomeHarmlessPathsInsideTheFolder) {
       {cp932, "CON", "_CON"}, {cp932, "con.txt", "_con.txt"}, {cp932, "dir/NUL/file", "dir/_NUL/file"},
       {cp932, "LPT9", "_LPT9"}, {cp932, "aux .c", "_aux .c"}, {cp932, "CONSOLE.txt", "CONSOLE.txt"},
       {cp932, "COM10", "COM10"}, {cp932, "LPT0", "LPT0"},
-      // Windows drops a trailing dot or blank: ".. " would otherwise climb.
-      {cp932, ".. /x", "_.. /x"}, {cp932, "a./b ", "_a./_b "}, {cp932, "..", "_.."},
+      // Windows drops a trailing dot or blank: ".. " would otherwise climb,
+      // and "a." would meet "a". A "_" after it keeps names apart.
+      {cp932, ".. /x", ".. _/x"}, {cp932, "a./b ", "a._/b _"}, {cp932, "..", ".._"},
+      {cp932, "...", "..._"}, {cp932, ". .", ". ._"}, {cp932, "Photos /a.jpg", "Photos _/a.jpg"},
   };
   for (const auto& c : cases)
     for (const CodePage* cp : {cp932, utf8})
@@ -93,16 +95,6 @@ TEST(HasInvalidPathChars, RefusesDotOnlyFoldersAndForbiddenBytes) {
 
 // CreateFolderChain is left to the extraction job's test of missing output
 // folders.
-TEST(FirstFolderComponent, FindsTheTopFolder) {
-  // Byte by byte: a CP932 trail byte 0x5C counts here.
-  for (const auto& [path, top] : std::vector<std::pair<std::string, std::string>>{
-           {"a/b/c", "a"}, {"a\\b", "a"}, {"file.txt", ""}, {"\x95\\x", "\x95"}}) {
-    std::string out = "x";
-    FirstFolderComponent(path, out);
-    EXPECT_EQ(out, top) << path;
-  }
-}
-
 TEST(IsDisguisedExecutable, EighteenByteBaseNamesWithProgramExtensions) {
   for (const auto& [name, disguised] : std::vector<std::pair<std::string, bool>>{
            {"abcdefghijklmnopq.exe", false}, {"abcdefghijklmnopqr.exe", true}, {"abcdefghijklmnopqr.EXE", true},
@@ -147,16 +139,6 @@ TEST(SetFileTimeFromDos, TakesTheDosTimeAsLocalTime) {
   SetFileTimeFromDos(file, 0, 0);
   ASSERT_EQ(::stat(file.c_str(), &st), 0);
   EXPECT_EQ(st.st_mtime, before);
-}
-
-TEST(PromptPassword, AnswersTheTypedTextOrCancels) {
-  test::ScopedUi scoped;
-  ZipReader reader;
-  scoped.ui.passwords = {std::string(300, 'p'), test::kCancelAnswer};
-  EXPECT_EQ(PromptPassword(reader), std::string(254, 'p'));
-  EXPECT_FALSE(reader.cancelRequested);
-  EXPECT_EQ(PromptPassword(reader), "");
-  EXPECT_TRUE(reader.cancelRequested);
 }
 
 }  // namespace

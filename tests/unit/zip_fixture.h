@@ -1,7 +1,6 @@
 #pragma once
 // Builds small ZIP archives in memory for the reader and job tests and reads
-// back the directory of any archive; a target that keeps extracted members in
-// memory; the legacy decoders over a string.
+// back the directory of any archive; the legacy decoders over a string.
 #include <zlib.h>
 
 #include <algorithm>
@@ -16,6 +15,7 @@
 #include "common/little_endian.h"
 #include "zip/legacy_methods.h"
 #include "zip/traditional_cipher.h"
+#include "app/extraction_job.h"
 #include "zip/zip_reader.h"
 
 namespace quindo::test {
@@ -29,6 +29,7 @@ struct MemberLayout {
   std::string password;     // encrypted when not empty
   bool descriptor = false;  // CRC and sizes after the data, no CRC in the header
   bool zeroSizes = false;   // with a descriptor: no sizes in the header either (streamed)
+  bool unsignedDescriptor = false;  // the descriptor without its signature
   uint16_t extraFlags = 0;
   bool badCrc = false;      // the stored CRC does not match the data
   size_t truncateData = 0;  // bytes cut off the end of the member's data
@@ -134,7 +135,8 @@ class ZipBuilder {
     bytes += "PK\x03\x04" + Header(m, flags, m.descriptor ? 0 : crc, streamed ? 0 : payload.size(),
                                    streamed ? 0 : m.data.size());
     bytes += m.name + payload;
-    if (m.descriptor) Put(bytes, {{0x08074b50, 4}, {crc, 4}, {payload.size(), 4}, {m.data.size(), 4}});
+    if (m.descriptor && !m.unsignedDescriptor) Put(bytes, {{0x08074b50, 4}});
+    if (m.descriptor) Put(bytes, {{crc, 4}, {payload.size(), 4}, {m.data.size(), 4}});
     ++count_;
     return *this;
   }
@@ -158,42 +160,10 @@ class ZipBuilder {
   uint32_t count_ = 0;
 };
 
-// Keeps what Extract writes.
-class MemoryTarget final : public ExtractTarget {
- public:
-  std::map<std::string, std::string> files;
-  std::set<std::string> folders;
-  std::map<std::string, std::pair<uint16_t, uint16_t>> times;
-  size_t failWritesAfter = SIZE_MAX;  // bytes accepted before writes fail
-
-  bool Exists(const std::string& path) override { return files.count(path) || folders.count(path); }
-  void CreateFolder(const std::string& path) override { folders.insert(path); }
-  bool Create(const std::string& path) override {
-    files[current_ = path].clear();
-    return true;
-  }
-  bool Write(const uint8_t* data, size_t size) override {
-    if ((written_ += size) > failWritesAfter) return false;
-    files[current_].append(reinterpret_cast<const char*>(data), size);
-    return true;
-  }
-  bool Close() override { return true; }
-  void Remove(const std::string& path) override { files.erase(path); }
-  void SetTime(const std::string& path, uint16_t date, uint16_t time) override { times[path] = {date, time}; }
-
- private:
-  std::string current_;
-  size_t written_ = 0;
-};
-
-inline bool ExtractInMemory(ZipReader& reader, const std::string& archive, MemoryTarget& target) {
-  MemorySource source(Bytes(archive));
-  return reader.ExtractFrom(source, target);
-}
-
-inline bool ProbeInMemory(ZipReader& reader, const std::string& archive) {
-  MemorySource source(Bytes(archive));
-  return reader.ProbeData(Bytes(archive), source);
+// The format an archive in memory is detected as.
+inline int FormatOf(const std::string& archive) {
+  quindo::MemorySource source(Bytes(archive));
+  return DetectArchiveFormat(source);
 }
 
 // Member data for the decoders, read from a string.

@@ -1,80 +1,103 @@
-// The ZIP reader over archives built in memory: the header scan, names,
-// integrity checks, overwrite and folder entries, encryption and prompts.
+// The ZIP reader through the extraction walk, over archives built in memory:
+// the header scan, names, integrity checks, overwrite and folder entries,
+// encryption and prompts, the root folder.
 #include "zip/zip_reader.h"
 
 #include <gtest/gtest.h>
 
-#include <deque>
-
-#include "app/path_utils.h"
-#include "tests/support/test_support.h"
+#include "app/member_names.h"
+#include "tests/support/walk_fixture.h"
 #include "tests/unit/zip_fixture.h"
 
 namespace quindo {
 namespace {
 
-using test::ExtractInMemory;
 using test::Member;
 using test::MemberLayout;
-using test::MemoryTarget;
+using test::MemoryTree;
+using test::ScriptedHost;
 using test::Text;
 using test::ZipBuilder;
 using Files = std::map<std::string, std::string>;
+using Outcomes = std::map<std::string, MemberOutcome>;
 
 const std::string kSep(1, platform::kPathSeparator);
 
 class ZipReaderTest : public ::testing::Test {
  protected:
-  void SetUp() override { BuildLeadByteTable(); }
-  test::ScopedUi ui;
-  ZipReader reader;
-  MemoryTarget target;
+  test::Extracted Run(const std::string& zip, ExtractionOptions options = {}) {
+    return test::ExtractInMemory(zip, tree, host, options);
+  }
+  MemoryTree tree;
+  ScriptedHost host;
 };
 
 TEST_F(ZipReaderTest, StoredAndDeflatedMembersComeOutWithTheirTimes) {
-  const std::string big = Text(3 * 1024 * 1024);  // several work-buffer rounds
+  const std::string big = Text(3 * 1024 * 1024);  // several buffer rounds
   std::string zip = ZipBuilder().Add(Member("a.txt", "hello", 0)).Add(Member("dir/big.txt", big))
                         .Add(Member("empty", "", 0)).Add(Member("empty-deflated", "")).Finish();
-  EXPECT_TRUE(ExtractInMemory(reader, zip, target));
-  EXPECT_EQ(target.files, (Files{{"a.txt", "hello"}, {"dir" + kSep + "big.txt", big}, {"empty", ""}, {"empty-deflated", ""}}));
-  EXPECT_EQ(target.folders, std::set<std::string>{"dir"});
-  EXPECT_EQ(target.times["a.txt"], std::make_pair(test::kDosDate, test::kDosTime));
-  EXPECT_EQ(reader.progressPercent, 100u);
+  const test::Extracted r = Run(zip);
+  EXPECT_EQ(r.format, FormatZip);
+  EXPECT_FALSE(r.record.Failed());
+  EXPECT_EQ(tree.files, (Files{{"a.txt", "hello"}, {"dir" + kSep + "big.txt", big}, {"empty", ""}, {"empty-deflated", ""}}));
+  EXPECT_EQ(tree.folders, std::set<std::string>{"dir"});
+  EXPECT_EQ(std::make_pair(tree.dated["a.txt"].dosDate, tree.dated["a.txt"].dosTime),
+            std::make_pair(test::kDosDate, test::kDosTime));
+  EXPECT_EQ(tree.tempsLeft(), 0);
+  EXPECT_GT(r.position, 0u);
+  EXPECT_LE(r.position, zip.size());
 }
 
-TEST_F(ZipReaderTest, ScanSkipsJunkAndHeadersThatAreNoMembersAndCutsLongNames) {
+TEST_F(ZipReaderTest, ScanSkipsJunkNamesEndAtNulAndLongNamesStayDistinct) {
   ZipBuilder b;
   b.bytes = "MZ junk PPPK PK\x03 PPK";  // a prefix of P bytes before the signature
   b.Add(Member("one", "1", 0)).bytes += "PK\x03\x04garbage that fails to parse";
-  b.bytes += std::string("PK\x03\x04\x14\x00\x00\x00\x0d\x00", 10) + std::string(20, '\0');  // method 13
-  b.Add(Member(std::string("bad\0name", 8), "x", 0)).Add(Member(std::string(300, 'n'), "long", 0)).Add(Member("two", "2"));
-  EXPECT_TRUE(ExtractInMemory(reader, b.Finish(), target));
-  EXPECT_EQ(target.files, (Files{{"one", "1"}, {"two", "2"}, {std::string(kMaxNameLength, 'n'), "long"}}));
+  b.bytes += std::string("PK\x03\x04\x14\x00\x00\x00\xc8\x00", 10) + std::string(20, '\0');  // method 200
+  // Names that differ only after the 259 bytes that are kept must not meet.
+  const std::string longName(300, 'n');
+  b.Add(Member(std::string("bad\0note", 8), "x", 0)).Add(Member(longName + "1", "first", 0))
+      .Add(Member(longName + "2", "second", 0)).Add(Member("two", "2"));
+  EXPECT_FALSE(Run(b.Finish()).record.Failed());
+  const std::string cut(kMaxNameLength, 'n');
+  const std::string distinct = std::string(kMaxNameLength - 4, 'n') + " (2)";
+  EXPECT_EQ(tree.files, (Files{{"one", "1"}, {"bad", "x"}, {cut, "first"}, {distinct, "second"}, {"two", "2"}}));
 }
 
-TEST_F(ZipReaderTest, DamagedMembersAndWriteErrorsFailTheWalkButEveryMemberIsTried) {
+TEST_F(ZipReaderTest, DamagedMembersLeaveNoFileAndEveryMemberIsTried) {
   MemberLayout wrongCrc = Member("crc", Text(5000)), cut = Member("cut", Text(70000));
   MemberLayout cutStored = Member("cut-stored", Text(500), 0), badDeflate = Member("bad", Text(100));
   wrongCrc.badCrc = true;
   cut.truncateData = 100;
   cutStored.truncateData = 10;
   badDeflate.raw = std::string(8, '\xff');  // a block type that does not exist
-  for (const MemberLayout& m : {wrongCrc, cut, cutStored, badDeflate}) {
+  const std::pair<MemberLayout, MemberOutcome> cases[] = {
+      {wrongCrc, MemberOutcome::Damaged}, {cut, MemberOutcome::Truncated},
+      {cutStored, MemberOutcome::Truncated}, {badDeflate, MemberOutcome::Damaged}};
+  for (const auto& [m, outcome] : cases) {
     SCOPED_TRACE(m.name);
-    MemoryTarget t;
+    MemoryTree t;
     ZipBuilder b;
     b.Add(m);
     // Cut data would run into what follows: with nothing after it, the
     // member must not take that for its end.
-    std::string zip = m.truncateData ? b.bytes : b.Add(Member("after", "ok", 0)).Finish();
-    EXPECT_FALSE(ExtractInMemory(reader, zip, t));
-    ASSERT_EQ(t.files.count(m.name), 1u);  // kept as written: what decoded, no more
-    const std::string& kept = t.files[m.name];
-    EXPECT_EQ(kept, m.badCrc ? m.data : m.data.substr(0, kept.size()));
-    EXPECT_EQ(t.files["after"], m.truncateData ? "" : "ok");
+    const std::string zip = m.truncateData ? b.bytes : b.Add(Member("after", "ok", 0)).Finish();
+    const test::Extracted r = test::ExtractInMemory(zip, t, host);
+    EXPECT_TRUE(r.record.Failed());
+    EXPECT_EQ(r.Outcomes().at(m.name), outcome);
+    EXPECT_EQ(t.files, m.truncateData ? Files() : Files({{"after", "ok"}}));
+    EXPECT_EQ(t.tempsLeft(), 0);
   }
-  target.failWritesAfter = 1000;  // a full disk
-  EXPECT_FALSE(ExtractInMemory(reader, ZipBuilder().Add(Member("big", Text(100000))).Finish(), target));
+  // A header that promises data and has none: not an empty file.
+  std::string zip = ZipBuilder().Add(Member("promised", "")).Finish();
+  zip[18] = 0;   // no compressed bytes
+  zip[22] = 73;  // and yet an uncompressed size
+  EXPECT_EQ(Run(zip).Outcomes(), (Outcomes{{"promised", MemberOutcome::Truncated}}));
+  EXPECT_TRUE(tree.files.empty());
+
+  tree.failWritesAfter = 1000;  // a full disk
+  EXPECT_EQ(Run(ZipBuilder().Add(Member("big", Text(100000))).Finish()).Outcomes(),
+            (Outcomes{{"big", MemberOutcome::WriteFailed}}));
+  EXPECT_EQ(tree.files.count("big"), 0u);
 }
 
 TEST_F(ZipReaderTest, DataDescriptorMembersWithoutSizesAreReadToTheirEnd) {
@@ -85,65 +108,88 @@ TEST_F(ZipReaderTest, DataDescriptorMembersWithoutSizesAreReadToTheirEnd) {
   MemberLayout streamed = Member("streamed", Text(200000)), storedEmpty = Member("stored-empty", "", 0);
   MemberLayout storedData = Member("stored", "a PK\x07\x08 look-alike" + std::string(12, '\0') + Text(3000000), 0);
   MemberLayout storedZip = Member("inner.zip", inner, 0), secret = Member("secret", "stored and encrypted", 0, "pw");
-  for (MemberLayout* m : {&streamed, &storedEmpty, &storedData, &storedZip, &secret}) m->descriptor = m->zeroSizes = true;
-  ui.ui.passwords = {"pw"};
+  // Without a signature, data that starts with four zero bytes.
+  MemberLayout unsignedZeros = Member("unsigned", std::string(4, '\0') + Text(500), 0);
+  unsignedZeros.unsignedDescriptor = true;
+  for (MemberLayout* m : {&streamed, &storedEmpty, &storedData, &storedZip, &secret, &unsignedZeros})
+    m->descriptor = m->zeroSizes = true;
+  host.passwords = {"pw"};
   std::string zip = ZipBuilder().Add(streamed).Add(storedEmpty).Add(storedData).Add(storedZip).Add(secret)
-                        .Add(Member("after", "a", 0)).Finish();
-  EXPECT_TRUE(ExtractInMemory(reader, zip, target));
-  EXPECT_EQ(target.files, (Files{{"streamed", streamed.data}, {"stored-empty", ""}, {"stored", storedData.data},
-                                 {"inner.zip", inner}, {"secret", secret.data}, {"after", "a"}}));
+                        .Add(unsignedZeros).Add(Member("after", "a", 0)).Finish();
+  EXPECT_FALSE(Run(zip).record.Failed());
+  EXPECT_EQ(tree.files, (Files{{"streamed", streamed.data}, {"stored-empty", ""}, {"stored", storedData.data},
+                               {"inner.zip", inner}, {"secret", secret.data}, {"unsigned", unsignedZeros.data},
+                               {"after", "a"}}));
   // Passed over when it is not written either.
-  MemoryTarget kept;
+  MemoryTree kept;
   kept.files["inner.zip"] = "mine";
-  reader.overwrite = false;
-  ui.ui.passwords = {"pw"};
-  EXPECT_TRUE(ExtractInMemory(reader, zip, kept));
+  ExtractionOptions keep;
+  keep.overwrite = false;
+  host.passwords = {"pw"};
+  test::ExtractInMemory(zip, kept, host, keep);
   EXPECT_EQ(std::make_pair(kept.files.count("inner"), kept.files["inner.zip"]), std::make_pair(size_t{0}, std::string("mine")));
-  reader.overwrite = true;
+
   // With no descriptor to end it the data cannot be told from what follows:
-  // a failure, not an empty file passed off as the member.
-  MemoryTarget t;
+  // a failure, not an empty file passed off as the member; and a later
+  // streamed member still finds its own end.
+  MemoryTree t;
   ZipBuilder unended;
   unended.Add(storedData).bytes.resize(unended.bytes.size() - 16);
-  EXPECT_FALSE(ExtractInMemory(reader, unended.Add(Member("after", "a", 0)).Finish(), t));
-  EXPECT_EQ(t.files["after"], "a");
+  const test::Extracted r =
+      test::ExtractInMemory(unended.Add(Member("after", "a", 0)).Add(storedEmpty).Add(unsignedZeros).Finish(), t, host);
+  EXPECT_EQ(r.Outcomes()["stored"], MemberOutcome::Damaged);
+  EXPECT_EQ(t.files, (Files{{"after", "a"}, {"stored-empty", ""}, {"unsigned", unsignedZeros.data}}));
 }
 
-TEST_F(ZipReaderTest, ForeignMethodsAndStrongEncryptionEndCleanlyAsFailures) {
-  std::string zip = ZipBuilder().Add(Member("bz", "whatever", 0)).Add(Member("ok", "fine", 0)).Finish();
+TEST_F(ZipReaderTest, MethodsNotDecodedAreReportedByNameAndSkippedByTheirSize) {
+  // A first member of a method that is not decoded still makes a ZIP; its
+  // data (here an archive) is skipped by its size, never searched.
+  const std::string inner = ZipBuilder().Add(Member("inside", "no", 0)).Finish();
+  std::string zip = ZipBuilder().Add(Member("bz", inner, 0)).Add(Member("odd", "x", 0)).Add(Member("ok", "fine", 0)).Finish();
   zip[8] = 12;  // bzip2
-  EXPECT_FALSE(ExtractInMemory(reader, zip, target));
-  EXPECT_EQ(target.files, (Files{{"ok", "fine"}}));
+  zip[zip.find("odd") - 22] = 11;  // a number no method has
+  EXPECT_EQ(test::FormatOf(zip), FormatZip);
+  const test::Extracted r = Run(zip);
+  EXPECT_EQ(r.Outcomes(), (Outcomes{{"bz", MemberOutcome::Unsupported}, {"odd", MemberOutcome::Unsupported},
+                                    {"ok", MemberOutcome::Written}}));
+  EXPECT_EQ(r.record.members[0].method, "BZip2");
+  EXPECT_EQ(r.record.members[1].method, "method 11");
+  EXPECT_EQ(tree.files, (Files{{"ok", "fine"}}));
 
   MemberLayout strong = Member("strong", "secret", 0, "pw");
   strong.extraFlags = 0x40;
-  MemoryTarget t;
-  EXPECT_FALSE(ExtractInMemory(reader, ZipBuilder().Add(strong).Finish(), t));
-  EXPECT_EQ(t.files.size() + ui.ui.passwordPrompts, 0u);  // nothing written, nothing asked
+  MemoryTree t;
+  EXPECT_EQ(test::ExtractInMemory(ZipBuilder().Add(strong).Finish(), t, host).Outcomes(),
+            (Outcomes{{"strong", MemberOutcome::Unsupported}}));
+  EXPECT_EQ(t.files.size() + host.prompts.size(), 0u);  // nothing written, nothing asked
 }
 
-TEST_F(ZipReaderTest, OverwriteOffLeavesExistingFilesAndFolderEntriesMakeFolders) {
-  std::string zip = ZipBuilder().Add(Member("keep.txt", "new", 0)).Add(Member("dir/sub/", "", 0)).Finish();
-  target.files["keep.txt"] = "old";
-  reader.overwrite = false;
-  EXPECT_TRUE(ExtractInMemory(reader, zip, target));
-  EXPECT_EQ(target.files, (Files{{"keep.txt", "old"}}));
-  EXPECT_EQ(target.folders, (std::set<std::string>{"dir", "dir" + kSep + "sub"}));
-  EXPECT_TRUE(target.times.empty());  // neither the kept file nor a folder entry is dated
+TEST_F(ZipReaderTest, OverwriteOffKeepsFilesAndLinksAreReplacedNeverWrittenThrough) {
+  std::string zip = ZipBuilder().Add(Member("keep.txt", "new", 0)).Add(Member("dir/sub/", "", 0))
+                        .Add(Member("link", "data", 0)).Add(Member("via/x", "x", 0)).Finish();
+  tree.files["keep.txt"] = "old";
+  tree.links = {"link", "via"};  // a dangling link counts as taken too
+  ExtractionOptions keep;
+  keep.overwrite = false;
+  const test::Extracted r = Run(zip, keep);
+  EXPECT_EQ(r.Outcomes(), (Outcomes{{"keep.txt", MemberOutcome::Kept}, {"dir" + kSep + "sub", MemberOutcome::Folder},
+                                    {"link", MemberOutcome::Kept}, {"via" + kSep + "x", MemberOutcome::CannotCreate}}));
+  EXPECT_EQ(tree.files, (Files{{"keep.txt", "old"}}));
+  EXPECT_EQ(tree.folders, (std::set<std::string>{"dir", "dir" + kSep + "sub"}));
+  EXPECT_TRUE(tree.dated.empty());  // neither a kept file nor a folder entry is dated
 
-  reader.overwrite = true;
-  EXPECT_TRUE(ExtractInMemory(reader, zip, target));
-  EXPECT_EQ(target.files["keep.txt"], "new");
+  Run(zip);
+  EXPECT_EQ(tree.files, (Files{{"keep.txt", "new"}, {"link", "data"}}));
+  EXPECT_EQ(tree.links, std::set<std::string>{"via"});  // a link in the way of a folder is left alone
 }
 
 TEST_F(ZipReaderTest, SecurityWarningNamesTheDisguisedFile) {
   std::string zip = ZipBuilder().Add(Member("docs/meeting-notes-2006.doc.exe", "MZ", 0)).Add(Member("setup.exe", "MZ", 0)).Finish();
-  reader.securityCheck = true;
-  EXPECT_TRUE(ExtractInMemory(reader, zip, target));
-  ASSERT_EQ(ui.ui.boxes.size(), 1u);
-  EXPECT_EQ(std::tie(ui.ui.boxes[0].fromWorker, ui.ui.boxes[0].title), std::make_tuple(true, "セキュリティ"));
-  EXPECT_NE(ui.ui.boxes[0].text.find("ファイル：meeting-notes-2006.doc.exe\n"), std::string::npos);
-  EXPECT_EQ(target.files.size(), 2u);  // extraction goes on after the warning
+  ExtractionOptions options;
+  options.securityCheck = true;
+  Run(zip, options);
+  EXPECT_EQ(host.warnings, std::vector<std::string>{"meeting-notes-2006.doc.exe"});
+  EXPECT_EQ(tree.files.size(), 2u);  // extraction goes on after the warning
 }
 
 TEST_F(ZipReaderTest, PasswordsArePromptedOnceRetriedThriceAndCancelled) {
@@ -164,22 +210,31 @@ TEST_F(ZipReaderTest, PasswordsArePromptedOnceRetriedThriceAndCancelled) {
   const std::string timedZip = ZipBuilder().Add(timed).Finish();
   std::string otherTime = timedZip;
   otherTime[10] ^= 0x20;
-  auto run = [&](const std::string& archive, std::deque<std::string> answers, bool cancelled) {
-    ZipReader fresh;
-    MemoryTarget t;
-    ui.ui.passwords = std::move(answers);
-    ui.ui.passwordPrompts = 0;
-    const bool ok = ExtractInMemory(fresh, archive, t);
-    EXPECT_EQ(fresh.cancelRequested, cancelled);
-    return std::make_tuple(ok, ui.ui.passwordPrompts, t.files);
+  auto run = [&](const std::string& archive, std::deque<std::string> answers) {
+    MemoryTree t;
+    ScriptedHost h;
+    h.passwords = std::move(answers);
+    const test::Extracted r = test::ExtractInMemory(archive, t, h);
+    std::vector<bool> wrong;
+    for (const auto& p : h.prompts) wrong.push_back(p.second);
+    return std::make_tuple(r.record.Failed(), r.record.cancelled, wrong, t.files);
   };
-  EXPECT_EQ(run(five.Finish(), {"secret"}, false), std::make_tuple(true, 1, fiveFiles));
-  EXPECT_EQ(run(first, {"wrong", "right"}, false), std::make_tuple(true, 2, Files{{"first", Text(800)}, {"later", "l"}}));
-  // Three wrong: the member's file is removed, later ones untouched.
-  EXPECT_EQ(run(first, {"a", "b", "c", "right"}, false), std::make_tuple(false, 3, Files{}));
-  EXPECT_EQ(run(first, {test::kCancelAnswer}, true), std::make_tuple(false, 1, Files{}));
-  EXPECT_EQ(run(timedZip, {"pw"}, false), std::make_tuple(true, 1, Files{{"t", "payload"}}));
-  EXPECT_EQ(run(otherTime, {"pw", "pw", "pw"}, false), std::make_tuple(false, 3, Files{}));
+  using V = std::vector<bool>;
+  EXPECT_EQ(run(five.Finish(), {"secret"}), std::make_tuple(false, false, V{false}, fiveFiles));
+  EXPECT_EQ(run(first, {"wrong", "right"}), std::make_tuple(false, false, V{false, true}, Files{{"first", Text(800)}, {"later", "l"}}));
+  // Three wrong: nothing under the member's name, and the walk ends there.
+  EXPECT_EQ(run(first, {"a", "b", "c", "right"}), std::make_tuple(true, false, V{false, true, true}, Files{}));
+  EXPECT_EQ(run(first, {ScriptedHost::kCancel}), std::make_tuple(true, true, V{false}, Files{}));
+  EXPECT_EQ(run(timedZip, {"pw"}), std::make_tuple(false, false, V{false}, Files{{"t", "payload"}}));
+  EXPECT_EQ(run(otherTime, {"pw", "pw", "pw"}), std::make_tuple(true, false, V{false, true, true}, Files{}));
+
+  // Without a way to ask, encrypted members are reported, the rest come out.
+  host.noTerminal = true;
+  const test::Extracted r = Run(five.Finish());
+  EXPECT_EQ(host.prompts.size(), 1u);
+  EXPECT_EQ(tree.files, (Files{{"plain", "no password"}}));
+  EXPECT_EQ(r.Outcomes()["m0"], MemberOutcome::NoPassword);
+  EXPECT_EQ(r.Outcomes()["m4"], MemberOutcome::NoPassword);
 }
 
 TEST(LooksLikeUtf8, JudgesStoredNames) {
@@ -198,37 +253,44 @@ TEST(MemberNameForSystem, ShiftJisNamesAreConvertedAndUtf8OnlyWhenAllowed) {
   BuildLeadByteTable();
   const std::string sjis = "\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd\x90\xa2\x8a\x45.txt", utf8 = "こんにちは世界.txt";
   const bool onUtf8 = SystemCodePage().Id() == CodePageId::Utf8;
-  EXPECT_EQ(MemberNameForSystem(sjis, true), onUtf8 ? utf8 : sjis);
-  EXPECT_EQ(MemberNameForSystem(utf8, true), onUtf8 ? utf8 : sjis);
+  EXPECT_EQ(MemberNameForSystem(sjis, NameEncoding::Unknown, true), onUtf8 ? utf8 : sjis);
+  EXPECT_EQ(MemberNameForSystem(utf8, NameEncoding::Unknown, true), onUtf8 ? utf8 : sjis);
   // With the UTF-8 judgement off every name is taken as Shift-JIS.
-  EXPECT_EQ(MemberNameForSystem(onUtf8 ? sjis : utf8, false), utf8);
+  EXPECT_EQ(MemberNameForSystem(onUtf8 ? sjis : utf8, NameEncoding::Unknown, false), utf8);
 }
 
-TEST_F(ZipReaderTest, RootFolderIsTheCommonFirstFolderAndProbeFindsTheFirstGoodHeader) {
+TEST_F(ZipReaderTest, RootFolderIsAFirstFolderThatCleaningKeptAndProbeFindsTheFirstGoodHeader) {
   auto root = [&](std::initializer_list<const char*> names) {
     ZipBuilder b;
     for (const char* n : names) b.Add(Member(n, "", 0));
-    const std::string zip = b.Finish();
-    MemorySource source(test::Bytes(zip));
-    return reader.FindRootFolderIn(source) ? reader.rootFolder : "(none)";
+    MemoryTree t;
+    return test::ExtractInMemory(b.Finish(), t, host).plan.rootFolder;
   };
-  EXPECT_EQ(root({"a/x", "A/y"}), "(none)");
+  EXPECT_EQ(root({"a/x", "A/y"}), "");
   EXPECT_EQ(root({"a/x", "a\\b/y"}), "a");
-  EXPECT_EQ(root({"a/x", "top"}), "(none)");
-  EXPECT_EQ(root({}), "");
-  EXPECT_EQ(root({"../a/x", "../a/y"}), "__");  // the folder the members land in, not the stored text
+  EXPECT_EQ(root({"a/", "a/x"}), "a");
+  EXPECT_EQ(root({"a/x", "top"}), "");
+  // What bsdtar writes for "." and names cleaning renames have no top folder.
+  EXPECT_EQ(root({"./", "./trip/a.jpg", "./trip/b.jpg"}), "");
+  EXPECT_EQ(root({"../a/x", "../a/y"}), "");
+  EXPECT_EQ(root({"/abs/x", "/abs/y"}), "");
+  EXPECT_EQ(root({"CON/x", "CON/y"}), "");
   // An archive stored in a streamed member lends it no names.
   MemberLayout inner = Member("top/inner.zip", ZipBuilder().Add(Member("other/x", "", 0)).Finish(), 0);
   inner.descriptor = inner.zeroSizes = true;
-  const std::string outer = ZipBuilder().Add(inner).Add(Member("top/y", "", 0)).Finish();
-  MemorySource streamed(test::Bytes(outer));
-  EXPECT_TRUE(reader.FindRootFolderIn(streamed));
-  EXPECT_EQ(reader.rootFolder, "top");
+  MemoryTree t;
+  EXPECT_EQ(test::ExtractInMemory(ZipBuilder().Add(inner).Add(Member("top/y", "", 0)).Finish(), t, host).plan.rootFolder,
+            "top");
+  // "./" goes, and so the members of such an archive meet where they should.
+  EXPECT_EQ(t.files.size(), 2u);
+  MemoryTree dotted;
+  test::ExtractInMemory(ZipBuilder().Add(Member("./a.txt", "a", 0)).Add(Member("./d/./b.txt", "b", 0)).Finish(), dotted, host);
+  EXPECT_EQ(dotted.files, (Files{{"a.txt", "a"}, {"d" + kSep + "b.txt", "b"}}));
 
   std::string zip = ZipBuilder().Add(Member("a", "x", 0)).Finish();
-  EXPECT_TRUE(test::ProbeInMemory(reader, std::string(5000, 'M') + zip));  // appended to a program
-  zip[8] = 12;  // passes the pre-check, not the parser
-  EXPECT_FALSE(test::ProbeInMemory(reader, zip));
+  EXPECT_EQ(test::FormatOf(std::string(5000, 'M') + zip), FormatZip);  // appended to a program
+  zip[8] = 200;  // no writer uses such a method number
+  EXPECT_EQ(test::FormatOf(zip), FormatNone);
 }
 
 }  // namespace

@@ -16,7 +16,6 @@
 #include <string>
 #include <thread>
 
-#include "app/archive_reader.h"
 #include "common/code_page.h"
 #include "platform/platform.h"
 #include "platform/win32/win_ui.h"
@@ -158,21 +157,14 @@ void SystemChecks() {
         "CP932 to UTF-8 and back, empty text; what has no mapping is refused");
 }
 
-class WaitingReader final : public quindo::ArchiveReader {
- public:
-  bool Probe(const std::string&, uint64_t) override { return false; }
-  bool Extract(const std::string&, const std::string&) override { return false; }
-  bool FindRootFolder(const std::string&) override { return false; }
-};
-
 // The worker asks before the window exists; the box must wait for it and be
 // owned by it. The test finds the box, reads its owner and presses OK.
 void WorkerBox() {
   quindo::WinUi ui;
-  WaitingReader reader;
+  quindo::SetWorkerOwner(nullptr);
   std::atomic<bool> done{false};
   std::thread worker([&] {
-    ui.ShowWorkerMessage(reader, "作業中の確認です。", "作業の確認", quindo::MessageIcon::Warning);
+    ui.ShowWorkerMessage("作業中の確認です。", "作業の確認", quindo::MessageIcon::Warning);
     done = true;
   });
   HWND progress = ::CreateWindowExW(0, L"STATIC", L"進行状況の窓", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 300, 120,
@@ -181,7 +173,7 @@ void WorkerBox() {
   const auto handOver = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
   while (!done) {
     quindo::PumpMessages();
-    if (std::chrono::steady_clock::now() >= handOver) reader.progressWindow.store(progress);
+    if (std::chrono::steady_clock::now() >= handOver) quindo::SetWorkerOwner(progress);
     ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
   }
   worker.join();

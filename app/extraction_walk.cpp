@@ -1,0 +1,377 @@
+#include "app/extraction_walk.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_set>
+
+#include "app/member_names.h"
+#include "app/path_utils.h"
+#include "common/ascii_case.h"
+#include "common/path_text.h"
+
+namespace quindo {
+
+namespace {
+
+constexpr char kSep = platform::kPathSeparator;
+constexpr size_t kWriteBlock = 256 * 1024;
+// The folder and volume bits name what an entry was, not what a file can be.
+constexpr uint32_t kEntryKindBits = 0x18;
+constexpr uint32_t kFolderAttribute = 0x10;
+
+// The separator before the last component, stepping over whole characters.
+size_t LastSep(const std::string& path, const CodePage& cp) {
+  size_t last = std::string::npos;
+  for (size_t i = 0; i < path.size();) {
+    const PathChar ch = PathCharAt(path, i, cp);
+    if (ch.length == 0) break;
+    if (!ch.multibyte && path[i] == kSep) last = i;
+    i += ch.length;
+  }
+  return last;
+}
+
+// Names the file system takes for one and the same.
+std::string NameKey(const std::string& path) {
+#ifdef _WIN32
+  std::string key = path;
+  for (char& c : key)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return key;
+#else
+  return path;
+#endif
+}
+
+class TreeSink final : public ByteSink {
+ public:
+  explicit TreeSink(OutputTree& tree) : tree_(tree) {}
+  bool Write(const uint8_t* data, size_t size) override { return tree_.Write(data, size); }
+
+ private:
+  OutputTree& tree_;
+};
+
+class HostPasswords final : public PasswordSource {
+ public:
+  HostPasswords(ExtractionHost& host, const std::string& path) : host_(host), path_(path) {}
+  PasswordAnswer Ask(const MemberInfo&, bool previousWrong, std::string& password) override {
+    return host_.AskPassword(path_, previousWrong, password);
+  }
+
+ private:
+  ExtractionHost& host_;
+  const std::string& path_;
+};
+
+MemberOutcome OutcomeOf(DecodeStatus status) {
+  switch (status) {
+    case DecodeStatus::Ok: return MemberOutcome::Written;
+    case DecodeStatus::Damaged: return MemberOutcome::Damaged;
+    case DecodeStatus::Truncated: return MemberOutcome::Truncated;
+    case DecodeStatus::WrongPassword: return MemberOutcome::WrongPassword;
+    case DecodeStatus::NoPassword: return MemberOutcome::NoPassword;
+    case DecodeStatus::Unsupported: return MemberOutcome::Unsupported;
+    case DecodeStatus::WriteFailed: return MemberOutcome::WriteFailed;
+    case DecodeStatus::Cancelled: return MemberOutcome::Cancelled;
+  }
+  return MemberOutcome::Damaged;
+}
+
+// The walk's state over one archive.
+class Walk {
+ public:
+  Walk(OutputTree& tree, const CodePage& cp) : tree_(tree), cp_(cp) {}
+
+  // Makes every folder of `path` (itself included) that is missing. False
+  // when something other than a real folder is in the way: a file, or a link,
+  // which is never followed.
+  bool EnsureFolders(const std::string& path) {
+    for (size_t i = 0; i <= path.size();) {
+      size_t end = i;
+      while (end < path.size()) {
+        const PathChar ch = PathCharAt(path, end, cp_);
+        if (ch.length == 0) {
+          end = path.size();
+          break;
+        }
+        if (!ch.multibyte && path[end] == kSep) break;
+        end += ch.length;
+      }
+      const std::string prefix = path.substr(0, end);
+      if (!folders_.count(prefix)) {
+        platform::PathKind kind = tree_.Kind(prefix);
+        if (kind == platform::PathKind::Missing && !tree_.MakeFolder(prefix)) kind = tree_.Kind(prefix);
+        else if (kind == platform::PathKind::Missing) kind = platform::PathKind::Folder;
+        if (kind != platform::PathKind::Folder) return false;
+        folders_.insert(prefix);
+      }
+      i = end + 1;
+    }
+    return true;
+  }
+
+  bool Taken(const std::string& path) const { return written_.count(NameKey(path)) != 0; }
+  void Take(const std::string& path) { written_.insert(NameKey(path)); }
+
+  // A name that no member of this run took and nothing on disk has: the
+  // base name with " (2)", " (3)"... before its extension.
+  bool DistinctName(std::string& path) {
+    const size_t sep = LastSep(path, cp_);
+    const std::string folder = sep == std::string::npos ? "" : path.substr(0, sep + 1);
+    const std::string name = path.substr(folder.size());
+    const size_t dot = name.rfind('.');
+    const std::string ext = dot == std::string::npos || dot == 0 ? "" : name.substr(dot);
+    std::string base = name.substr(0, name.size() - ext.size());
+    for (int n = 2; n < 10000; ++n) {
+      const std::string suffix = " (" + std::to_string(n) + ")";
+      std::string cut = base;
+      const size_t fixed = folder.size() + suffix.size() + ext.size();
+      if (fixed + cut.size() > kMaxNameLength) {
+        // Shorten the base, a whole character at a time, so the name fits.
+        size_t keep = 0;
+        for (size_t i = 0; i < cut.size();) {
+          const PathChar ch = PathCharAt(cut, i, cp_);
+          const size_t len = ch.length ? ch.length : 1;
+          if (fixed + i + len > kMaxNameLength) break;
+          i += len;
+          keep = i;
+        }
+        cut.resize(keep);
+      }
+      std::string candidate = folder + cut + suffix + ext;
+      if (!Taken(candidate) && tree_.Kind(candidate) == platform::PathKind::Missing) {
+        path = std::move(candidate);
+        return true;
+      }
+    }
+    return false;
+  }
+
+ private:
+  OutputTree& tree_;
+  const CodePage& cp_;
+  std::unordered_set<std::string> folders_;
+  std::unordered_set<std::string> written_;
+};
+
+}  // namespace
+
+bool ExtractionRecord::Failed() const {
+  if (notReached > 0 || cancelled) return true;
+  for (const MemberRecord& m : members)
+    if (m.outcome != MemberOutcome::Written && m.outcome != MemberOutcome::Folder && m.outcome != MemberOutcome::Kept)
+      return true;
+  return false;
+}
+
+bool PlanArchive(ArchiveReader& reader, bool useUtf8, ArchivePlan& plan, const std::atomic<bool>* cancel) {
+  const CodePage& cp = PathCodePage();
+  plan = ArchivePlan{};
+  reader.Rewind();
+  bool shared = true;
+  MemberInfo info;
+  while (reader.Next(info)) {
+    if (cancel && cancel->load(std::memory_order_relaxed)) return false;
+    CleanName clean = CleanMemberName(MemberNameForSystem(info.name, info.encoding, useUtf8), cp);
+    if (shared) {
+      if (clean.topFolder.empty() || (!plan.members.empty() && clean.topFolder != plan.rootFolder)) {
+        shared = false;
+        plan.rootFolder.clear();
+      } else {
+        plan.rootFolder = clean.topFolder;
+      }
+    }
+    plan.members.push_back(PlannedMember{std::move(info), std::move(clean.path)});
+    info = MemberInfo{};
+  }
+  // A member whose name is a folder of other members is that folder's entry
+  // when it is empty (MS-DOS archivers mark folders by an attribute ZIP
+  // headers lack) or has the folder attribute (OS/2 archivers keep a
+  // folder's extended attributes as its data). Any other such member is a
+  // file, and the members inside it cannot be made.
+  std::unordered_set<std::string> folders;
+  for (const PlannedMember& m : plan.members)
+    for (size_t i = 0; i < m.path.size();) {
+      const PathChar ch = PathCharAt(m.path, i, cp);
+      if (ch.length == 0) break;
+      if (!ch.multibyte && m.path[i] == kSep) folders.insert(m.path.substr(0, i));
+      i += ch.length;
+    }
+  for (PlannedMember& m : plan.members)
+    if (!m.info.isFolder && folders.count(m.path) &&
+        ((m.info.sizeKnown && m.info.size == 0 && !m.info.encrypted) ||
+         (m.info.hasAttributes && (m.info.attributes & kFolderAttribute))))
+      m.info.isFolder = true;
+  return true;
+}
+
+ExtractionRecord ExtractMembers(ArchiveReader& reader, const ArchivePlan& plan, OutputTree& tree,
+                                const ExtractionOptions& options, ExtractionHost& host,
+                                const DecodeControl& control) {
+  const CodePage& cp = PathCodePage();
+  ExtractionRecord record;
+  Walk walk(tree, cp);
+  const size_t count = plan.members.size();
+  for (size_t i = 0; i < count; ++i) {
+    const PlannedMember& planned = plan.members[i];
+    const MemberInfo& info = planned.info;
+    if (control.Cancelled()) {
+      record.cancelled = true;
+      record.notReached = count - i;
+      break;
+    }
+    MemberRecord r;
+    r.path = planned.path;
+    auto done = [&](MemberOutcome outcome) {
+      r.outcome = outcome;
+      record.members.push_back(std::move(r));
+    };
+    if (info.isFolder) {
+      if (!planned.path.empty()) done(walk.EnsureFolders(planned.path) ? MemberOutcome::Folder : MemberOutcome::CannotCreate);
+      continue;
+    }
+    if (planned.path.empty()) {
+      done(MemberOutcome::CannotCreate);
+      continue;
+    }
+    std::string path = planned.path;
+    const size_t sep = LastSep(path, cp);
+    const std::string folder = sep == std::string::npos ? "" : path.substr(0, sep);
+    host.SetCurrentName(path.substr(sep == std::string::npos ? 0 : sep + 1));
+    if (!folder.empty() && !walk.EnsureFolders(folder)) {
+      done(MemberOutcome::CannotCreate);
+      continue;
+    }
+    // Two members never go to one name in one run.
+    if (walk.Taken(path) && !walk.DistinctName(path)) {
+      done(MemberOutcome::CannotCreate);
+      continue;
+    }
+    r.path = path;
+    const platform::PathKind kind = tree.Kind(path);
+    if (kind == platform::PathKind::Folder || kind == platform::PathKind::Other) {
+      done(MemberOutcome::CannotCreate);
+      continue;
+    }
+    if (kind != platform::PathKind::Missing && !options.overwrite) {
+      done(MemberOutcome::Kept);
+      continue;
+    }
+    const std::string fileName = path.substr(sep == std::string::npos ? 0 : sep + 1);
+    if (options.securityCheck && IsDisguisedExecutable(path)) host.WarnDisguisedExecutable(fileName);
+    if (!info.supported) {
+      r.method = info.method;
+      done(MemberOutcome::Unsupported);
+      continue;
+    }
+    std::string temp;
+    if (!tree.CreateTemp(folder, temp)) {
+      done(MemberOutcome::CannotCreate);
+      continue;
+    }
+    TreeSink sink(tree);
+    HostPasswords passwords(host, path);
+    DecodeStatus status = reader.Decode(info, sink, passwords, control);
+    if (!tree.CloseTemp() && status == DecodeStatus::Ok) status = DecodeStatus::WriteFailed;
+    MemberOutcome outcome = OutcomeOf(status);
+    if (status == DecodeStatus::Ok) {
+      tree.SetTimes(temp, info);
+      if (tree.Commit(temp, path, options.overwrite)) {
+        if (info.hasAttributes) tree.SetAttributes(path, info.attributes & ~kEntryKindBits);
+        walk.Take(path);
+      } else {
+        tree.Discard(temp);
+        // Without OVERWRITE a file that took the name meanwhile is kept.
+        outcome = !options.overwrite && tree.Kind(path) != platform::PathKind::Missing ? MemberOutcome::Kept
+                                                                                       : MemberOutcome::CannotCreate;
+      }
+    } else {
+      // A member that did not come out whole leaves nothing under its name.
+      tree.Discard(temp);
+    }
+    done(outcome);
+    if (status == DecodeStatus::Cancelled) {
+      record.cancelled = true;
+      record.notReached = count - i - 1;
+      break;
+    }
+    if (status == DecodeStatus::WrongPassword) {
+      // Three wrong answers end the walk: the members after it most likely
+      // need the same password.
+      record.notReached = count - i - 1;
+      break;
+    }
+  }
+  return record;
+}
+
+// --- the file system ---------------------------------------------------------
+
+FileSystemTree::FileSystemTree(std::string root, std::string archive)
+    : root_(std::move(root)), archive_(std::move(archive)) {
+  if (!root_.empty() && root_.back() != kSep) root_ += kSep;
+}
+
+std::string FileSystemTree::Full(const std::string& path) const { return root_ + path; }
+
+platform::PathKind FileSystemTree::Kind(const std::string& path) { return platform::QueryPathKind(Full(path)); }
+
+bool FileSystemTree::MakeFolder(const std::string& path) { return platform::CreateDirectory(Full(path)); }
+
+bool FileSystemTree::CreateTemp(const std::string& folder, std::string& temp) {
+  if (buffer_.empty()) buffer_.resize(kWriteBlock);
+  used_ = 0;
+  failed_ = false;
+  const std::string where = folder.empty() ? root_ : root_ + folder + kSep;
+  std::string full;
+  if (!file_.CreateUnique(where, ".quindo-", full)) return false;
+  temp = full.substr(root_.size());
+  return true;
+}
+
+bool FileSystemTree::Flush() {
+  if (used_ && !failed_ && !file_.Write(buffer_.data(), used_)) failed_ = true;
+  used_ = 0;
+  return !failed_;
+}
+
+bool FileSystemTree::Write(const uint8_t* data, size_t size) {
+  if (failed_) return false;
+  if (used_ + size > buffer_.size()) {
+    if (!Flush()) return false;
+    if (size >= buffer_.size()) {
+      if (!file_.Write(data, size)) failed_ = true;
+      return !failed_;
+    }
+  }
+  std::memcpy(buffer_.data() + used_, data, size);
+  used_ += size;
+  return true;
+}
+
+bool FileSystemTree::CloseTemp() {
+  const bool ok = Flush();
+  file_.Close();
+  return ok;
+}
+
+bool FileSystemTree::Commit(const std::string& temp, const std::string& path, bool replace) {
+  const std::string target = Full(path);
+  // The archive being read is never replaced by one of its members.
+  if (!archive_.empty() && NameKey(target) == NameKey(archive_)) return false;
+  return platform::MoveFileIntoPlace(Full(temp), target, replace);
+}
+
+void FileSystemTree::Discard(const std::string& temp) { platform::DeleteFile(Full(temp)); }
+
+void FileSystemTree::SetTimes(const std::string& path, const MemberInfo& member) {
+  if (member.unixTime) SetFileTimeFromUnix(Full(path), member.unixSeconds);
+  else SetFileTimeFromDos(Full(path), member.dosDate, member.dosTime);
+}
+
+void FileSystemTree::SetAttributes(const std::string& path, uint32_t attributes) {
+  platform::SetFileAttributes(Full(path), attributes);
+}
+
+}  // namespace quindo

@@ -1,0 +1,124 @@
+#pragma once
+// The one walk from an archive's members to the disk, for every format: the
+// names converted and cleaned, the root-folder decision, overwrite, the
+// disguised-executable warning, each file written under a temporary name and
+// given its own only when it is complete and checked, times and attributes,
+// progress and Cancel, and a record of what became of every member.
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/archive.h"
+#include "platform/platform.h"
+
+namespace quindo {
+
+// A member as the walk will write it.
+struct PlannedMember {
+  MemberInfo info;
+  std::string path;  // relative, cleaned, the platform's separators; empty: nothing is left of the name
+};
+
+struct ArchivePlan {
+  std::vector<PlannedMember> members;
+  // Every member lies under this one top folder (empty: they do not).
+  std::string rootFolder;
+};
+
+// Reads every member's description and settles the names. `useUtf8` is the
+// ZIP name-detection setting. False when Cancel was seen.
+bool PlanArchive(ArchiveReader& reader, bool useUtf8, ArchivePlan& plan, const std::atomic<bool>* cancel = nullptr);
+
+enum class MemberOutcome {
+  Written,        // the file is there, complete and checked
+  Folder,         // a folder entry: the folder is there
+  Kept,           // a file of that name was there and OVERWRITE is off
+  Damaged,        // the data failed its check or broke its format
+  Truncated,      // the archive ends inside the member
+  WrongPassword,  // three answers did not open it
+  NoPassword,     // it needs a password and there was no way to ask
+  Unsupported,    // a method that is not decoded
+  CannotCreate,   // the file or a folder on its way could not be made
+  WriteFailed,    // writing failed (a full disk)
+  Cancelled,      // Cancel came while it was written
+};
+
+struct MemberRecord {
+  std::string path;    // as written (or as it would have been), system code page
+  MemberOutcome outcome = MemberOutcome::Written;
+  std::string method;  // for Unsupported: the method's name
+};
+
+struct ExtractionRecord {
+  std::vector<MemberRecord> members;
+  size_t notReached = 0;  // members after a walk that ended early
+  bool cancelled = false;
+
+  bool Failed() const;  // some member did not come out, or some were not reached
+};
+
+// Where the walk writes: every path relative to the output folder. The
+// walk never follows a link that lies inside the output folder.
+class OutputTree {
+ public:
+  virtual ~OutputTree() = default;
+  virtual platform::PathKind Kind(const std::string& path) = 0;
+  virtual bool MakeFolder(const std::string& path) = 0;
+  // Opens a new temporary file in `folder` ("" for the top); its name in `temp`.
+  virtual bool CreateTemp(const std::string& folder, std::string& temp) = 0;
+  virtual bool Write(const uint8_t* data, size_t size) = 0;
+  virtual bool CloseTemp() = 0;  // false when the last bytes could not be written
+  // Gives the temporary file its name; without `replace` a taken name fails.
+  virtual bool Commit(const std::string& temp, const std::string& path, bool replace) = 0;
+  virtual void Discard(const std::string& temp) = 0;
+  virtual void SetTimes(const std::string& path, const MemberInfo& member) = 0;
+  virtual void SetAttributes(const std::string& path, uint32_t attributes) = 0;
+};
+
+// Files under an absolute output folder. `archive` is the archive being
+// read, which no member may replace.
+class FileSystemTree final : public OutputTree {
+ public:
+  FileSystemTree(std::string root, std::string archive);
+  platform::PathKind Kind(const std::string& path) override;
+  bool MakeFolder(const std::string& path) override;
+  bool CreateTemp(const std::string& folder, std::string& temp) override;
+  bool Write(const uint8_t* data, size_t size) override;
+  bool CloseTemp() override;
+  bool Commit(const std::string& temp, const std::string& path, bool replace) override;
+  void Discard(const std::string& temp) override;
+  void SetTimes(const std::string& path, const MemberInfo& member) override;
+  void SetAttributes(const std::string& path, uint32_t attributes) override;
+
+ private:
+  std::string Full(const std::string& path) const;
+  bool Flush();
+  std::string root_;  // ends in a separator
+  std::string archive_;
+  platform::File file_;
+  std::vector<uint8_t> buffer_;
+  size_t used_ = 0;
+  bool failed_ = false;
+};
+
+// What the walk asks of the job around it, on the walk's thread.
+class ExtractionHost {
+ public:
+  virtual ~ExtractionHost() = default;
+  // The member's name for a prompt, in the system code page.
+  virtual PasswordAnswer AskPassword(const std::string& memberPath, bool previousWrong, std::string& password) = 0;
+  virtual void WarnDisguisedExecutable(const std::string& fileName) = 0;
+  virtual void SetCurrentName(const std::string& fileName) = 0;
+};
+
+struct ExtractionOptions {
+  bool overwrite = true;
+  bool securityCheck = false;
+};
+
+ExtractionRecord ExtractMembers(ArchiveReader& reader, const ArchivePlan& plan, OutputTree& tree,
+                                const ExtractionOptions& options, ExtractionHost& host,
+                                const DecodeControl& control);
+
+}  // namespace quindo

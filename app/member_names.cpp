@@ -1,0 +1,122 @@
+#include "app/member_names.h"
+
+#include <vector>
+
+#include "app/path_utils.h"
+#include "platform/platform.h"
+
+namespace quindo {
+
+namespace {
+
+// Cuts a name after the last whole character within `limit` bytes.
+void CutToLength(std::string& name, const CodePage& cp, size_t limit) {
+  if (name.size() <= limit) return;
+  size_t keep = 0;
+  for (size_t i = 0; i < name.size();) {
+    const PathChar ch = PathCharAt(name, i, cp);
+    const size_t len = ch.length ? ch.length : 1;
+    if (i + len > limit) break;
+    i += len;
+    keep = i;
+  }
+  name.resize(keep);
+}
+
+bool IsNameSeparator(char c) { return c == '/' || c == '\\'; }
+
+// The offset of the first separator at or after `from`, stepping over whole
+// characters; npos when there is none.
+size_t FirstSeparator(std::string_view text, size_t from, const CodePage& cp, bool either) {
+  for (size_t i = from; i < text.size();) {
+    const PathChar ch = PathCharAt(text, i, cp);
+    if (ch.length == 0) break;
+    if (!ch.multibyte && (either ? IsNameSeparator(text[i]) : text[i] == platform::kPathSeparator)) return i;
+    i += ch.length;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+bool LooksLikeUtf8(std::string_view name) {
+  bool kana = false, dbl = false, vendor = false, unassigned = false;
+  const size_t n = name.size();
+  for (size_t i = 0; i < n; ++i) {
+    const auto c = static_cast<uint8_t>(name[i]);
+    if ((c >= 0x07 && c <= 0x0D) || (c >= 0x20 && c <= 0x7E)) continue;
+    if (c >= 0xA1 && c <= 0xDF) {
+      kana = true;
+      continue;
+    }
+    const bool low = c >= 0x81 && c <= 0x9F;
+    const bool high = c >= 0xE0 && c <= 0xEF;
+    if (!low && !high) return true;  // invalid for Shift-JIS
+    dbl = true;
+    if (i + 1 == n) break;  // a lead byte without its trail is no error
+    const auto t = static_cast<uint8_t>(name[++i]);
+    if (!((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFC))) return true;
+    if (low) {
+      if (c == 0x87 && t < 0x9E) vendor = true;
+      else if ((c >= 0x85 && c <= 0x87) || (c == 0x88 && t < 0x9E)) unassigned = true;
+    } else {
+      if (c == 0xED || c == 0xEE) vendor = true;
+      else if (c >= 0xEB) unassigned = true;
+    }
+  }
+  const bool onlyDoubleAndKana = kana && !vendor && !unassigned;
+  const bool shiftJis = dbl && !onlyDoubleAndKana;
+  return !shiftJis;
+}
+
+std::string MemberNameForSystem(std::string_view stored, NameEncoding encoding, bool useUtf8) {
+  const CodePage& cp = PathCodePage();
+  std::string out;
+  if (useUtf8 && encoding != NameEncoding::Cp932) {
+    const bool flaggedUtf8 = encoding == NameEncoding::Utf8 && IsValidUtf8(stored);
+    if ((flaggedUtf8 || LooksLikeUtf8(stored)) && Utf8ToAnsi(stored, out) == out.size() &&
+        (!out.empty() || stored.empty()))
+      return out;
+  }
+  // As stored: Shift-JIS, the code page of the systems these archives come
+  // from. A UTF-8 system converts it so that the names read right.
+  if (cp.Id() == CodePageId::Utf8 && Cp932CodePage().ToUtf8(stored, out)) {
+    CutToLength(out, cp, kMaxNameLength);
+    return out;
+  }
+  out.assign(stored);
+  CutToLength(out, cp, kMaxNameLength);
+  return out;
+}
+
+CleanName CleanMemberName(const std::string& converted, const CodePage& cp) {
+  CleanName result;
+  std::string name = converted;
+  const size_t start = SanitizeMemberPath(name, cp, nullptr);
+  const std::string_view cleaned = std::string_view(name).substr(start);
+
+  // The first folder counts only when cleaning kept it as stored: "./x",
+  // "C:\x", "../x" or a renamed device name have no top folder of their own.
+  const size_t sep = FirstSeparator(cleaned, 0, cp, false);
+  if (start == 0 && sep != std::string_view::npos && sep > 0) {
+    const std::string_view first = cleaned.substr(0, sep);
+    const size_t rawSep = FirstSeparator(converted, 0, cp, true);
+    if (first != "." && rawSep == sep && std::string_view(converted).substr(0, rawSep) == first)
+      result.topFolder.assign(first);
+  }
+
+  // "." and empty components name nothing.
+  for (size_t i = 0; i <= cleaned.size();) {
+    size_t end = FirstSeparator(cleaned, i, cp, false);
+    if (end == std::string_view::npos) end = cleaned.size();
+    const std::string_view component = cleaned.substr(i, end - i);
+    if (!component.empty() && component != ".") {
+      if (!result.path.empty()) result.path += platform::kPathSeparator;
+      result.path.append(component);
+    }
+    i = end + 1;
+  }
+  return result;
+}
+
+}  // namespace quindo
