@@ -29,7 +29,6 @@ class ReaderProgress final : public ProgressSource {
   uint32_t Percent() const override { return reader_.progressPercent.load(); }
   std::string CurrentName() const override { return reader_.CurrentFileName(); }
   void RequestCancel() override { reader_.cancelRequested = true; }
-  void SetProgressWindow(void* window) override { reader_.progressWindow = window; }
 
  private:
   ArchiveReader& reader_;

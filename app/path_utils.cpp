@@ -289,7 +289,10 @@ void SetFileTimeFromUnix(const std::string& path, int64_t seconds) {
 const std::string& PromptPassword(ArchiveReader& reader) {
   reader.passwordText.clear();
   std::string answer;
-  if (!Ui().AskPassword(reader, answer)) {
+  PasswordRequest request;
+  if (!SystemCodePage().ToUtf8(reader.CurrentFileName(), request.memberName))
+    request.memberName = reader.CurrentFileName();
+  if (Ui().AskPassword(request, answer) != PasswordAnswer::Entered) {
     reader.cancelRequested = true;
     reader.passwordText.clear();
     return reader.passwordText;

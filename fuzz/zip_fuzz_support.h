@@ -53,11 +53,11 @@ class AnsweringUi final : public UserInterface {
  public:
   void ShowMessage(std::string_view, std::string_view, MessageIcon) override {}
   int RunProgress(ProgressMode, ProgressSource&, Worker&) override { return 0; }
-  bool AskPassword(ArchiveReader&, std::string& password) override {
+  PasswordAnswer AskPassword(const PasswordRequest&, std::string& password) override {
     password = "pw";
-    return true;
+    return PasswordAnswer::Entered;
   }
-  void ShowWorkerMessage(ArchiveReader&, std::string_view, std::string_view, MessageIcon) override {}
+  void ShowWorkerMessage(std::string_view, std::string_view, MessageIcon) override {}
 };
 
 }  // namespace quindo::fuzz

@@ -180,7 +180,7 @@ bool LzhReader::Extract(const std::string& path, const std::string& outputFolder
           "偽装ファイルの可能性が高い実行可能ファイルが検出されました。\n"
           "このファイルに見覚えが無い場合は注意してください。\n\nファイル：" +
           shown + "\n";
-      Ui().ShowWorkerMessage(*this, text, "セキュリティ", MessageIcon::Warning);
+      Ui().ShowWorkerMessage(text, "セキュリティ", MessageIcon::Warning);
     }
 
     platform::File out;

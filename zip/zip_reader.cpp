@@ -601,7 +601,7 @@ bool ZipReader::ExtractFrom(ByteSource& source, ExtractTarget& target) {
     if (securityCheck && IsDisguisedExecutable(converted)) {
       std::string name = CurrentFileName(), shown;
       if (!cp.ToUtf8(name, shown)) shown = name;
-      Ui().ShowWorkerMessage(*this, std::string(kSecurityText) + shown + "\n", kSecurityTitle,
+      Ui().ShowWorkerMessage(std::string(kSecurityText) + shown + "\n", kSecurityTitle,
                              MessageIcon::Warning);
     }
     if (folderEntry) {

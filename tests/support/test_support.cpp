@@ -74,8 +74,7 @@ void ScriptedUi::ShowMessage(std::string_view text, std::string_view title, Mess
   boxes.push_back({std::string(text), std::string(title), icon, false});
 }
 
-void ScriptedUi::ShowWorkerMessage(ArchiveReader&, std::string_view text, std::string_view title,
-                                   MessageIcon icon) {
+void ScriptedUi::ShowWorkerMessage(std::string_view text, std::string_view title, MessageIcon icon) {
   std::lock_guard lock(g_boxMutex);
   boxes.push_back({std::string(text), std::string(title), icon, true});
 }
@@ -83,8 +82,6 @@ void ScriptedUi::ShowWorkerMessage(ArchiveReader&, std::string_view text, std::s
 int ScriptedUi::RunProgress(ProgressMode, ProgressSource& source, Worker& worker) {
   ++progressRuns;
   if (!worker.Started()) return 0;
-  static int kWindow;
-  source.SetProgressWindow(&kWindow);
   int ticks = 0;
   while (!worker.WaitFor(std::chrono::milliseconds(5))) {
     (void)source.Percent();
@@ -94,15 +91,23 @@ int ScriptedUi::RunProgress(ProgressMode, ProgressSource& source, Worker& worker
   return worker.ExitCode();
 }
 
-bool ScriptedUi::AskPassword(ArchiveReader&, std::string& password) {
+PasswordAnswer ScriptedUi::AskPassword(const PasswordRequest& request, std::string& password) {
+  std::lock_guard lock(g_boxMutex);
   ++passwordPrompts;
+  passwordRequests.push_back(request);
   password.clear();
-  if (passwords.empty()) return false;
+  if (passwords.empty()) return PasswordAnswer::Cancelled;
   std::string answer = passwords.front();
   passwords.pop_front();
-  if (answer == kCancelAnswer) return false;
+  if (answer == kCancelAnswer) return PasswordAnswer::Cancelled;
+  if (answer == kUnavailableAnswer) return PasswordAnswer::Unavailable;
   password = answer;
-  return true;
+  return PasswordAnswer::Entered;
+}
+
+void ScriptedUi::ReportOutputFolder(std::string_view folder) {
+  std::lock_guard lock(g_boxMutex);
+  outputFolders.emplace_back(folder);
 }
 
 }  // namespace quindo::test

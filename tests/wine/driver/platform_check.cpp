@@ -4,6 +4,9 @@
 //                                    the desktop and the code page
 //   platform_check worker-box        a worker's box owned by a progress window that
 //                                    appears only after the worker asked
+//   platform_check password NAME     the password prompt for member NAME after a
+//                                    wrong answer, over a progress window; prints
+//                                    "entered TEXT" or "cancelled"
 //
 // Each check prints "ok NAME" or "FAIL NAME: detail" (UTF-8); the exit code
 // is the number of failures.
@@ -16,7 +19,6 @@
 #include <string>
 #include <thread>
 
-#include "app/archive_reader.h"
 #include "common/code_page.h"
 #include "platform/platform.h"
 #include "platform/win32/win_ui.h"
@@ -158,21 +160,13 @@ void SystemChecks() {
         "CP932 to UTF-8 and back, empty text; what has no mapping is refused");
 }
 
-class WaitingReader final : public quindo::ArchiveReader {
- public:
-  bool Probe(const std::string&, uint64_t) override { return false; }
-  bool Extract(const std::string&, const std::string&) override { return false; }
-  bool FindRootFolder(const std::string&) override { return false; }
-};
-
 // The worker asks before the window exists; the box must wait for it and be
 // owned by it. The test finds the box, reads its owner and presses OK.
-void WorkerBox() {
-  quindo::WinUi ui;
-  WaitingReader reader;
+template <typename Ask>
+void OverProgressWindow(quindo::WinUi& ui, Ask ask) {
   std::atomic<bool> done{false};
   std::thread worker([&] {
-    ui.ShowWorkerMessage(reader, "作業中の確認です。", "作業の確認", quindo::MessageIcon::Warning);
+    ask();
     done = true;
   });
   HWND progress = ::CreateWindowExW(0, L"STATIC", L"進行状況の窓", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 300, 120,
@@ -181,11 +175,33 @@ void WorkerBox() {
   const auto handOver = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
   while (!done) {
     quindo::PumpMessages();
-    if (std::chrono::steady_clock::now() >= handOver) reader.progressWindow.store(progress);
+    if (std::chrono::steady_clock::now() >= handOver) ui.SetProgressWindow(progress);
     ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
   }
   worker.join();
+  ui.SetProgressWindow(nullptr);
   ::DestroyWindow(progress);
+}
+
+void WorkerBox() {
+  quindo::WinUi ui;
+  OverProgressWindow(ui, [&] { ui.ShowWorkerMessage("作業中の確認です。", "作業の確認", quindo::MessageIcon::Warning); });
+}
+
+// The prompt after a wrong answer; its answer goes to standard output.
+void PasswordPrompt(const std::string& member) {
+  quindo::WinUi ui;
+  quindo::PasswordRequest request;
+  request.memberName = member;
+  request.previousWrong = true;
+  std::string password;
+  quindo::PasswordAnswer answer = quindo::PasswordAnswer::Unavailable;
+  OverProgressWindow(ui, [&] { answer = ui.AskPassword(request, password); });
+  if (answer == quindo::PasswordAnswer::Entered)
+    std::printf("entered %s\n", password.c_str());
+  else
+    std::printf(answer == quindo::PasswordAnswer::Cancelled ? "cancelled\n" : "unavailable\n");
+  std::fflush(stdout);
 }
 
 }  // namespace
@@ -197,8 +213,12 @@ int main(int argc, char** argv) {
     SystemChecks();
   } else if (command == "worker-box") {
     WorkerBox();
+  } else if (command == "password" && argc > 2) {
+    std::string member;
+    if (!quindo::SystemCodePage().ToUtf8(argv[2], member)) member = argv[2];
+    PasswordPrompt(member);
   } else {
-    std::fprintf(stderr, "usage: platform_check checks FOLDER | worker-box\n");
+    std::fprintf(stderr, "usage: platform_check checks FOLDER | worker-box | password NAME\n");
     return 100;
   }
   return failures;
