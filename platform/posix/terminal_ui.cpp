@@ -45,12 +45,24 @@ void TerminalUi::ShowLine() {
 }
 
 void TerminalUi::PrintBox(std::string_view text, std::string_view title) {
-  // One line per box: the box's line breaks become blanks, and nothing in
-  // the text can move the cursor.
+  // The box's own text on one line after its title (its line breaks become
+  // blanks); details, which follow a blank line, one per line below it,
+  // indented. Nothing in the text can move the cursor.
+  const std::string safe = SafeDisplayText(text, LineBreaks::Keep);
+  const size_t blank = safe.find("\n\n");
   std::string line = SafeDisplayText(title) + ": ";
-  for (char c : SafeDisplayText(text, LineBreaks::Keep)) line += (c == '\n') ? ' ' : c;
+  for (char c : std::string_view(safe).substr(0, blank)) line += (c == '\n') ? ' ' : c;
   while (!line.empty() && line.back() == ' ') line.pop_back();
   line += '\n';
+  if (blank != std::string::npos) {
+    size_t start = blank + 2;
+    while (start <= safe.size()) {
+      size_t end = safe.find('\n', start);
+      if (end == std::string::npos) end = safe.size();
+      if (end > start) line += "  " + safe.substr(start, end - start) + "\n";
+      start = end + 1;
+    }
+  }
   HideLine();
   {
     std::lock_guard lock(mutex_);

@@ -199,13 +199,16 @@ TEST(TerminalUi, BoxesAndTheOutputFolderPrintOneSafeLineEach) {
   Pty pty;
   ASSERT_TRUE(pty.ok());
   TerminalUi ui(pty.slave(), pty.name());
-  ui.ShowMessage("処理失敗\n\nevil\x1b]0;x\x07.txt: データが壊れています", "ファイルエラーが検出されました。",
+  ui.ShowMessage("処理失敗\n\nevil\x1b]0;x\x07.txt: データが壊れています\n他 3 件", "ファイルエラーが検出されました。",
                  MessageIcon::Information);
+  ui.ShowMessage("一行目\n二行目", "題", MessageIcon::Warning);
   ui.ReportOutputFolder("/home/u/Desktop/a\x9b" "b");
   const std::string out = pty.Settled();
-  EXPECT_NE(out.find("ファイルエラーが検出されました。: 処理失敗  evil?]0;x?.txt: データが壊れています\r\n"),
+  // The box's text on the title's line, each detail on its own line.
+  EXPECT_NE(out.find("ファイルエラーが検出されました。: 処理失敗\r\n  evil?]0;x?.txt: データが壊れています\r\n  他 3 件\r\n"),
             std::string::npos)
       << out;
+  EXPECT_NE(out.find("題: 一行目 二行目\r\n"), std::string::npos) << out;
   EXPECT_NE(out.find("出力先: /home/u/Desktop/a\xEF\xBF\xBD" "b\r\n"), std::string::npos) << out;
 }
 
