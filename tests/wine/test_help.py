@@ -69,6 +69,12 @@ class HelpUnderWineTest(winehelper.WineTestCase):
         # Until the project has a public site, the link opens the same file.
         link = self.wine.window(SETTINGS_TITLE).control(1030)
         self.assertEqual(link["text"], "最新バージョンの確認")
+        if not shutil.which("xdotool"):
+            winehelper.unavailable("xdotool is not installed")
+        left, top, right, bottom = link["rect"]
+        subprocess.run(["xdotool", "mousemove", str((left + right) // 2), str((top + bottom) // 2), "click", "1"],
+                       env=self.wine.env(), check=True, timeout=30)
+        self.assertTrue(self.viewer_shown(), self.wine.shown())
 
 
 if __name__ == "__main__":
