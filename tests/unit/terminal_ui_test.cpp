@@ -107,7 +107,7 @@ TEST(TerminalUi, PromptClearsTheProgressLineAndDrawsItAgain) {
   });
   Worker worker;
   worker.Start([&] {
-    std::this_thread::sleep_for(250ms);  // the line is drawn first
+    pty.WaitFor("42%");  // the line is drawn first
     answer = ui.AskPassword({"secret\x1b[2J.txt", true}, password);
     std::this_thread::sleep_for(250ms);  // and drawn again after
     return 1;
