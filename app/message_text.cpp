@@ -1,6 +1,9 @@
 #include "app/message_text.h"
 
+#include "common/code_page.h"
 #include "common/display_text.h"
+#include "common/path_text.h"
+#include "platform/platform.h"
 
 namespace quindo {
 
@@ -55,6 +58,21 @@ std::string FolderDetails(std::string_view folder, FolderProblem problem) {
       break;
   }
   return out;
+}
+
+FolderProblem FolderProblemOf(const std::string& folder) {
+  std::string path = folder;
+  RemoveTrailingSeparator(path, SystemCodePage());
+  const uint32_t attributes = platform::GetFileAttributes(path);
+  if (attributes == platform::kInvalidAttributes || !(attributes & platform::kAttrDirectory))
+    return FolderProblem::Missing;
+  return (attributes & platform::kAttrReadOnly) ? FolderProblem::ReadOnly : FolderProblem::Other;
+}
+
+std::string CannotWriteDetails(const std::string& folder) {
+  std::string shown;
+  if (!SystemCodePage().ToUtf8(folder, shown)) shown = folder;
+  return FolderDetails(shown, FolderProblemOf(folder));
 }
 
 std::string WithDetails(std::string_view text, std::string_view details) {

@@ -56,8 +56,13 @@ std::string ReasonText(MemberProblem problem, std::string_view method = {});
 // and kept on their line. Empty for no failures.
 std::string FailureDetails(std::span<const MemberFailure> failures, size_t maxLines = kMaxDetailLines);
 
-// "保存先: folder" and what is wrong with it.
+// "保存先: folder" (UTF-8) and what is wrong with it.
 std::string FolderDetails(std::string_view folder, FolderProblem problem);
+// What keeps a folder (a path in the system code page) from being written:
+// it, or the path to it, does not exist; it is marked read-only; or neither.
+FolderProblem FolderProblemOf(const std::string& folder);
+// The details of the box for a folder that failed the write test.
+std::string CannotWriteDetails(const std::string& folder);
 
 // A box's fixed text followed by its details after a blank line; the text
 // alone when there are none.

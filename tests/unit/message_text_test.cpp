@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "app/message_text.h"
 #include "common/display_text.h"
+#include "tests/support/test_support.h"
 
 namespace quindo {
 namespace {
@@ -113,6 +116,21 @@ TEST(ResultBoxes, KeepTheirTextsAndAddDetailsAfterABlankLine) {
             "保存先: /out/a\nフォルダが読み取り専用です");
   EXPECT_EQ(FolderDetails("D:\\x\x1b", FolderProblem::Missing), "保存先: D:\\x?\nフォルダが見つかりません");
   EXPECT_EQ(FolderDetails("/o", FolderProblem::Other), "保存先: /o");
+}
+
+TEST(CannotWriteDetails, SayWhetherTheFolderIsMissingOrReadOnly) {
+  test::ScratchDir scratch;
+  const std::string missing = scratch / "gone/deeper/";
+  EXPECT_EQ(FolderProblemOf(missing), FolderProblem::Missing);
+  EXPECT_EQ(CannotWriteDetails(missing), "保存先: " + missing + "\nフォルダが見つかりません");
+  // A file where the folder should be is no folder either.
+  test::WriteFile(scratch / "file", "x");
+  EXPECT_EQ(FolderProblemOf(scratch / "file/"), FolderProblem::Missing);
+  const std::string locked = scratch / "locked";
+  ASSERT_EQ(::mkdir(locked.c_str(), 0555), 0);
+  EXPECT_EQ(FolderProblemOf(locked + "/"), FolderProblem::ReadOnly);
+  EXPECT_EQ(CannotWriteDetails(locked), "保存先: " + locked + "\nフォルダが読み取り専用です");
+  EXPECT_EQ(FolderProblemOf(scratch.path()), FolderProblem::Other);
 }
 
 }  // namespace
