@@ -25,6 +25,21 @@ class PlatformLayerTest(winehelper.WineTestCase):
         self.assertEqual(self.wine.wait_exit(proc, timeout=60), 0, self.wine.output(proc))
 
 
+class ResultBoxTest(winehelper.WineTestCase):
+    def test_the_failure_box_lists_its_members_and_counts_the_rest(self):
+        proc = self.wine.start(self.wine.private_copy(self.scratch(), "platform_check.exe"), "failed-box")
+        box = self.wine.window("ファイルエラーが検出されました。")
+        self.wine.screenshot("failed-details")
+        text = "\n".join(box.texts("static"))
+        lines = text.split("\n")
+        self.assertEqual(lines[:2], ["処理失敗", ""])
+        self.assertEqual(lines[2], "書類/見積書?[31m.pdf: データが壊れています")
+        self.assertIn("古い形式.dat: 対応していない圧縮方式です (-lh4-)", lines)
+        self.assertEqual((len(lines) - 2, lines[-1]), (10, "他 3 件"))
+        self.wine.click("ファイルエラーが検出されました。", box.buttons()["OK"])
+        self.assertEqual(self.wine.wait_exit(proc, timeout=60), 0)
+
+
 class PasswordPromptTest(winehelper.WineTestCase):
     def test_the_prompt_after_a_wrong_password_says_so_and_names_the_member(self):
         member = "請求書\x1b[2J_2026年12月分の明細と添付資料の一覧表.xlsx"
