@@ -2,6 +2,7 @@
 
 #include "common/ascii_case.h"
 
+#include "app/message_text.h"
 #include "app/output_folders.h"
 #include "app/user_interface.h"
 #include "app/work_buffer.h"
@@ -9,21 +10,31 @@
 
 namespace quindo {
 
-void ShowCannotWriteMessage() {
-  Ui().ShowMessage(
-      "ファイルの出力ができませんでした。\n保存先に対する書き込み権限があるかを確認してください。",
-      "ファイル エラー", MessageIcon::Warning);
+void ShowCannotWriteMessage(const std::string& details) {
+  Ui().ShowMessage(WithDetails(result_box::kCannotWriteText, details), result_box::kCannotWriteTitle,
+                   MessageIcon::Warning);
 }
 
 void ShowFailedMessage(const std::string& details) {
   // The full sentence is the title and the short phrase the text.
-  const std::string text = details.empty() ? "処理失敗" : "処理失敗\n\n" + details;
-  Ui().ShowMessage(text, "ファイルエラーが検出されました。", MessageIcon::Information);
+  Ui().ShowMessage(WithDetails(result_box::kFailedText, details), result_box::kFailedTitle,
+                   MessageIcon::Information);
 }
 
 void ShowBadPathMessage() {
-  Ui().ShowMessage("不正なファイルパスが指定されています。", "ファイル エラー", MessageIcon::Warning);
+  Ui().ShowMessage(result_box::kBadPathText, result_box::kBadPathTitle, MessageIcon::Warning);
 }
+
+namespace {
+
+// Where a finished job's output went, for the front end to say.
+void ReportOutput(const std::string& folder) {
+  std::string shown;
+  if (!SystemCodePage().ToUtf8(folder, shown)) shown = folder;
+  Ui().ReportOutputFolder(shown);
+}
+
+}  // namespace
 
 bool ShouldCompress(const std::vector<std::string>& args, AppServices& services, std::vector<int>& formats) {
   formats.clear();
@@ -66,7 +77,8 @@ int RunApplication(const std::vector<std::string>& arguments, AppServices& servi
   if (ShouldCompress(args, services, formats)) {
     ResolveCompressFolder(settings, args[1], outputFolder);
     JobResult result = services.RunCompressionJob(args, outputFolder);
-    if (result == ResultCannotWrite) ShowCannotWriteMessage();
+    if (result == ResultCannotWrite) ShowCannotWriteMessage(CannotWriteDetails(outputFolder));
+    if (result == ResultOk) ReportOutput(outputFolder);
     if (result != ResultOk) exitCode = 1;
   } else {
     for (size_t i = 1; i < args.size(); ++i) {
@@ -77,8 +89,9 @@ int RunApplication(const std::vector<std::string>& arguments, AppServices& servi
       JobResult result = services.RunExtractionJob(archive, formats[i - 1], outputFolder, details);
       if (result != ResultOk) exitCode = 1;
       if (result == ResultCancelled) break;
+      if (result == ResultOk) ReportOutput(outputFolder);
       if (result == ResultFailed) ShowFailedMessage(details);
-      else if (result == ResultCannotWrite) ShowCannotWriteMessage();
+      else if (result == ResultCannotWrite) ShowCannotWriteMessage(details);
       else if (result == ResultBadPath) ShowBadPathMessage();
     }
   }

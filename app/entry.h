@@ -45,7 +45,7 @@ int RunApplication(const std::vector<std::string>& args, AppServices& services,
                    const Settings& settings);
 
 // The entry's message boxes.
-void ShowCannotWriteMessage();  // M1
+void ShowCannotWriteMessage(const std::string& details = {});  // M1, with the folder
 void ShowFailedMessage(const std::string& details = {});  // M2, with what failed
 void ShowBadPathMessage();      // M3
 

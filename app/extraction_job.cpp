@@ -6,6 +6,7 @@
 
 #include "app/extraction_walk.h"
 #include "app/file_source.h"
+#include "app/message_text.h"
 #include "app/output_folders.h"
 #include "app/path_utils.h"
 #include "app/settings.h"
@@ -21,7 +22,6 @@ namespace quindo {
 namespace {
 
 constexpr size_t kDetectionWindow = 1024 * 1024;
-constexpr size_t kDetailLines = 10;
 
 const char kSecurityTitle[] = "セキュリティ";
 const char kSecurityText[] =
@@ -77,20 +77,6 @@ class ExtractionProgress final : public ProgressSource, public ExtractionHost {
   mutable std::mutex mutex_;
   std::string name_;
 };
-
-const char* ReasonText(MemberOutcome outcome) {
-  switch (outcome) {
-    case MemberOutcome::Damaged: return "データが壊れています";
-    case MemberOutcome::Truncated: return "データが途中で切れています";
-    case MemberOutcome::WrongPassword: return "パスワードが違います";
-    case MemberOutcome::NoPassword: return "パスワードが必要です";
-    case MemberOutcome::Unsupported: return "対応していない圧縮方式です";
-    case MemberOutcome::CannotCreate: return "ファイルを作成できませんでした";
-    case MemberOutcome::WriteFailed: return "書き込めませんでした（空き容量をご確認ください）";
-    case MemberOutcome::Cancelled: return "キャンセルされました";
-    default: return nullptr;
-  }
-}
 
 }  // namespace
 
@@ -148,22 +134,26 @@ bool ArchiveFolderName(const std::string& archivePath, bool stripSerial, std::st
 }
 
 std::string DescribeFailures(const ExtractionRecord& record) {
-  std::string text;
-  size_t shown = 0, more = 0;
+  std::vector<MemberFailure> failures;
   for (const MemberRecord& m : record.members) {
-    const char* reason = ReasonText(m.outcome);
-    if (!reason || m.outcome == MemberOutcome::Cancelled) continue;
-    if (shown == kDetailLines) {
-      ++more;
-      continue;
+    MemberProblem problem;
+    switch (m.outcome) {
+      case MemberOutcome::Damaged: problem = MemberProblem::DamagedData; break;
+      case MemberOutcome::Truncated: problem = MemberProblem::CutShort; break;
+      case MemberOutcome::WrongPassword: problem = MemberProblem::WrongPassword; break;
+      case MemberOutcome::NoPassword: problem = MemberProblem::PasswordNeeded; break;
+      case MemberOutcome::Unsupported: problem = MemberProblem::MethodNotSupported; break;
+      case MemberOutcome::CannotCreate:
+      case MemberOutcome::WriteFailed: problem = MemberProblem::CannotCreate; break;
+      default: continue;
     }
-    text += Shown(m.path) + "：" + reason;
-    if (!m.method.empty()) text += "（" + m.method + "）";
-    text += "\n";
-    ++shown;
+    failures.push_back(MemberFailure{Shown(m.path), problem, m.method});
   }
-  if (more) text += "他 " + std::to_string(more) + " 件\n";
-  if (record.notReached) text += "以降の " + std::to_string(record.notReached) + " 件は展開されていません\n";
+  std::string text = FailureDetails(failures);
+  if (record.notReached) {
+    if (!text.empty()) text += "\n";
+    text += "以降の " + std::to_string(record.notReached) + " 件は展開されていません";
+  }
   return text;
 }
 
@@ -210,7 +200,10 @@ JobResult RunExtractionJob(const std::string& archivePath, int format, std::stri
   if (!folderItself.empty() && folderItself.back() == platform::kPathSeparator) folderItself.pop_back();
   const bool folderWasThere = platform::QueryPathKind(folderItself) != platform::PathKind::Missing;
   CreateFolderChain(outputFolder, cp);
-  if (!IsFolderWritable(outputFolder)) return ResultCannotWrite;
+  if (!IsFolderWritable(outputFolder)) {
+    details = CannotWriteDetails(outputFolder);
+    return ResultCannotWrite;
+  }
 
   ExtractionProgress progress(reader->ArchiveSize());
   DecodeControl control;

@@ -54,7 +54,12 @@ inline constexpr const char* kTitle = "Quindo";
 inline constexpr const char* kVersion = "Version 0.5.0";
 inline constexpr const char* kHeader = "圧縮・解凍動作の設定";
 inline constexpr const char* kLink = "最新バージョンの確認";
-inline constexpr const char* kLinkTarget = "https://quindo.example.org/";
+// The product's web page, the one place for its address. Until the project
+// has a public site it is empty, and the link opens the help file's start
+// page instead.
+inline constexpr const char* kLinkTarget = "";
+inline constexpr const char* kHelpFile = "quindo.chm";  // beside the program
+inline constexpr const char* kHelpStartPage = "index.html";
 inline constexpr const char* kExtractBrowseTitle = "解凍ファイルの保存先を指定してください。";
 inline constexpr const char* kCompressBrowseTitle = "圧縮ファイルの保存先を指定してください。";
 inline constexpr std::array<const char*, 3> kLevelNames = {"圧縮率優先", "通常圧縮", "処理速度優先"};

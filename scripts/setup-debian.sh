@@ -8,6 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config zlib1g-dev libgtest-dev
   clang libclang-rt-dev
   g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev
+  fp-utils  # chmcmd, which compiles the help file, and chmls
   # the Windows programs under Wine on a virtual display
   wine wine64 xvfb xauth xdotool imagemagick locales fonts-ipafont-gothic
   # peer tools: test oracles and benchmark baselines

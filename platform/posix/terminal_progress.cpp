@@ -10,6 +10,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -17,6 +18,8 @@
 #include <vector>
 
 #include "app/worker.h"
+#include "common/code_page.h"
+#include "common/display_text.h"
 #include "platform/posix/terminal_ui.h"
 
 namespace quindo {
@@ -121,13 +124,30 @@ std::string FitName(const std::string& name, int columns) {
   return out;
 }
 
-int TerminalColumns() {
+int TerminalColumns(int fd) {
   struct winsize size {};
-  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
   return 80;
 }
 
-std::string ProgressLine(const char* title, const std::string& name, uint32_t percent) {
+// Columns of a UTF-8 text without control characters.
+int TextColumns(const std::string& text) {
+  int total = 0;
+  for (const Character& c : Characters(text)) total += c.columns < 0 ? 1 : c.columns;
+  return total;
+}
+
+// The label's name (system code page) as UTF-8 that is safe to show.
+std::string ShownName(const std::string& name) {
+  std::string utf8;
+  if (!SystemCodePage().ToUtf8(name, utf8)) utf8 = name;
+  return SafeDisplayText(utf8);
+}
+
+// Title, name, bar, percent and, at the end, what happened ("キャンセル",
+// "失敗"; empty while running and on success).
+std::string ProgressLine(int terminalColumns, const char* title, const std::string& name, uint32_t percent,
+                         const std::string& outcome) {
   if (percent > 100) percent = 100;
   constexpr int kBarWidth = 20;
   const int filled = static_cast<int>(percent) * kBarWidth / 100;
@@ -137,45 +157,60 @@ std::string ProgressLine(const char* title, const std::string& name, uint32_t pe
   std::snprintf(tail, sizeof tail, "%3u%%", percent);
   // Title (8 columns), name, bar and percent, one space between, and one
   // column spare so that the cursor never reaches the edge.
-  const int room = TerminalColumns() - 1 - (8 + 1 + 1 + kBarWidth + 2 + 1 + 4);
+  const int outcomeColumns = outcome.empty() ? 0 : 1 + TextColumns(outcome);
+  const int room = terminalColumns - 1 - (8 + 1 + 1 + kBarWidth + 2 + 1 + 4) - outcomeColumns;
   std::string line = title;
   if (room >= 4) line += " " + FitName(name, room);
   line += " " + bar + " " + tail;
+  if (!outcome.empty()) line += " " + outcome;
   return line;
 }
 
 }  // namespace
 
+bool TerminalInterrupted() { return g_interrupted.load(); }
+
 int TerminalUi::RunProgress(ProgressMode mode, ProgressSource& source, Worker& worker) {
   if (!worker.Started()) return 0;
   const char* title = mode == ProgressMode::Extract ? "解凍状況" : "圧縮状況";
-  const bool drawing = ::isatty(STDERR_FILENO) == 1;
+  const bool drawing = ::isatty(errorFd_) == 1;
   InterruptScope interrupts;
-  // The terminal has no window to own prompts; the view is "up" at once.
-  static int kTerminalWindow;
-  source.SetProgressWindow(&kTerminalWindow);
-  std::string shown;
-  auto draw = [&](uint32_t percent) {
-    std::string line = ProgressLine(title, source.CurrentName(), percent);
-    if (line == shown) return;
-    shown = std::move(line);
-    std::fprintf(stderr, "\r\x1b[K%s", shown.c_str());
-    std::fflush(stderr);
+  {
+    std::lock_guard lock(mutex_);
+    promptCancelled_ = false;
+  }
+  auto line = [&](uint32_t percent, const char* outcome) {
+    return ProgressLine(TerminalColumns(errorFd_), title, ShownName(source.CurrentName()), percent, outcome);
   };
-  if (drawing) draw(0);
+  if (drawing) DrawLine(line(0, ""));
   bool cancelled = false;
+  // A job that failed or was cancelled ends at the point it reached: its
+  // own percent, or, when that claims the end, what the view saw last while
+  // the worker ran.
+  uint32_t seen = 0;
   while (!worker.WaitFor(std::chrono::milliseconds(100))) {
     if (g_interrupted.load() && !cancelled) {
       cancelled = true;
       source.RequestCancel();
     }
-    if (drawing) draw(source.Percent());
+    seen = std::min<uint32_t>(source.Percent(), 100);
+    if (drawing) DrawLine(line(seen, ""));
   }
   const int code = worker.ExitCode();
   if (drawing) {
-    draw(code == 1 ? 100 : source.Percent());
-    std::fputs("\n", stderr);
-    std::fflush(stderr);
+    bool promptCancelled;
+    {
+      std::lock_guard lock(mutex_);
+      promptCancelled = promptCancelled_;
+    }
+    const char* outcome = code == 1 ? "" : (cancelled || promptCancelled || g_interrupted.load()) ? "キャンセル" : "失敗";
+    uint32_t reached = std::min<uint32_t>(source.Percent(), 100);
+    if (reached == 100) reached = seen;
+    DrawLine(line(code == 1 ? 100 : reached, outcome), true);
+    std::lock_guard lock(mutex_);
+    WriteLocked("\n");
+    line_.clear();
+    drawn_.clear();
   }
   return code;
 }

@@ -6,7 +6,10 @@
 
 #include <string>
 
+#include "app/message_text.h"
+#include "common/display_text.h"
 #include "platform/win32/gradient_label_win.h"
+#include "platform/win32/text_fit.h"
 #include "platform/win32/win_ui.h"
 
 namespace quindo {
@@ -15,33 +18,46 @@ namespace {
 
 constexpr int kDialogId = 202;
 constexpr int kEditId = 1001;
+constexpr int kMemberId = 1002;
+constexpr int kWrongId = 1003;
 constexpr int kEditLimit = 255;
 constexpr size_t kMaxPassword = 254;
 constexpr int kPumpsBeforePrompt = 200;
 
+struct Prompt {
+  const PasswordRequest* request;
+  std::string text;
+  bool shown = false;
+};
+
 INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* text = reinterpret_cast<std::string*>(::GetWindowLongPtrA(dialog, DWLP_USER));
+  auto* prompt = reinterpret_cast<Prompt*>(::GetWindowLongPtrA(dialog, DWLP_USER));
   switch (message) {
     case WM_INITDIALOG:
+      prompt = reinterpret_cast<Prompt*>(lParam);
       ::SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+      prompt->shown = true;
       CentreDialog(dialog);
+      SetFittedText(::GetDlgItem(dialog, kMemberId), Widen(SafeDisplayText(prompt->request->memberName)));
+      SetUtf8Text(::GetDlgItem(dialog, kWrongId), prompt->request->previousWrong ? kWrongPasswordText : "");
       ::SendDlgItemMessageA(dialog, kEditId, EM_LIMITTEXT, kEditLimit, 0);
       ::SetForegroundWindow(dialog);
       ::SetFocus(::GetDlgItem(dialog, kEditId));
       return FALSE;  // the focus is set
     case WM_COMMAND:
-      if (!text) break;
+      if (!prompt) break;
       if (LOWORD(wParam) == IDOK) {
         // The typed bytes in the system code page, as the cipher wants them.
         char buffer[kEditLimit + 1] = {};
         ::GetDlgItemTextA(dialog, kEditId, buffer, sizeof buffer);
-        text->assign(buffer);
-        if (text->size() > kMaxPassword) text->resize(kMaxPassword);
+        prompt->text.assign(buffer);
+        ::SecureZeroMemory(buffer, sizeof buffer);
+        if (prompt->text.size() > kMaxPassword) prompt->text.resize(kMaxPassword);
         ::EndDialog(dialog, 1);
         return TRUE;
       }
       if (LOWORD(wParam) == IDCANCEL) {  // also Esc and the close box
-        text->clear();
+        prompt->text.clear();
         ::EndDialog(dialog, -1);
         return TRUE;
       }
@@ -52,18 +68,21 @@ INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
 
 }  // namespace
 
-PasswordAnswer WinUi::AskPassword(const PasswordRequest&, std::string& password) {
+PasswordAnswer WinUi::AskPassword(const PasswordRequest& request, std::string& password) {
   password.clear();
   HWND owner = static_cast<HWND>(WaitForProgressWindow());
   for (int i = 0; i < kPumpsBeforePrompt; ++i) PumpMessages();
   // A progress view that could not show a window leaves the prompt unowned.
-  if (!::IsWindow(owner)) owner = nullptr;
-  std::string text;
+  if (owner && !::IsWindow(owner)) owner = nullptr;
+  Prompt prompt{&request, {}};
   const INT_PTR result = ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kDialogId), owner,
-                                           PasswordProc, reinterpret_cast<LPARAM>(&text));
-  if (result != 1) return PasswordAnswer::Cancelled;  // cancelled, or the dialog failed to show
-  password = std::move(text);
-  return PasswordAnswer::Entered;
+                                           PasswordProc, reinterpret_cast<LPARAM>(&prompt));
+  if (result == 1) {
+    password = std::move(prompt.text);
+    return PasswordAnswer::Entered;
+  }
+  // A dialog that could not be shown is no answer of the user's.
+  return prompt.shown ? PasswordAnswer::Cancelled : PasswordAnswer::Unavailable;
 }
 
 }  // namespace quindo

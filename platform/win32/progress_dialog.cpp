@@ -4,7 +4,8 @@
 // copies the percent into the bar and the current name into the label (only
 // when the name changed, so that it does not flicker). Cancel, Esc and the
 // close box set the job's stop flag and nothing more: the dialog ends only
-// when the timer sees that the worker has ended, with its exit code.
+// when the timer sees that the worker has ended, with its exit code. A name
+// wider than the label is shortened in the middle, on one line.
 #include "platform/win32/windows_api.h"
 
 #include <commctrl.h>
@@ -13,7 +14,10 @@
 #include <string>
 
 #include "app/worker.h"
+#include "common/code_page.h"
+#include "common/display_text.h"
 #include "platform/win32/gradient_label_win.h"
+#include "platform/win32/text_fit.h"
 #include "platform/win32/win_ui.h"
 
 namespace quindo {
@@ -32,6 +36,8 @@ struct ProgressView {
   ProgressMode mode;
   ProgressSource* source;
   Worker* worker;
+  WinUi* ui;
+  std::string shownName;  // the name the label shows, as the job gave it
   HWND bar = nullptr;
   HWND label = nullptr;
   HICON bigIcon = nullptr;
@@ -54,10 +60,13 @@ void OnTimer(HWND dialog, ProgressView& view) {
     uint32_t percent = view.source->Percent();
     if (percent > 100) percent = 100;
     ::SendMessageA(view.bar, PBM_SETPOS, percent, 0);
-    char shown[261] = {};
-    ::GetWindowTextA(view.label, shown, sizeof shown);
-    const std::string wanted = view.source->CurrentName();
-    if (wanted != shown) ::SetWindowTextA(view.label, wanted.c_str());
+    std::string wanted = view.source->CurrentName();
+    if (wanted != view.shownName) {
+      std::string utf8;
+      if (!SystemCodePage().ToUtf8(wanted, utf8)) utf8 = wanted;
+      SetFittedText(view.label, Widen(SafeDisplayText(utf8)));
+      view.shownName = std::move(wanted);
+    }
     return;
   }
   ::KillTimer(dialog, kTimerId);
@@ -85,13 +94,8 @@ INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
       ::UpdateWindow(dialog);
       for (int i = 0; i < 4; ++i) PumpMessages();
       ::SetTimer(dialog, kTimerId, kTimerPeriod, nullptr);
-      if (view->mode == ProgressMode::Extract) {
-        view->source->SetProgressWindow(dialog);
-        SetWorkerOwner(dialog);
-        ::SetWindowTextW(dialog, L"解凍状況");
-      } else {
-        ::SetWindowTextW(dialog, L"圧縮状況");
-      }
+      ::SetWindowTextW(dialog, view->mode == ProgressMode::Extract ? L"解凍状況" : L"圧縮状況");
+      view->ui->SetProgressWindow(dialog);
       return TRUE;
     }
     case WM_TIMER:
@@ -123,8 +127,8 @@ int WinUi::RunProgress(ProgressMode mode, ProgressSource& source, Worker& worker
   controls.dwICC = ICC_PROGRESS_CLASS;
   ::InitCommonControlsEx(&controls);
 
-  SetWorkerOwner(nullptr);
-  ProgressView view{mode, &source, &worker};
+  ProgressView view{mode, &source, &worker, this};
+  SetProgressWindow(nullptr);
   const INT_PTR result = ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kDialogId),
                                            ::GetActiveWindow(), ProgressProc, reinterpret_cast<LPARAM>(&view));
   if (view.bigIcon) ::DestroyIcon(view.bigIcon);
@@ -133,14 +137,13 @@ int WinUi::RunProgress(ProgressMode mode, ProgressSource& source, Worker& worker
     // No dialog could be shown: the job still waits for its worker, which
     // must not outlive the objects it shares.
     static int kNoWindow;
-    if (mode == ProgressMode::Extract) {
-      source.SetProgressWindow(&kNoWindow);
-      SetWorkerOwner(&kNoWindow);
-    }
+    SetProgressWindow(&kNoWindow);
     while (!worker.WaitFor(std::chrono::milliseconds(100))) {
     }
+    SetProgressWindow(nullptr);
     return worker.ExitCode();
   }
+  SetProgressWindow(nullptr);
   return static_cast<int>(result);
 }
 

@@ -90,6 +90,39 @@ void PaintLink(HWND control, Hyperlink& link) {
   ::EndPaint(control, &ps);
 }
 
+// --- the help file ------------------------------------------------------------
+
+// quindo.chm beside the program; empty when the program's path is unknown.
+std::string HelpFilePath() {
+  const std::string program = platform::ProgramPath();
+  if (program.empty()) return {};
+  char drive[_MAX_DRIVE] = {}, dir[_MAX_DIR] = {};
+  if (_splitpath_s(program.c_str(), drive, sizeof drive, dir, sizeof dir, nullptr, 0, nullptr, 0) != 0) return {};
+  return std::string(drive) + dir + form_text::kHelpFile;
+}
+
+// Where the link goes: the product's page, or the help file's start page.
+std::string LinkTarget() {
+  if (*form_text::kLinkTarget) return form_text::kLinkTarget;
+  return HelpFilePath() + "::/" + form_text::kHelpStartPage;
+}
+
+bool IsHelpTopic(const std::string& target) { return target.find("::/") != std::string::npos; }
+
+// Opens the help viewer (HtmlHelpA of hhctrl.ocx, loaded only when asked
+// for) on a file or a "file::/page" topic; true when a viewer window came up.
+bool OpenHelp(HWND caller, const std::string& target, UINT command) {
+  HMODULE viewer = ::LoadLibraryA("hhctrl.ocx");
+  if (!viewer) return false;
+  using HtmlHelpFunction = HWND(WINAPI*)(HWND, LPCSTR, UINT, DWORD_PTR);
+  auto htmlHelp = reinterpret_cast<HtmlHelpFunction>(reinterpret_cast<void*>(::GetProcAddress(viewer, "HtmlHelpA")));
+  // The viewer stays loaded while its window may be open.
+  return htmlHelp && htmlHelp(caller, target.c_str(), command, 0) != nullptr;
+}
+
+constexpr UINT kDisplayTopic = 0x0000;  // HH_DISPLAY_TOPIC
+constexpr UINT kDisplayToc = 0x0001;    // HH_DISPLAY_TOC
+
 LRESULT CALLBACK LinkProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data) {
   auto* link = reinterpret_cast<Hyperlink*>(data);
   switch (message) {
@@ -104,9 +137,12 @@ LRESULT CALLBACK LinkProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
       PaintLink(window, *link);
       return 0;
     case WM_LBUTTONUP: {
-      HINSTANCE result = ::ShellExecuteA(::GetParent(window), "open", link->target.c_str(), nullptr, nullptr,
-                                         SW_SHOWNORMAL);
-      if (reinterpret_cast<INT_PTR>(result) > 32) {
+      const bool opened =
+          IsHelpTopic(link->target)
+              ? OpenHelp(::GetParent(window), link->target, kDisplayTopic)
+              : reinterpret_cast<INT_PTR>(::ShellExecuteA(::GetParent(window), "open", link->target.c_str(), nullptr,
+                                                          nullptr, SW_SHOWNORMAL)) > 32;
+      if (opened) {
         link->wasVisited = true;
         // The label under the link repaints first, so the new colour is not
         // drawn over the old one.
@@ -127,7 +163,7 @@ LRESULT CALLBACK LinkProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
   return ::DefSubclassProc(window, message, wParam, lParam);
 }
 
-void AttachHyperlink(HWND control, std::string_view label, const char* target) {
+void AttachHyperlink(HWND control, std::string_view label, const std::string& target) {
   if (!control) return;
   auto* link = new Hyperlink;
   link->target = target;
@@ -142,7 +178,7 @@ void AttachHyperlink(HWND control, std::string_view label, const char* target) {
                                     CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, dialog, nullptr,
                                     ::GetModuleHandleW(nullptr), nullptr);
   if (link->tooltip) {
-    std::wstring tip = Widen(target);
+    std::wstring tip = WidenAnsi(target);
     TOOLINFOW info = {};
     info.cbSize = sizeof info;
     info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -223,7 +259,7 @@ class SettingsDialog {
     dialog_ = dialog;
     CentreDialog(dialog);
     SetDialogIcons(dialog, kIconId);
-    AttachHyperlink(Item(control::kLink), form_text::kLink, form_text::kLinkTarget);
+    AttachHyperlink(Item(control::kLink), form_text::kLink, LinkTarget());
     AttachGradientLabel(Item(control::kHeader), HeaderLabelStyle());
     SetUtf8Text(Item(control::kHeader), form_text::kHeader);
     SetUtf8Text(Item(control::kVersion), form_text::kVersion);
@@ -307,23 +343,7 @@ class SettingsDialog {
     }
   }
 
-  void ShowHelp() {
-    // quindo.chm beside the program; the viewer is loaded only when asked for.
-    std::string path;
-    const std::string program = platform::ProgramPath();
-    if (!program.empty()) {
-      char drive[_MAX_DRIVE] = {}, dir[_MAX_DIR] = {};
-      if (_splitpath_s(program.c_str(), drive, sizeof drive, dir, sizeof dir, nullptr, 0, nullptr, 0) == 0)
-        path = std::string(drive) + dir + "quindo.chm";
-    }
-    HMODULE viewer = ::LoadLibraryA("hhctrl.ocx");
-    if (!viewer) return;
-    using HtmlHelpFunction = HWND(WINAPI*)(HWND, LPCSTR, UINT, DWORD_PTR);
-    auto htmlHelp = reinterpret_cast<HtmlHelpFunction>(reinterpret_cast<void*>(::GetProcAddress(viewer, "HtmlHelpA")));
-    constexpr UINT kDisplayToc = 0x0001;  // HH_DISPLAY_TOC
-    if (htmlHelp) htmlHelp(dialog_, path.c_str(), kDisplayToc, 0);
-    // The viewer stays loaded while its window may be open.
-  }
+  void ShowHelp() { OpenHelp(dialog_, HelpFilePath(), kDisplayToc); }
 };
 
 INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {

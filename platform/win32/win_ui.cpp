@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include <atomic>
+#include "common/display_text.h"
 #include "platform/win32/win_ui.h"
 
 namespace quindo {
@@ -32,7 +32,8 @@ UINT IconFlag(MessageIcon icon) {
 }
 
 void Box(HWND owner, std::string_view text, std::string_view title, MessageIcon icon) {
-  const std::wstring wideText = Wide(text), wideTitle = Wide(title);
+  const std::wstring wideText = Wide(SafeDisplayText(text, LineBreaks::Keep));
+  const std::wstring wideTitle = Wide(SafeDisplayText(title));
   ::MessageBoxW(owner, wideText.c_str(), wideTitle.c_str(), MB_OK | IconFlag(icon));
 }
 
@@ -48,16 +49,10 @@ void PumpMessages() {
 
 // Waits for input instead of spinning, so the worker costs no processor
 // time while the view starts up.
-namespace {
-std::atomic<void*> g_workerOwner{nullptr};
-}  // namespace
-
-void SetWorkerOwner(void* window) { g_workerOwner.store(window); }
-
-void* WaitForProgressWindow() {
+void* WinUi::WaitForProgressWindow() {
   for (;;) {
     PumpMessages();
-    if (void* window = g_workerOwner.load()) return window;
+    if (void* window = progressWindow_.load()) return ::IsWindow(static_cast<HWND>(window)) ? window : nullptr;
     ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
   }
 }
@@ -67,9 +62,8 @@ void WinUi::ShowMessage(std::string_view text, std::string_view title, MessageIc
 }
 
 void WinUi::ShowWorkerMessage(std::string_view text, std::string_view title, MessageIcon icon) {
-  HWND owner = static_cast<HWND>(WaitForProgressWindow());
   // A view without a real window (or one already gone) leaves the box unowned.
-  Box(::IsWindow(owner) ? owner : nullptr, text, title, icon);
+  Box(static_cast<HWND>(WaitForProgressWindow()), text, title, icon);
 }
 
 }  // namespace quindo

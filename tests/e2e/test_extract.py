@@ -107,7 +107,7 @@ class ExtractTest(QuindoTestCase):
         r = self.run_quindo(archives[0], later, start_new_session=True)
         self.assertNotEqual(r.returncode, 0)
         for i in range(5):
-            self.assertIn(f"m{i}.txt：パスワードが必要です", r.stderr.decode())
+            self.assertIn(f"m{i}.txt: パスワードが必要です", r.stderr.decode())
         self.assertEqual(sorted(os.listdir(self.out)), ["later"])
 
     def test_relative_paths_from_any_folder_for_both_formats(self):

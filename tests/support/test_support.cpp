@@ -81,8 +81,6 @@ void ScriptedUi::ShowWorkerMessage(std::string_view text, std::string_view title
 int ScriptedUi::RunProgress(ProgressMode, ProgressSource& source, Worker& worker) {
   ++progressRuns;
   if (!worker.Started()) return 0;
-  static int kWindow;
-  source.SetProgressWindow(&kWindow);
   int ticks = 0;
   while (!worker.WaitFor(std::chrono::milliseconds(5))) {
     (void)source.Percent();
@@ -93,16 +91,22 @@ int ScriptedUi::RunProgress(ProgressMode, ProgressSource& source, Worker& worker
 }
 
 PasswordAnswer ScriptedUi::AskPassword(const PasswordRequest& request, std::string& password) {
+  std::lock_guard lock(g_boxMutex);
   ++passwordPrompts;
-  prompts.push_back(request);
+  passwordRequests.push_back(request);
   password.clear();
-  if (noTerminal) return PasswordAnswer::Unavailable;
   if (passwords.empty()) return PasswordAnswer::Cancelled;
   std::string answer = passwords.front();
   passwords.pop_front();
   if (answer == kCancelAnswer) return PasswordAnswer::Cancelled;
+  if (answer == kUnavailableAnswer) return PasswordAnswer::Unavailable;
   password = answer;
   return PasswordAnswer::Entered;
+}
+
+void ScriptedUi::ReportOutputFolder(std::string_view folder) {
+  std::lock_guard lock(g_boxMutex);
+  outputFolders.emplace_back(folder);
 }
 
 }  // namespace quindo::test

@@ -41,13 +41,13 @@ class ScriptedUi final : public UserInterface {
     bool fromWorker;
   };
   std::vector<Box> boxes;
-  // Answers for AskPassword, in order; an empty optional-like entry "\x18"
-  // (CAN) stands for Cancel. With no answer left the prompt is cancelled.
+  // Answers for AskPassword, in order; kCancelAnswer stands for Cancel,
+  // kUnavailableAnswer for a prompt that cannot be shown. With no answer
+  // left the prompt is cancelled.
   std::deque<std::string> passwords;
   int passwordPrompts = 0;
-  std::vector<PasswordRequest> prompts;
-  // Answer every prompt as a program without a terminal would.
-  bool noTerminal = false;
+  std::vector<PasswordRequest> passwordRequests;
+  std::vector<std::string> outputFolders;
   // Pressed once the view has polled this many times (0: never).
   int cancelAfterTicks = 0;
   int progressRuns = 0;
@@ -56,6 +56,7 @@ class ScriptedUi final : public UserInterface {
   int RunProgress(ProgressMode mode, ProgressSource& source, Worker& worker) override;
   PasswordAnswer AskPassword(const PasswordRequest& request, std::string& password) override;
   void ShowWorkerMessage(std::string_view text, std::string_view title, MessageIcon icon) override;
+  void ReportOutputFolder(std::string_view folder) override;
 };
 
 // Installs a ScriptedUi for the life of a test.
@@ -67,5 +68,6 @@ class ScopedUi {
 };
 
 inline constexpr char kCancelAnswer[] = "\x18";
+inline constexpr char kUnavailableAnswer[] = "\x15";
 
 }  // namespace quindo::test

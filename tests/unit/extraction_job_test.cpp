@@ -144,7 +144,7 @@ TEST_F(ExtractionJob, UnknownFormatsAndDamagedArchivesFail) {
   bad.badCrc = true;
   EXPECT_EQ(Run(Archive("damaged.zip", ZipBuilder().Add(bad).Add(Member("good.txt", "g")))), ResultFailed);
   EXPECT_EQ(test::ListTree(dir / "out/damaged"), std::vector<std::string>{"good.txt"});
-  EXPECT_EQ(details, "bad.txt：データが壊れています\n");
+  EXPECT_EQ(details, "bad.txt: データが壊れています");
 }
 
 TEST_F(ExtractionJob, MembersOfTheCurrentFolderDoNotLandLoose) {
@@ -175,18 +175,19 @@ TEST_F(ExtractionJob, WrongPasswordsFailAndCancelIsACancel) {
   const std::string locked = Archive("locked.zip", five);
   ui.ui.passwords = {"x", "y", "z"};
   EXPECT_EQ(Run(locked), ResultFailed);
-  EXPECT_EQ(details, "m0.txt：パスワードが違います\n以降の 4 件は展開されていません\n");
-  ASSERT_EQ(ui.ui.prompts.size(), 3u);
-  EXPECT_EQ(std::make_tuple(ui.ui.prompts[0].memberName, ui.ui.prompts[0].previousWrong, ui.ui.prompts[2].previousWrong),
+  EXPECT_EQ(details, "m0.txt: パスワードが違います\n以降の 4 件は展開されていません");
+  ASSERT_EQ(ui.ui.passwordRequests.size(), 3u);
+  const auto& asked = ui.ui.passwordRequests;
+  EXPECT_EQ(std::make_tuple(asked[0].memberName, asked[0].previousWrong, asked[2].previousWrong),
             std::make_tuple(std::string("m0.txt"), false, true));
   ui.ui.passwords = {test::kCancelAnswer};
   EXPECT_EQ(Run(locked), ResultCancelled);
   EXPECT_EQ(ui.ui.passwordPrompts, 4);
   // Without a terminal nothing is asked, every member is named, and an
   // archive that wrote nothing leaves no folder behind.
-  ui.ui.noTerminal = true;
+  ui.ui.passwords = {test::kUnavailableAnswer};
   EXPECT_EQ(Run(locked), ResultFailed);
-  EXPECT_EQ(details.find("m0.txt：パスワードが必要です\n"), 0u);
+  EXPECT_EQ(details.find("m0.txt: パスワードが必要です\n"), 0u);
 }
 
 TEST_F(ExtractionJob, CancelDuringExtractionIsACancel) {

@@ -4,6 +4,11 @@
 //                                    the desktop and the code page
 //   platform_check worker-box        a worker's box owned by a progress window that
 //                                    appears only after the worker asked
+//   platform_check failed-box        the failure box with a detail list of twelve
+//                                    members, one with a control character
+//   platform_check password NAME     the password prompt for member NAME after a
+//                                    wrong answer, over a progress window; prints
+//                                    "entered TEXT" or "cancelled"
 //
 // Each check prints "ok NAME" or "FAIL NAME: detail" (UTF-8); the exit code
 // is the number of failures.
@@ -15,7 +20,9 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "app/message_text.h"
 #include "common/code_page.h"
 #include "platform/platform.h"
 #include "platform/win32/win_ui.h"
@@ -159,12 +166,11 @@ void SystemChecks() {
 
 // The worker asks before the window exists; the box must wait for it and be
 // owned by it. The test finds the box, reads its owner and presses OK.
-void WorkerBox() {
-  quindo::WinUi ui;
-  quindo::SetWorkerOwner(nullptr);
+template <typename Ask>
+void OverProgressWindow(quindo::WinUi& ui, Ask ask) {
   std::atomic<bool> done{false};
   std::thread worker([&] {
-    ui.ShowWorkerMessage("作業中の確認です。", "作業の確認", quindo::MessageIcon::Warning);
+    ask();
     done = true;
   });
   HWND progress = ::CreateWindowExW(0, L"STATIC", L"進行状況の窓", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 300, 120,
@@ -173,11 +179,45 @@ void WorkerBox() {
   const auto handOver = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
   while (!done) {
     quindo::PumpMessages();
-    if (std::chrono::steady_clock::now() >= handOver) quindo::SetWorkerOwner(progress);
+    if (std::chrono::steady_clock::now() >= handOver) ui.SetProgressWindow(progress);
     ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
   }
   worker.join();
+  ui.SetProgressWindow(nullptr);
   ::DestroyWindow(progress);
+}
+
+void WorkerBox() {
+  quindo::WinUi ui;
+  OverProgressWindow(ui, [&] { ui.ShowWorkerMessage("作業中の確認です。", "作業の確認", quindo::MessageIcon::Warning); });
+}
+
+void FailedBox() {
+  std::vector<quindo::MemberFailure> failures;
+  failures.push_back({"書類/見積書\x1b[31m.pdf", quindo::MemberProblem::DamagedData, {}});
+  failures.push_back({"秘密.txt", quindo::MemberProblem::WrongPassword, {}});
+  failures.push_back({"古い形式.dat", quindo::MemberProblem::MethodNotSupported, "-lh4-"});
+  for (int i = 4; i <= 12; ++i)
+    failures.push_back({"写真/IMG_" + std::to_string(1000 + i) + ".jpg", quindo::MemberProblem::CutShort, {}});
+  quindo::WinUi ui;
+  ui.ShowMessage(quindo::WithDetails(quindo::result_box::kFailedText, quindo::FailureDetails(failures)),
+                 quindo::result_box::kFailedTitle, quindo::MessageIcon::Information);
+}
+
+// The prompt after a wrong answer; its answer goes to standard output.
+void PasswordPrompt(const std::string& member) {
+  quindo::WinUi ui;
+  quindo::PasswordRequest request;
+  request.memberName = member;
+  request.previousWrong = true;
+  std::string password;
+  quindo::PasswordAnswer answer = quindo::PasswordAnswer::Unavailable;
+  OverProgressWindow(ui, [&] { answer = ui.AskPassword(request, password); });
+  if (answer == quindo::PasswordAnswer::Entered)
+    std::printf("entered %s\n", password.c_str());
+  else
+    std::printf(answer == quindo::PasswordAnswer::Cancelled ? "cancelled\n" : "unavailable\n");
+  std::fflush(stdout);
 }
 
 }  // namespace
@@ -189,8 +229,14 @@ int main(int argc, char** argv) {
     SystemChecks();
   } else if (command == "worker-box") {
     WorkerBox();
+  } else if (command == "failed-box") {
+    FailedBox();
+  } else if (command == "password" && argc > 2) {
+    std::string member;
+    if (!quindo::SystemCodePage().ToUtf8(argv[2], member)) member = argv[2];
+    PasswordPrompt(member);
   } else {
-    std::fprintf(stderr, "usage: platform_check checks FOLDER | worker-box\n");
+    std::fprintf(stderr, "usage: platform_check checks FOLDER | worker-box | failed-box | password NAME\n");
     return 100;
   }
   return failures;

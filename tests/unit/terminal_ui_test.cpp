@@ -1,0 +1,216 @@
+// The Linux front end on a pseudo-terminal: the progress line and the
+// password prompt share the screen, Ctrl-C at the prompt cancels at once,
+// and no terminal means no prompt.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app/worker.h"
+#include "platform/posix/terminal_ui.h"
+
+namespace quindo {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A pseudo-terminal whose output a thread collects.
+class Pty {
+ public:
+  Pty() {
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0) name_ = ::ptsname(master_);
+    if (!name_.empty()) slave_ = ::open(name_.c_str(), O_RDWR | O_NOCTTY);
+    reader_ = std::thread([this] {
+      char buffer[4096];
+      while (!stop_) {
+        pollfd ready{master_, POLLIN, 0};
+        if (::poll(&ready, 1, 20) <= 0) continue;
+        const ssize_t n = ::read(master_, buffer, sizeof buffer);
+        if (n <= 0) continue;
+        std::lock_guard lock(mutex_);
+        output_.append(buffer, static_cast<size_t>(n));
+      }
+    });
+  }
+  ~Pty() {
+    stop_ = true;
+    reader_.join();
+    if (slave_ >= 0) ::close(slave_);
+    if (master_ >= 0) ::close(master_);
+  }
+  bool ok() const { return slave_ >= 0; }
+  int slave() const { return slave_; }
+  const std::string& name() const { return name_; }
+  std::string Output() {
+    std::lock_guard lock(mutex_);
+    return output_;
+  }
+  // Everything written so far, once nothing more arrives for a while.
+  std::string Settled() {
+    std::string last = Output();
+    for (;;) {
+      std::this_thread::sleep_for(100ms);
+      std::string now = Output();
+      if (now == last) return now;
+      last = std::move(now);
+    }
+  }
+  bool WaitFor(const std::string& text, std::chrono::milliseconds timeout = 5000ms) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (Output().find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(10ms);
+    }
+    return true;
+  }
+  void Type(const std::string& text) { (void)!::write(master_, text.data(), text.size()); }
+
+ private:
+  int master_ = -1, slave_ = -1;
+  std::string name_;
+  std::atomic<bool> stop_{false};
+  std::thread reader_;
+  std::mutex mutex_;
+  std::string output_;
+};
+
+class FixedSource final : public ProgressSource {
+ public:
+  std::atomic<uint32_t> percent{42};
+  std::atomic<bool> cancelled{false};
+  uint32_t Percent() const override { return percent; }
+  std::string CurrentName() const override { return "data.bin"; }
+  void RequestCancel() override { cancelled = true; }
+};
+
+constexpr char kPrompt[] = "のパスワード: ";
+
+TEST(TerminalUi, PromptClearsTheProgressLineAndDrawsItAgain) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  TerminalUi ui(pty.slave(), pty.name());
+  FixedSource source;
+  PasswordAnswer answer{};
+  std::string password;
+  std::thread typist([&] {
+    if (pty.WaitFor(kPrompt)) pty.Type("hunter2\n");
+  });
+  Worker worker;
+  worker.Start([&] {
+    pty.WaitFor("42%");  // the line is drawn first
+    answer = ui.AskPassword({"secret\x1b[2J.txt", true}, password);
+    std::this_thread::sleep_for(250ms);  // and drawn again after
+    return 1;
+  });
+  EXPECT_EQ(ui.RunProgress(ProgressMode::Extract, source, worker), 1);
+  typist.join();
+  EXPECT_EQ(answer, PasswordAnswer::Entered);
+  EXPECT_EQ(password, "hunter2");
+
+  const std::string out = pty.Settled();
+  const size_t asked = out.find("パスワードが違います。");
+  ASSERT_NE(asked, std::string::npos) << out;
+  // The line was there, was cleared right before the prompt, and came back.
+  EXPECT_NE(out.rfind("解凍状況 data.bin", asked), std::string::npos) << out;
+  EXPECT_EQ(out.substr(asked - 4, 4), "\r\x1b[K") << out;
+  EXPECT_NE(out.find("secret?[2J.txt のパスワード: ", asked), std::string::npos) << out;
+  EXPECT_NE(out.find("解凍状況 data.bin", asked), std::string::npos) << out;
+  EXPECT_EQ(out.find("hunter2"), std::string::npos) << "echoed: " << out;
+  EXPECT_EQ(out.find("\x1b[2J"), std::string::npos) << out;
+  EXPECT_NE(out.find("100%"), std::string::npos) << out;
+}
+
+TEST(TerminalUi, CtrlCAtThePromptCancelsAtOnceAndTheLineSaysSo) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  TerminalUi ui(pty.slave(), pty.name());
+  FixedSource source;
+  PasswordAnswer answer = PasswordAnswer::Entered;
+  std::string password = "x";
+  std::chrono::steady_clock::time_point pressed;
+  std::thread typist([&] {
+    if (!pty.WaitFor(kPrompt)) return;
+    pressed = std::chrono::steady_clock::now();
+    ::raise(SIGINT);  // what the terminal sends for Ctrl-C
+  });
+  Worker worker;
+  worker.Start([&] {
+    answer = ui.AskPassword({"a.txt", false}, password);
+    return answer == PasswordAnswer::Entered ? 1 : 0;
+  });
+  EXPECT_EQ(ui.RunProgress(ProgressMode::Extract, source, worker), 0);
+  const auto ended = std::chrono::steady_clock::now();
+  typist.join();
+  EXPECT_LT(ended - pressed, 1s);
+  EXPECT_EQ(answer, PasswordAnswer::Cancelled);
+  EXPECT_EQ(password, "");
+  const std::string out = pty.Settled();
+  EXPECT_NE(out.find(" 42% キャンセル"), std::string::npos) << out;
+  EXPECT_EQ(out.find("100%"), std::string::npos) << out;
+}
+
+TEST(TerminalUi, AFailedRunEndsAtItsPercentWithTheWordForIt) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  TerminalUi ui(pty.slave(), pty.name());
+  FixedSource source;
+  source.percent = 37;
+  Worker worker;
+  worker.Start([&] {
+    std::this_thread::sleep_for(250ms);
+    source.percent = 100;  // a walk that gave up may still report its end
+    return 0;
+  });
+  EXPECT_EQ(ui.RunProgress(ProgressMode::Compress, source, worker), 0);
+  const std::string out = pty.Settled();
+  EXPECT_NE(out.find("圧縮状況 data.bin"), std::string::npos) << out;
+  EXPECT_NE(out.find(" 37% 失敗"), std::string::npos) << out;
+  EXPECT_EQ(out.find("100%"), std::string::npos) << out;
+}
+
+TEST(TerminalUi, WithoutATerminalThePromptIsUnavailable) {
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  std::string password = "left over";
+  TerminalUi noTerminal(pipeFds[1], "/nonexistent/tty");
+  EXPECT_EQ(noTerminal.AskPassword({"a.txt", false}, password), PasswordAnswer::Unavailable);
+  EXPECT_EQ(password, "");
+  TerminalUi notATerminal(pipeFds[1], "/dev/null");
+  EXPECT_EQ(notATerminal.AskPassword({"a.txt", false}, password), PasswordAnswer::Unavailable);
+  // Where the output went is said only on a terminal.
+  notATerminal.ReportOutputFolder("/out");
+  ::close(pipeFds[1]);
+  char c;
+  EXPECT_EQ(::read(pipeFds[0], &c, 1), 0);
+  ::close(pipeFds[0]);
+}
+
+TEST(TerminalUi, BoxesAndTheOutputFolderPrintOneSafeLineEach) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  TerminalUi ui(pty.slave(), pty.name());
+  ui.ShowMessage("処理失敗\n\nevil\x1b]0;x\x07.txt: データが壊れています\n他 3 件", "ファイルエラーが検出されました。",
+                 MessageIcon::Information);
+  ui.ShowMessage("一行目\n二行目", "題", MessageIcon::Warning);
+  ui.ReportOutputFolder("/home/u/Desktop/a\x9b" "b");
+  const std::string out = pty.Settled();
+  // The box's text on the title's line, each detail on its own line.
+  EXPECT_NE(out.find("ファイルエラーが検出されました。: 処理失敗\r\n  evil?]0;x?.txt: データが壊れています\r\n  他 3 件\r\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("題: 一行目 二行目\r\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("出力先: /home/u/Desktop/a\xEF\xBF\xBD" "b\r\n"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace quindo
