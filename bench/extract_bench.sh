@@ -17,7 +17,7 @@ for tool in zip unzip /usr/bin/time; do
 done
 [ -x "$quindo" ] || { echo "extract_bench: no program at $quindo" >&2; exit 1; }
 
-work="$(mktemp -d /tmp/quindo-extract-bench.XXXXXX)"
+work="$(mktemp -d "${TMPDIR:-/tmp}/quindo-extract-bench.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/cfg/quindo"
 printf '[MELT]\nOUTPUT=2\nOUTPUT_PATH=%s\nOPENDIR=0\n' "$work/q" >"$work/cfg/quindo/quindo.ini"

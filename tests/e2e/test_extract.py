@@ -110,6 +110,14 @@ class ExtractTest(QuindoTestCase):
             self.assertIn(f"m{i}.txt: パスワードが必要です", r.stderr.decode())
         self.assertEqual(sorted(os.listdir(self.out)), ["later"])
 
+    def test_a_named_pipe_never_makes_it_wait(self):
+        pipe = self.path("pipe.zip")
+        os.mkfifo(pipe)
+        archive = self.path("a.zip")
+        with zipfile.ZipFile(archive, "w") as z:
+            z.writestr("a.txt", "a")
+        self.run_quindo(pipe, archive, timeout=30)  # a hang fails by its time-out
+
     def test_relative_paths_from_any_folder_for_both_formats(self):
         # "cd Downloads && quindo photos.zip": the archive is the one in the
         # current folder, the output goes where the settings say, and an

@@ -147,6 +147,18 @@ TEST_F(ExtractionJob, UnknownFormatsAndDamagedArchivesFail) {
   EXPECT_EQ(details, "bad.txt: データが壊れています");
 }
 
+TEST_F(ExtractionJob, NoMemberReplacesTheArchiveBeingRead) {
+  // The archive lies in the output folder and holds a member of its own name.
+  out = dir / "in";
+  Configure("[OPTION]\nMAKE_DIRECTRY=0\n");
+  const std::string zip = Archive("self.zip", ZipBuilder().Add(Member("self.zip", "not the archive")).Add(Member("x", "x")));
+  const std::string before = test::ReadFile(zip);
+  EXPECT_EQ(Run(zip), ResultFailed);
+  EXPECT_EQ(test::ReadFile(zip), before);
+  EXPECT_EQ(test::ReadFile(dir / "in/x"), "x");
+  EXPECT_EQ(details, "self.zip: ファイルを作成できませんでした");
+}
+
 TEST_F(ExtractionJob, MembersOfTheCurrentFolderDoNotLandLoose) {
   // What `bsdtar -a -cf x.zip .` writes: "./" before every name.
   EXPECT_EQ(Run(Archive("dot.zip", ZipBuilder().Add(Member("./", "", 0)).Add(Member("./a.txt", "a"))

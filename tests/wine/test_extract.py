@@ -1,4 +1,4 @@
-"""The Windows program extracting ZIP archives under Wine: the password dialog and Japanese names."""
+"""The Windows program extracting ZIP and LZH archives under Wine: the password dialog, relative paths and names."""
 import os
 import pathlib
 import shutil
@@ -54,6 +54,26 @@ class ExtractUnderWineTest(winehelper.WineTestCase):
         # One prompt for all five members: the program ends without another.
         self.assertEqual(self.wine.wait_exit(proc, timeout=120), 0)
         self.assertEqual(tree(out / "locked"), tree(src))
+
+    def test_relative_paths_and_an_lzh_archive_from_the_current_folder(self):
+        if not shutil.which("jlha"):
+            winehelper.unavailable("jlha is not installed")
+        folder = self.scratch()
+        exe, out = self.program(folder)
+        downloads, src = folder / "Downloads", folder / "src"
+        (src / "Photos ").mkdir(parents=True)
+        (src / "Photos " / "a.jpg").write_bytes(b"jpeg")
+        downloads.mkdir()
+        subprocess.run(["jlha", "a1o5", str(downloads / "notes.lzh"), "Photos /a.jpg"], cwd=src, check=True,
+                       capture_output=True)
+        subprocess.run(["zip", "-q", str(downloads / "photos.zip"), "Photos /a.jpg"], cwd=src, check=True)
+        # Started from the archives' folder with bare names, as a shell would.
+        proc = self.wine.start(exe, "notes.lzh", "photos.zip", cwd=downloads)
+        self.assertEqual(self.wine.wait_exit(proc, timeout=120), 0)
+        # A folder whose name ends in a blank keeps a name Windows can hold,
+        # the same for the folder and its file.
+        self.assertEqual(tree(out), {"notes/Photos _/a.jpg": b"jpeg", "photos/Photos _/a.jpg": b"jpeg"})
+        self.assertEqual(sorted(p.name for p in downloads.iterdir()), ["notes.lzh", "photos.zip"])
 
     @unittest.skipUnless((CORPUS / "zip-names").is_dir(), "the archive corpus is absent")
     def test_japanese_names_come_out_right(self):

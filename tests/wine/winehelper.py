@@ -243,13 +243,13 @@ class Session:
 
     # --- programs -----------------------------------------------------------
 
-    def start(self, exe, *args):  # pathlib arguments become Windows paths
+    def start(self, exe, *args, cwd=None):  # pathlib arguments become Windows paths; cwd is the current folder
         # Output goes to files, not pipes: the end of a program is its exit,
         # never the end of a pipe that some Wine process may still hold.
         out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
         args = [to_windows_path(a) if isinstance(a, pathlib.PurePath) else str(a) for a in args]
         proc = subprocess.Popen(["wine", str(exe), *args], env=self.env(), stdin=subprocess.DEVNULL, stdout=out,
-                                stderr=err)
+                                stderr=err, cwd=cwd)
         proc.output_files = (out, err)
         self.processes.append(proc)
         return proc
