@@ -1,6 +1,8 @@
 #include "app/extraction_job.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
 #include <mutex>
 #include <vector>
 
@@ -77,6 +79,47 @@ class ExtractionProgress final : public ProgressSource, public ExtractionHost {
   mutable std::mutex mutex_;
   std::string name_;
 };
+
+// A tree that keeps nothing: testing an archive.
+class DiscardTree final : public OutputTree {
+ public:
+  platform::PathKind Kind(const std::string&) override { return platform::PathKind::Missing; }
+  bool MakeFolder(const std::string&) override { return true; }
+  bool CreateTemp(const std::string&, std::string& temp) override {
+    temp = "#";
+    return true;
+  }
+  bool Write(const uint8_t*, size_t) override { return true; }
+  bool CloseTemp() override { return true; }
+  bool Commit(const std::string&, const std::string&, bool) override { return true; }
+  void Discard(const std::string&) override {}
+  void SetTimes(const std::string&, const MemberInfo&) override {}
+  void SetAttributes(const std::string&, uint32_t) override {}
+};
+
+// The archive opened, its format detected and its members planned.
+struct OpenArchive {
+  platform::File file;
+  std::unique_ptr<FileSource> source;
+  std::unique_ptr<ArchiveReader> reader;
+  ArchivePlan plan;
+  int format = FormatNone;
+
+  bool Open(const std::string& path, int knownFormat, const Settings& settings) {
+    if (!file.Open(path, platform::OpenMode::Read)) return false;
+    source = std::make_unique<FileSource>(file);
+    format = knownFormat == FormatNone ? DetectArchiveFormat(*source) : knownFormat;
+    reader = MakeArchiveReader(format, *source);
+    if (!reader) return false;
+    const bool useUtf8 = format == FormatZip && settings.ReadFlag(section::kZipOption, key::kUseUtf8, "1");
+    PlanArchive(*reader, useUtf8, plan);
+    return true;
+  }
+};
+
+void ShowUnsupportedFormat() {
+  Ui().ShowMessage("非対応フォーマットのファイルです。", "処理エラー", MessageIcon::Information);
+}
 
 }  // namespace
 
@@ -162,23 +205,13 @@ JobResult RunExtractionJob(const std::string& archivePath, int format, std::stri
   BuildLeadByteTable();
   details.clear();
   const CodePage& cp = PathCodePage();
-  platform::File file;
-  std::unique_ptr<ArchiveReader> reader;
-  FileSource* source = nullptr;
-  std::unique_ptr<FileSource> owned;
-  if (file.Open(archivePath, platform::OpenMode::Read)) {
-    owned = std::make_unique<FileSource>(file);
-    source = owned.get();
-    if (format == FormatNone) format = DetectArchiveFormat(*source);
-    reader = MakeArchiveReader(format, *source);
-  }
-  if (!reader) {
-    Ui().ShowMessage("非対応フォーマットのファイルです。", "処理エラー", MessageIcon::Information);
+  OpenArchive archive;
+  if (!archive.Open(archivePath, format, settings)) {
+    ShowUnsupportedFormat();
     return ResultFailed;
   }
-  const bool useUtf8 = format == FormatZip && settings.ReadFlag(section::kZipOption, key::kUseUtf8, "1");
-  ArchivePlan plan;
-  PlanArchive(*reader, useUtf8, plan);
+  ArchiveReader* reader = archive.reader.get();
+  const ArchivePlan& plan = archive.plan;
 
   AddTrailingSeparator(outputFolder, cp);
   const bool hasRoot = !plan.rootFolder.empty();
@@ -237,6 +270,76 @@ JobResult RunExtractionJob(const std::string& archivePath, int format, std::stri
   }
   if (settings.ReadFlag(section::kMelt, key::kOpenDir, "1")) OpenFolderInExplorer(outputFolder);
   return ResultOk;
+}
+
+}  // namespace quindo
+
+namespace quindo {
+
+JobResult RunTestJob(const std::string& archivePath, const Settings& settings, std::string& details) {
+  BuildLeadByteTable();
+  details.clear();
+  OpenArchive archive;
+  if (!archive.Open(archivePath, FormatNone, settings)) {
+    ShowUnsupportedFormat();
+    return ResultFailed;
+  }
+  ExtractionProgress progress(archive.reader->ArchiveSize());
+  DecodeControl control;
+  control.cancel = &progress.cancel;
+  control.position = &progress.position;
+  DiscardTree tree;
+  ExtractionRecord record;
+  {
+    Worker worker;
+    worker.Start([&] {
+      record = ExtractMembers(*archive.reader, archive.plan, tree, ExtractionOptions{}, progress, control);
+      return record.Failed() ? 0 : 1;
+    });
+    Ui().RunProgress(ProgressMode::Extract, progress, worker);
+    worker.Join();
+  }
+  if (record.cancelled) return ResultCancelled;
+  if (record.Failed()) {
+    details = DescribeFailures(record);
+    return ResultFailed;
+  }
+  return ResultOk;
+}
+
+bool ListArchive(const std::string& archivePath, const Settings& settings, std::string& listing) {
+  BuildLeadByteTable();
+  OpenArchive archive;
+  if (!archive.Open(archivePath, FormatNone, settings)) return false;
+  listing.clear();
+  char line[96];
+  for (const PlannedMember& m : archive.plan.members) {
+    const MemberInfo& info = m.info;
+    // Local time: a DOS time is one already; Unix seconds are converted.
+    std::tm tm{};
+    if (info.unixTime) {
+      const auto t = static_cast<std::time_t>(info.unixSeconds);
+#ifdef _WIN32
+      localtime_s(&tm, &t);
+#else
+      localtime_r(&t, &tm);
+#endif
+    } else {
+      tm.tm_year = (info.dosDate >> 9) + 80;
+      tm.tm_mon = ((info.dosDate >> 5) & 15) - 1;
+      tm.tm_mday = info.dosDate & 31;
+      tm.tm_hour = info.dosTime >> 11;
+      tm.tm_min = (info.dosTime >> 5) & 63;
+    }
+    const std::string size = info.isFolder ? "" : info.sizeKnown ? std::to_string(info.size) : "?";
+    std::snprintf(line, sizeof line, "%12s  %04d-%02d-%02d %02d:%02d  %-10s  ", size.c_str(), tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, info.method.c_str());
+    std::string name = Shown(m.path);
+    if (info.isFolder) name += "/";
+    if (info.encrypted) name += " (*)";
+    listing += line + name + "\n";
+  }
+  return true;
 }
 
 }  // namespace quindo

@@ -37,4 +37,12 @@ std::string DescribeFailures(const ExtractionRecord& record);
 JobResult RunExtractionJob(const std::string& archivePath, int format, std::string& outputFolder,
                            const Settings& settings, std::string& details);
 
+// Decodes and checks every member as extraction would, writing nothing:
+// ResultOk only when all are intact; `details` names the others.
+JobResult RunTestJob(const std::string& archivePath, const Settings& settings, std::string& details);
+
+// The members, one line each (UTF-8): size, date and time, method, and the
+// name as extraction would write it. False when the file is no archive.
+bool ListArchive(const std::string& archivePath, const Settings& settings, std::string& listing);
+
 }  // namespace quindo

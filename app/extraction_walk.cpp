@@ -174,6 +174,7 @@ bool PlanArchive(ArchiveReader& reader, bool useUtf8, ArchivePlan& plan, const s
   while (reader.Next(info)) {
     if (cancel && cancel->load(std::memory_order_relaxed)) return false;
     CleanName clean = CleanMemberName(MemberNameForSystem(info.name, info.encoding, useUtf8), cp);
+    std::string().swap(info.name);  // the cleaned path is all that is needed from here on
     if (shared) {
       if (clean.topFolder.empty() || (!plan.members.empty() && clean.topFolder != plan.rootFolder)) {
         shared = false;
@@ -249,12 +250,9 @@ ExtractionRecord ExtractMembers(ArchiveReader& reader, const ArchivePlan& plan, 
       continue;
     }
     r.path = path;
-    const platform::PathKind kind = tree.Kind(path);
-    if (kind == platform::PathKind::Folder || kind == platform::PathKind::Other) {
-      done(MemberOutcome::CannotCreate);
-      continue;
-    }
-    if (kind != platform::PathKind::Missing && !options.overwrite) {
+    // With OVERWRITE on the commit tells: it replaces a file or a link and
+    // fails on a folder, so the name is looked at only to keep a file.
+    if (!options.overwrite && tree.Kind(path) != platform::PathKind::Missing) {
       done(MemberOutcome::Kept);
       continue;
     }

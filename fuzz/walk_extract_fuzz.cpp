@@ -62,7 +62,8 @@ class CheckingTree final : public quindo::OutputTree {
   }
   bool Commit(const std::string&, const std::string& path, bool) override {
     CheckRelative(path);
-    if (!files_.insert(path).second || folders_.count(path)) std::abort();
+    if (folders_.count(path)) return false;  // a folder is in the way, as on a disk
+    if (!files_.insert(path).second) std::abort();
     return true;
   }
   void Discard(const std::string&) override {}

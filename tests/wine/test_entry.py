@@ -35,8 +35,11 @@ class CannotWriteTest(winehelper.WineTestCase):
                 for _ in inputs:
                     box = self.wine.window(CANNOT_WRITE_TITLE)
                     self.wine.screenshot("cannot-write")
-                    self.assertEqual((box["class"], box.texts("static"), list(box.buttons())),
-                                     ("#32770", [CANNOT_WRITE_TEXT], ["OK"]))  # nothing else to press
+                    # The box names the folder that could not be written.
+                    texts = box.texts("static")
+                    self.assertEqual((box["class"], len(texts), list(box.buttons())), ("#32770", 1, ["OK"]))
+                    self.assertTrue(texts[0].startswith(CANNOT_WRITE_TEXT + "\n\n保存先: " +
+                                                        winehelper.to_windows_path(blocker)), texts[0])
                     self.wine.click(CANNOT_WRITE_TITLE, box.buttons()["OK"])
                     self.wine.wait_closed(box)
                 # The Windows program ends with 0 even when the job could not write.
