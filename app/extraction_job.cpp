@@ -255,10 +255,7 @@ JobResult RunExtractionJob(const std::string& archivePath, int format, std::stri
   }
   // A folder made for an archive of which nothing came out is not left
   // behind empty.
-  const bool wroteSomething = std::any_of(record.members.begin(), record.members.end(), [](const MemberRecord& m) {
-    return m.outcome == MemberOutcome::Written || m.outcome == MemberOutcome::Folder;
-  });
-  if (!folderWasThere && !wroteSomething) platform::RemoveDirectory(folderItself);
+  if (!folderWasThere && record.written == 0) platform::RemoveDirectory(folderItself);
   if (record.cancelled) return ResultCancelled;
   if (record.Failed()) {
     details = DescribeFailures(record);
@@ -313,7 +310,7 @@ bool ListArchive(const std::string& archivePath, const Settings& settings, std::
   if (!archive.Open(archivePath, FormatNone, settings)) return false;
   listing.clear();
   char line[96];
-  for (const PlannedMember& m : archive.plan.members) {
+  ForEachMember(*archive.reader, archive.plan, [&](const PlannedMember& m) {
     const MemberInfo& info = m.info;
     // Local time: a DOS time is one already; Unix seconds are converted.
     std::tm tm{};
@@ -338,7 +335,8 @@ bool ListArchive(const std::string& archivePath, const Settings& settings, std::
     if (info.isFolder) name += "/";
     if (info.encrypted) name += " (*)";
     listing += line + name + "\n";
-  }
+    return true;
+  });
   return true;
 }
 

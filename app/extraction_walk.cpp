@@ -111,8 +111,10 @@ class Walk {
     return true;
   }
 
-  bool Taken(const std::string& path) const { return written_.count(NameKey(path)) != 0; }
-  void Take(const std::string& path) { written_.insert(NameKey(path)); }
+  // The names written are kept as hashes: a collision only gives a member a
+  // distinct name it did not need.
+  bool Taken(const std::string& path) const { return written_.count(std::hash<std::string>{}(NameKey(path))) != 0; }
+  void Take(const std::string& path) { written_.insert(std::hash<std::string>{}(NameKey(path))); }
 
   // A name that no member of this run took and nothing on disk has: the
   // base name with " (2)", " (3)"... before its extension.
@@ -152,7 +154,7 @@ class Walk {
   OutputTree& tree_;
   const CodePage& cp_;
   std::unordered_set<std::string> folders_;
-  std::unordered_set<std::string> written_;
+  std::unordered_set<size_t> written_;
 };
 
 }  // namespace
@@ -160,51 +162,70 @@ class Walk {
 bool ExtractionRecord::Failed() const {
   if (notReached > 0 || cancelled) return true;
   for (const MemberRecord& m : members)
-    if (m.outcome != MemberOutcome::Written && m.outcome != MemberOutcome::Folder && m.outcome != MemberOutcome::Kept)
-      return true;
+    if (m.outcome != MemberOutcome::Kept) return true;
   return false;
 }
+
+namespace {
+
+PlannedMember Planned(MemberInfo&& info, bool useUtf8, const CodePage& cp, std::string* topFolder) {
+  CleanName clean = CleanMemberName(MemberNameForSystem(info.name, info.encoding, useUtf8), cp);
+  if (topFolder) *topFolder = std::move(clean.topFolder);
+  return PlannedMember{std::move(info), std::move(clean.path)};
+}
+
+}  // namespace
 
 bool PlanArchive(ArchiveReader& reader, bool useUtf8, ArchivePlan& plan, const std::atomic<bool>* cancel) {
   const CodePage& cp = PathCodePage();
   plan = ArchivePlan{};
+  plan.useUtf8 = useUtf8;
   reader.Rewind();
   bool shared = true;
   MemberInfo info;
+  std::string top;
   while (reader.Next(info)) {
     if (cancel && cancel->load(std::memory_order_relaxed)) return false;
-    CleanName clean = CleanMemberName(MemberNameForSystem(info.name, info.encoding, useUtf8), cp);
-    std::string().swap(info.name);  // the cleaned path is all that is needed from here on
+    const PlannedMember m = Planned(std::move(info), useUtf8, cp, &top);
     if (shared) {
-      if (clean.topFolder.empty() || (!plan.members.empty() && clean.topFolder != plan.rootFolder)) {
+      if (top.empty() || (plan.memberCount > 0 && top != plan.rootFolder)) {
         shared = false;
         plan.rootFolder.clear();
       } else {
-        plan.rootFolder = clean.topFolder;
+        plan.rootFolder = top;
       }
     }
-    plan.members.push_back(PlannedMember{std::move(info), std::move(clean.path)});
-    info = MemberInfo{};
-  }
-  // A member whose name is a folder of other members is that folder's entry
-  // when it is empty (MS-DOS archivers mark folders by an attribute ZIP
-  // headers lack) or has the folder attribute (OS/2 archivers keep a
-  // folder's extended attributes as its data). Any other such member is a
-  // file, and the members inside it cannot be made.
-  std::unordered_set<std::string> folders;
-  for (const PlannedMember& m : plan.members)
     for (size_t i = 0; i < m.path.size();) {
       const PathChar ch = PathCharAt(m.path, i, cp);
       if (ch.length == 0) break;
-      if (!ch.multibyte && m.path[i] == kSep) folders.insert(m.path.substr(0, i));
+      if (!ch.multibyte && m.path[i] == kSep) plan.folders.insert(m.path.substr(0, i));
       i += ch.length;
     }
-  for (PlannedMember& m : plan.members)
-    if (!m.info.isFolder && folders.count(m.path) &&
+    ++plan.memberCount;
+    info = MemberInfo{};
+  }
+  return true;
+}
+
+void ForEachMember(ArchiveReader& reader, const ArchivePlan& plan,
+                   const std::function<bool(const PlannedMember&)>& visit) {
+  const CodePage& cp = PathCodePage();
+  reader.Rewind();
+  MemberInfo info;
+  while (reader.Next(info)) {
+    PlannedMember m = Planned(std::move(info), plan.useUtf8, cp, nullptr);
+    // A member whose name is a folder of other members is that folder's
+    // entry when it is empty (MS-DOS archivers mark folders by an attribute
+    // ZIP headers lack) or has the folder attribute (OS/2 archivers keep a
+    // folder's extended attributes as its data). Any other such member is a
+    // file, and the members inside it cannot be made.
+    if (!m.info.isFolder && plan.folders.count(m.path) &&
         ((m.info.sizeKnown && m.info.size == 0 && !m.info.encrypted) ||
          (m.info.hasAttributes && (m.info.attributes & kFolderAttribute))))
       m.info.isFolder = true;
-  return true;
+    if (!visit(m)) return;
+    info = MemberInfo{};
+  }
 }
 
 ExtractionRecord ExtractMembers(ArchiveReader& reader, const ArchivePlan& plan, OutputTree& tree,
@@ -213,61 +234,51 @@ ExtractionRecord ExtractMembers(ArchiveReader& reader, const ArchivePlan& plan, 
   const CodePage& cp = PathCodePage();
   ExtractionRecord record;
   Walk walk(tree, cp);
-  const size_t count = plan.members.size();
-  for (size_t i = 0; i < count; ++i) {
-    const PlannedMember& planned = plan.members[i];
+  size_t index = 0;
+  ForEachMember(reader, plan, [&](const PlannedMember& planned) {
     const MemberInfo& info = planned.info;
+    const size_t remaining = plan.memberCount > index ? plan.memberCount - index : 0;
+    ++index;
     if (control.Cancelled()) {
       record.cancelled = true;
-      record.notReached = count - i;
-      break;
+      record.notReached = remaining;
+      return false;
     }
     MemberRecord r;
     r.path = planned.path;
     auto done = [&](MemberOutcome outcome) {
+      if (outcome == MemberOutcome::Written || outcome == MemberOutcome::Folder) {
+        ++record.written;
+        return true;
+      }
       r.outcome = outcome;
       record.members.push_back(std::move(r));
+      return true;
     };
     if (info.isFolder) {
-      if (!planned.path.empty()) done(walk.EnsureFolders(planned.path) ? MemberOutcome::Folder : MemberOutcome::CannotCreate);
-      continue;
+      if (planned.path.empty()) return true;
+      return done(walk.EnsureFolders(planned.path) ? MemberOutcome::Folder : MemberOutcome::CannotCreate);
     }
-    if (planned.path.empty()) {
-      done(MemberOutcome::CannotCreate);
-      continue;
-    }
+    if (planned.path.empty()) return done(MemberOutcome::CannotCreate);
     std::string path = planned.path;
     const size_t sep = LastSep(path, cp);
     const std::string folder = sep == std::string::npos ? "" : path.substr(0, sep);
     host.SetCurrentName(path.substr(sep == std::string::npos ? 0 : sep + 1));
-    if (!folder.empty() && !walk.EnsureFolders(folder)) {
-      done(MemberOutcome::CannotCreate);
-      continue;
-    }
+    if (!folder.empty() && !walk.EnsureFolders(folder)) return done(MemberOutcome::CannotCreate);
     // Two members never go to one name in one run.
-    if (walk.Taken(path) && !walk.DistinctName(path)) {
-      done(MemberOutcome::CannotCreate);
-      continue;
-    }
+    if (walk.Taken(path) && !walk.DistinctName(path)) return done(MemberOutcome::CannotCreate);
     r.path = path;
     // With OVERWRITE on the commit tells: it replaces a file or a link and
     // fails on a folder, so the name is looked at only to keep a file.
-    if (!options.overwrite && tree.Kind(path) != platform::PathKind::Missing) {
-      done(MemberOutcome::Kept);
-      continue;
-    }
+    if (!options.overwrite && tree.Kind(path) != platform::PathKind::Missing) return done(MemberOutcome::Kept);
     const std::string fileName = path.substr(sep == std::string::npos ? 0 : sep + 1);
     if (options.securityCheck && IsDisguisedExecutable(path)) host.WarnDisguisedExecutable(fileName);
     if (!info.supported) {
       r.method = info.method;
-      done(MemberOutcome::Unsupported);
-      continue;
+      return done(MemberOutcome::Unsupported);
     }
     std::string temp;
-    if (!tree.CreateTemp(folder, temp)) {
-      done(MemberOutcome::CannotCreate);
-      continue;
-    }
+    if (!tree.CreateTemp(folder, temp)) return done(MemberOutcome::CannotCreate);
     TreeSink sink(tree);
     HostPasswords passwords(host, path);
     DecodeStatus status = reader.Decode(info, sink, passwords, control);
@@ -291,16 +302,17 @@ ExtractionRecord ExtractMembers(ArchiveReader& reader, const ArchivePlan& plan, 
     done(outcome);
     if (status == DecodeStatus::Cancelled) {
       record.cancelled = true;
-      record.notReached = count - i - 1;
-      break;
+      record.notReached = remaining - 1;
+      return false;
     }
     if (status == DecodeStatus::WrongPassword) {
       // Three wrong answers end the walk: the members after it most likely
       // need the same password.
-      record.notReached = count - i - 1;
-      break;
+      record.notReached = remaining - 1;
+      return false;
     }
-  }
+    return true;
+  });
   return record;
 }
 

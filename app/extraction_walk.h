@@ -6,7 +6,9 @@
 // progress and Cancel, and a record of what became of every member.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "common/archive.h"
@@ -20,15 +22,25 @@ struct PlannedMember {
   std::string path;  // relative, cleaned, the platform's separators; empty: nothing is left of the name
 };
 
+// What one pass over the members' headers settles before anything is
+// written; the members themselves are read again as they are extracted, so
+// memory does not grow with their number.
 struct ArchivePlan {
-  std::vector<PlannedMember> members;
+  bool useUtf8 = true;  // the ZIP name-detection setting
+  size_t memberCount = 0;
   // Every member lies under this one top folder (empty: they do not).
   std::string rootFolder;
+  // The folders that members lie in.
+  std::unordered_set<std::string> folders;
 };
 
-// Reads every member's description and settles the names. `useUtf8` is the
-// ZIP name-detection setting. False when Cancel was seen.
+// Walks every member's header and settles the names. False when Cancel was
+// seen.
 bool PlanArchive(ArchiveReader& reader, bool useUtf8, ArchivePlan& plan, const std::atomic<bool>* cancel = nullptr);
+
+// Each member in archive order, as the walk names it.
+void ForEachMember(ArchiveReader& reader, const ArchivePlan& plan,
+                   const std::function<bool(const PlannedMember&)>& visit);
 
 enum class MemberOutcome {
   Written,        // the file is there, complete and checked
@@ -50,7 +62,9 @@ struct MemberRecord {
   std::string method;  // for Unsupported: the method's name
 };
 
+// Members that came out are counted; every other one is listed.
 struct ExtractionRecord {
+  size_t written = 0;  // files and folders that came out
   std::vector<MemberRecord> members;
   size_t notReached = 0;  // members after a walk that ended early
   bool cancelled = false;

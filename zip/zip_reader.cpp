@@ -314,6 +314,17 @@ void ZipReader::SettleDataEnd(MemberInfo& m) {
     return;
   }
   m.sizeKnown = false;
+  if (auto it = settled_.find(m.headerOffset); it != settled_.end()) {
+    const SettledEnd& e = it->second;
+    m.dataEnd = e.dataEnd, m.compressedSize = e.compressedSize, m.size = e.size, m.check = e.check;
+    m.sizeKnown = e.sizeKnown;
+    return;
+  }
+  struct Remember {
+    ZipReader& reader;
+    MemberInfo& m;
+    ~Remember() { reader.settled_[m.headerOffset] = {m.dataEnd, m.compressedSize, m.size, m.check, m.sizeKnown}; }
+  } remember{*this, m};
   uint64_t end = 0;
   if (FindStreamedEnd(m, end)) {
     m.dataEnd = end;

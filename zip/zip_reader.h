@@ -9,6 +9,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/archive.h"
@@ -62,6 +63,14 @@ class ZipReader final : public ArchiveReader {
   std::string remembered_;      // the password that opened a member, for the next ones
   bool noPasswords_ = false;    // the password source said it cannot ask
   std::vector<uint8_t> buffer_; // decoding buffers, made on first use
+  // What was found of streamed members' ends, by header offset, so that a
+  // second walk over the headers does not search again.
+  struct SettledEnd {
+    uint64_t dataEnd, compressedSize, size;
+    uint32_t check;
+    bool sizeKnown;
+  };
+  std::unordered_map<uint64_t, SettledEnd> settled_;
 };
 
 }  // namespace quindo

@@ -91,7 +91,7 @@ struct Extracted {
   int format = FormatNone;
   uint64_t position = 0;  // how far progress said the walk had come
 
-  // Outcome by written path.
+  // Outcome by path of every member that did not come out.
   std::map<std::string, MemberOutcome> Outcomes() const {
     std::map<std::string, MemberOutcome> out;
     for (const MemberRecord& m : record.members) out[m.path] = m.outcome;
