@@ -24,10 +24,19 @@ std::string WithoutTrailingSeparator(std::string path) {
   return path;
 }
 
+bool EndsWithSeparator(const std::string& path) {
+  return !path.empty() && (path.back() == '/' || path.back() == kPathSeparator);
+}
+
 const FileFault* Find(const std::string& path) {
   const std::string key = WithoutTrailingSeparator(path);
-  for (const FileFault& f : faults)
-    if (WithoutTrailingSeparator(f.path) == key) return &f;
+  for (const FileFault& f : faults) {
+    const std::string faulty = WithoutTrailingSeparator(f.path);
+    // A folder given with its separator covers what it holds, not itself.
+    if (EndsWithSeparator(f.path) ? key.size() > faulty.size() + 1 && key.compare(0, f.path.size(), f.path) == 0
+                                  : key == faulty)
+      return &f;
+  }
   return nullptr;
 }
 

@@ -95,7 +95,8 @@ FileError LastFileError();
 
 // Tests make the file layer fail the way disks and other programs do. From
 // the call on, for each path given (a file or a folder, as the caller names
-// it; a trailing separator is ignored): opening or listing it fails with
+// it; a folder given with a trailing separator stands for every path inside
+// it, at any depth): opening or listing it fails with
 // `openError`; a File opened on it answers -1 to a read once `readLimit`
 // bytes were read; a write that would carry it past `writeLimit` bytes
 // fails with DiskFull. An empty list ends it. Not for use while another
