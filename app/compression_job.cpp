@@ -4,8 +4,8 @@
 #include <ctime>
 
 #include "app/output_folders.h"
-#include "common/file_time.h"
 #include "app/worker.h"
+#include "common/file_time.h"
 #include "common/path_text.h"
 #include "platform/platform.h"
 #include "zip/zip_writer.h"
@@ -238,9 +238,12 @@ bool ChooseArchiveName(CompressionJob& job) {
 namespace {
 
 bool IsSource(const CompressionJob& job, const std::string& path) {
-  if (platform::GetFileAttributes(path) == platform::kInvalidAttributes) return false;
+  platform::FileInfo info;
+  if (!platform::GetFileInfo(path, info)) return false;
+  // Only a source of the same size can be the same file: the others cost
+  // no look-up.
   return std::any_of(job.entries.begin(), job.entries.end(), [&](const FileEntry& e) {
-    return !e.isFolder && platform::IsSameFile(e.path, path);
+    return !e.isFolder && e.size == info.size && platform::IsSameFile(e.path, path);
   });
 }
 
