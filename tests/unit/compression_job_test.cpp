@@ -243,7 +243,9 @@ TEST_F(CompressionJobTest, WhatCannotBeReadIsLeftOutAndListedAndTheRestIsStored)
     EXPECT_NE(box.text.find("\n" + line), std::string::npos) << line << "\n" << box.text;
   EXPECT_EQ(box.text.rfind(kLeftOutHeading, 0), 0u) << box.text;
   EXPECT_EQ(box.text.find("inside.txt"), std::string::npos);
-  if (proc) EXPECT_NE(box.text.find(std::string("\n\n") + kChangedHeading + "\nstatus"), std::string::npos) << box.text;
+  if (proc) {
+    EXPECT_NE(box.text.find(std::string("\n\n") + kChangedHeading + "\nstatus"), std::string::npos) << box.text;
+  }
 }
 
 TEST_F(CompressionJobTest, AnUnlistableDroppedFolderIsLeftOutToo) {

@@ -434,7 +434,9 @@ TEST_F(ZipWriterTest, Zip64WhereTheFieldsEndAndNowhereElse) {
   const std::vector<std::tuple<bool, bool>> zip64 = {{false, false}, {true, false}, {true, false}, {false, true}, {false, true}};
   for (size_t i = 0; i < zip64.size(); ++i)
     EXPECT_EQ(std::make_tuple(m[i].centralSizes, m[i].centralOffset), zip64[i]) << m[i].name;
-  if (proc) EXPECT_TRUE(m[5].centralSizes && m[5].size > 4096);
+  if (proc) {
+    EXPECT_TRUE(m[5].centralSizes && m[5].size > 4096);
+  }
   ExpectPeersAccept(archive);
 
   // The default limits: today's layout, checked byte for byte by Parse.
