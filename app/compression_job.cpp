@@ -1,7 +1,11 @@
 #include "app/compression_job.h"
 
+#include <algorithm>
+#include <ctime>
+
 #include "app/output_folders.h"
 #include "app/worker.h"
+#include "common/file_time.h"
 #include "common/path_text.h"
 #include "platform/platform.h"
 #include "zip/zip_writer.h"
@@ -52,6 +56,31 @@ bool IsStorableFile(const platform::FileInfo& info) {
   return info.unixMode == 0 || (info.unixMode & kTypeMask) == kRegular;
 }
 
+// On Linux "\" is an ordinary character of a file name, but in a member
+// name it is the separator: it becomes the full-width "＼", which every
+// reader, ours included, keeps as a character. Windows names hold none.
+std::string StoredName(std::string name) {
+  if constexpr (kSep == '/') {
+    for (size_t at = name.find('\\'); at != std::string::npos; at = name.find('\\', at + 3))
+      name.replace(at, 1, "\xEF\xBC\xBC");
+  }
+  return name;
+}
+
+ItemProblem ProblemOf(platform::FileError error) {
+  switch (error) {
+    case platform::FileError::InUse: return ItemProblem::InUse;
+    case platform::FileError::NoPermission: return ItemProblem::NoPermission;
+    case platform::FileError::Vanished: return ItemProblem::Vanished;
+    case platform::FileError::ReadFailed: return ItemProblem::ReadError;
+    default: return ItemProblem::CannotOpen;
+  }
+}
+
+void Report(CompressionJob& job, std::string name, ItemProblem problem) {
+  job.reports.push_back({std::move(name), problem});
+}
+
 void AddEntry(CompressionJob& job, FileEntry entry) {
   if (!entry.isFolder) job.totalSize.fetch_add(entry.size);
   job.entries.push_back(std::move(entry));
@@ -89,6 +118,10 @@ std::string SplitDroppedPath(const std::string& path, const CodePage& cp) {
 void AddDroppedFolder(CompressionJob& job, const std::string& path) {
   FileEntry entry;
   entry.name = SplitDroppedPath(path, SystemCodePage());
+  if (!entry.name.empty() && entry.name.back() == '\\') {
+    entry.name.pop_back();
+    entry.name = StoredName(std::move(entry.name)) + "\\";
+  }
   entry.path = path;
   entry.isFolder = true;
   AddEntry(job, std::move(entry));
@@ -98,7 +131,7 @@ void AddDroppedFile(CompressionJob& job, const std::string& path) {
   platform::FileInfo info;
   if (!platform::GetFileInfo(path, info) || !IsStorableFile(info)) return;
   FileEntry entry;
-  entry.name = SplitDroppedPath(path, SystemCodePage());
+  entry.name = StoredName(SplitDroppedPath(path, SystemCodePage()));
   entry.path = path;
   entry.size = info.size;
   AddEntry(job, std::move(entry));
@@ -141,39 +174,51 @@ void CollectDroppedItems(CompressionJob& job, const std::vector<std::string>& ar
   }
 }
 
-void ScanFolder(CompressionJob& job, const std::string& folder, const std::string& prefix) {
+bool ScanFolder(CompressionJob& job, const std::string& folder, const std::string& prefix) {
   // The listing is taken whole before descending, so that a deep tree holds
   // one open enumeration at a time.
   std::vector<platform::FolderItem> items;
-  if (!platform::ListFolder(folder, [&](const platform::FolderItem& item) { items.push_back(item); }))
-    return;
+  if (!platform::ListFolder(folder, [&](const platform::FolderItem& item) { items.push_back(item); })) {
+    // An empty folder entry would claim that the folder is empty.
+    std::string name = prefix;
+    if (!name.empty() && name.back() == '\\') name.pop_back();
+    Report(job, std::move(name), ItemProblem::NotListable);
+    return false;
+  }
   for (const platform::FolderItem& item : items) {
-    if (job.stop.load()) return;
+    if (job.stop.load()) return true;
+    const std::string name = prefix + StoredName(item.name);
     if (item.isFolder) {
       FileEntry entry;
-      entry.name = prefix + item.name;
+      entry.name = name;
       entry.isFolder = true;
       AddEntry(job, std::move(entry));
       // A link to a folder is kept as an empty folder entry: following it
       // could loop or pull in a tree from outside the dropped folder.
-      if (!item.isSymlink) ScanFolder(job, folder + item.name + kSep, prefix + item.name + "\\");
+      if (!item.isSymlink && !ScanFolder(job, folder + item.name + kSep, name + "\\")) job.entries.pop_back();
     } else if (IsStorableFile(item.info)) {
       // A link to a file is stored as the file it names.
       FileEntry entry;
-      entry.name = prefix + item.name;
+      entry.name = name;
       entry.path = folder + item.name;
       entry.size = item.info.size;
       AddEntry(job, std::move(entry));
     }
   }
+  return true;
 }
 
 void ExpandFolders(CompressionJob& job) {
   const std::vector<FileEntry> dropped = job.entries;
+  std::vector<std::string> unlisted;
   for (const FileEntry& entry : dropped) {
-    if (job.stop.load()) return;
-    if (entry.isFolder) ScanFolder(job, entry.path, entry.name);
+    if (job.stop.load()) break;
+    if (entry.isFolder && !ScanFolder(job, entry.path, entry.name)) unlisted.push_back(entry.path);
   }
+  // The dropped folders lead the list.
+  std::erase_if(job.entries, [&](const FileEntry& e) {
+    return e.isFolder && !e.path.empty() && std::find(unlisted.begin(), unlisted.end(), e.path) != unlisted.end();
+  });
 }
 
 bool ChooseArchiveName(CompressionJob& job) {
@@ -190,14 +235,76 @@ bool ChooseArchiveName(CompressionJob& job) {
   return false;
 }
 
+namespace {
+
+bool IsSource(const CompressionJob& job, const std::string& path) {
+  platform::FileInfo info;
+  if (!platform::GetFileInfo(path, info)) return false;
+  // Only a source of the same size can be the same file: the others cost
+  // no look-up.
+  return std::any_of(job.entries.begin(), job.entries.end(), [&](const FileEntry& e) {
+    return !e.isFolder && e.size == info.size && platform::IsSameFile(e.path, path);
+  });
+}
+
+bool IsTemporaryName(const std::string& name) {
+  if (name.size() != 11 || name.compare(0, 3, "arc") != 0 || name.compare(7, 4, ".tmp") != 0) return false;
+  return std::all_of(name.begin() + 3, name.begin() + 7, [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+  });
+}
+
+bool IsArchiveStart(const std::string& path) {
+  platform::File file;
+  if (!file.Open(path, platform::OpenMode::Read)) return false;
+  char head[4];
+  const int64_t n = file.ReadFull(head, 4);
+  return n == 0 || (n == 4 && std::string_view(head, 4) == "PK\x03\x04");
+}
+
+// A write to the archive failed: why, in the job's words.
+JobFailure WriteFailure(platform::FileError error) {
+  return error == platform::FileError::DiskFull ? JobFailure::DiskFull : JobFailure::WriteFailed;
+}
+
+}  // namespace
+
+std::string ChooseDestination(const CompressionJob& job, const std::string& outputFolder) {
+  const CodePage& cp = SystemCodePage();
+  std::string destination = JoinPath(outputFolder, job.archiveName, cp);
+  if (!IsSource(job, destination)) return destination;
+  std::string base = job.archiveName;
+  if (base.size() >= 4 && base.compare(base.size() - 4, 4, ".zip") == 0) base.resize(base.size() - 4);
+  // The way Windows names a second copy; the search ends, whatever is there.
+  for (int n = 2; n < 100000; ++n) {
+    destination = JoinPath(outputFolder, base + " (" + std::to_string(n) + ").zip", cp);
+    if (platform::GetFileAttributes(destination) == platform::kInvalidAttributes) break;
+  }
+  return destination;
+}
+
+void RemoveStaleTemporaryFiles(const std::string& folder, uint64_t nowFileTime) {
+  constexpr uint64_t kDay = 24ull * 3600 * 10000000;
+  std::vector<std::string> stale;
+  platform::ListFolder(folder, [&](const platform::FolderItem& item) {
+    if (!item.isFolder && !item.isSymlink && IsTemporaryName(item.name) && item.info.writeTime + kDay < nowFileTime)
+      stale.push_back(JoinPath(folder, item.name, SystemCodePage()));
+  });
+  for (const std::string& path : stale)
+    if (IsArchiveStart(path)) platform::DeleteFile(path);
+}
+
 bool WriteArchive(CompressionJob& job, const std::string& outputFolder) {
+  const std::string tempFolder = platform::TempFolder();
+  RemoveStaleTemporaryFiles(tempFolder, FileTimeFromUnix(std::time(nullptr)));
   std::string temp;
-  if (!platform::CreateTempFile(platform::TempFolder(), "arc", temp)) {
+  if (!platform::CreateTempFile(tempFolder, "arc", temp)) {
+    job.failure = JobFailure::TempFile;
     job.stop.store(true);
     return false;
   }
   if (!ChooseArchiveName(job)) job.archiveName = "test.zip";
-  const std::string destination = JoinPath(outputFolder, job.archiveName, SystemCodePage());
+  const std::string destination = ChooseDestination(job, outputFolder);
   if (!job.overwrite && platform::GetFileAttributes(destination) != platform::kInvalidAttributes) {
     job.status = ResultNameTaken;
     platform::DeleteFile(temp);
@@ -206,11 +313,13 @@ bool WriteArchive(CompressionJob& job, const std::string& outputFolder) {
 
   ZipWriter writer;
   if (writer.Create(temp) != ZipOk) {
+    job.failure = JobFailure::TempFile;
     job.stop.store(true);
     platform::DeleteFile(temp);
     return false;
   }
   job.doneTotal.store(0);
+  size_t stored = 0;
   // A Cancel pressed while the folders were listed still counts.
   for (const FileEntry& entry : job.entries) {
     if (job.stop.load()) break;
@@ -223,24 +332,107 @@ bool WriteArchive(CompressionJob& job, const std::string& outputFolder) {
       job.doneTotal.fetch_add(entry.size);
       job.currentDone.store(0);
     }
-    if (result != ZipOk) job.stop.store(true);
+    // Each outcome: stored, left out with its reason, or the end of the job.
+    switch (result) {
+      case ZipOk:
+        ++stored;
+        if (!entry.isFolder && writer.SourceChanged()) Report(job, entry.name, ItemProblem::Changed);
+        break;
+      case ZipOpenFailed: Report(job, entry.name, ProblemOf(writer.SourceError())); break;
+      case ZipReadFailed:
+        Report(job, entry.name,
+               writer.SourceError() == platform::FileError::InUse ? ItemProblem::InUse : ItemProblem::ReadError);
+        break;
+      case ZipNameTooLong: Report(job, entry.name, ItemProblem::NameTooLong); break;
+      default:
+        job.failure = WriteFailure(writer.ArchiveError());
+        job.stop.store(true);
+        break;
+    }
   }
   // An archive without its whole central directory is no archive.
-  if (writer.Close() != ZipOk) job.stop.store(true);
-  if (job.stop.load()) {
+  if (writer.Close() != ZipOk && !job.stop.load()) {
+    job.failure = WriteFailure(writer.ArchiveError());
+    job.stop.store(true);
+  }
+  if (!job.stop.load() && stored == 0 && !job.reports.empty()) job.failure = JobFailure::NothingStored;
+  if (job.stop.load() || job.failure != JobFailure::None) {
     platform::DeleteFile(temp);
     return false;
   }
   // Without OVERWRITE a file that took the name while the job ran is kept.
   if (!platform::MoveFileIntoPlace(temp, destination, job.overwrite)) {
+    const platform::FileError error = platform::LastFileError();
     if (!job.overwrite && platform::GetFileAttributes(destination) != platform::kInvalidAttributes)
       job.status = ResultNameTaken;
+    else
+      job.failure = error == platform::FileError::DiskFull ? JobFailure::DiskFull : JobFailure::MoveFailed;
     platform::DeleteFile(temp);
     return false;
   }
   platform::GiveUserFileRights(destination);
   return true;
 }
+
+namespace {
+
+const char* ProblemText(ItemProblem problem) {
+  switch (problem) {
+    case ItemProblem::InUse: return "他のプログラムが使用中です";
+    case ItemProblem::NoPermission: return "読み取る権限がありません";
+    case ItemProblem::Vanished: return "見つかりません（削除または移動されました）";
+    case ItemProblem::CannotOpen: return "開けませんでした";
+    case ItemProblem::ReadError: return "読み取り中にエラーが発生しました";
+    case ItemProblem::NotListable: return "フォルダーの内容を読み取れません";
+    case ItemProblem::NameTooLong: return "名前が長すぎます";
+    case ItemProblem::Changed: return "";
+  }
+  return "";
+}
+
+// The member name as the user knows the path: the system's separator, UTF-8.
+std::string ShownName(const std::string& name) {
+  std::string shown;
+  if (!SystemCodePage().ToUtf8(name, shown)) shown = name;
+  if constexpr (kSep == '/') std::replace(shown.begin(), shown.end(), '\\', '/');
+  return shown;
+}
+
+// Appends the lines, as many as `budget` allows (at least one), and "他 N
+// 件" for the rest.
+void AppendLines(std::string& text, const std::vector<std::string>& lines, size_t& budget) {
+  const size_t room = std::max<size_t>(budget, 1);
+  const size_t shown = lines.size() <= room ? lines.size() : std::max<size_t>(room - 1, 1);
+  for (size_t i = 0; i < shown; ++i) text += "\n" + lines[i];
+  if (shown < lines.size()) text += "\n他 " + std::to_string(lines.size() - shown) + " 件";
+  budget -= std::min(budget, lines.size());
+}
+
+std::string ItemLines(const std::vector<ItemReport>& reports, const char* leftOutHeading) {
+  std::vector<std::string> leftOut, changed;
+  for (const ItemReport& r : reports) {
+    if (r.problem == ItemProblem::Changed)
+      changed.push_back(ShownName(r.name));
+    else
+      leftOut.push_back(ShownName(r.name) + "（" + ProblemText(r.problem) + "）");
+  }
+  std::string text;
+  size_t budget = kMaxDetailLines;
+  if (!leftOut.empty()) {
+    text += leftOutHeading;
+    AppendLines(text, leftOut, budget);
+  }
+  if (!changed.empty()) {
+    if (!text.empty()) text += "\n\n";
+    text += kChangedHeading;
+    AppendLines(text, changed, budget);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string DescribeReports(const std::vector<ItemReport>& reports) { return ItemLines(reports, kLeftOutHeading); }
 
 int CompressionWorker(CompressionJob& job, const std::string& outputFolder) {
   ExpandFolders(job);
@@ -278,10 +470,27 @@ JobResult RunCompressionJob(const std::vector<std::string>& args, std::string& o
   }
   if (code == 1) {
     if (settings.ReadFlag(section::kArc, key::kOpenDir, "0")) OpenFolderInExplorer(outputFolder);
-    return ResultOk;
+    if (job.reports.empty()) return ResultOk;
+    // The archive is in place, but it is not everything that was dropped.
+    Ui().ShowMessage(DescribeReports(job.reports), kPartialTitle, MessageIcon::Warning);
+    return ResultFailed;
   }
-  if (job.status == ResultNameTaken)
+  if (job.status == ResultNameTaken) {
     Ui().ShowMessage(kNameTakenText, kNameTakenTitle, MessageIcon::Warning);
+    return ResultFailed;
+  }
+  std::string text;
+  switch (job.failure) {
+    case JobFailure::None: return ResultFailed;  // cancelled
+    case JobFailure::TempFile: text = kTempFileText; break;
+    case JobFailure::DiskFull: text = kDiskFullText; break;
+    case JobFailure::WriteFailed: text = kWriteFailedText; break;
+    case JobFailure::MoveFailed: text = kMoveFailedText; break;
+    case JobFailure::NothingStored:
+      text = std::string(kNothingStoredText) + "\n\n" + ItemLines(job.reports, "次の項目を読み取れませんでした。");
+      break;
+  }
+  Ui().ShowMessage(text, kFileErrorTitle, MessageIcon::Warning);
   return ResultFailed;
 }
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/code_page.h"
 
@@ -69,6 +70,9 @@ struct FileInfo {
 };
 // Follows symbolic links.
 bool GetFileInfo(const std::string& path, FileInfo& info);
+// True when both paths name one and the same existing file (links and other
+// spellings of a path included).
+bool IsSameFile(const std::string& a, const std::string& b);
 // Sets the creation (where the system has one) and last-write time of a file,
 // leaving the access time alone. False when the file cannot be opened.
 bool SetFileTimes(const std::string& path, uint64_t creationTime, uint64_t writeTime);
@@ -82,6 +86,36 @@ struct FolderItem {
 // Lists a folder's items in file-system order, hidden and system items
 // included, "." and ".." skipped. False when the listing cannot start.
 bool ListFolder(const std::string& folder, const std::function<void(const FolderItem&)>& visit);
+
+// --- why a file call failed ----------------------------------------------------------
+enum class FileError {
+  None,
+  InUse,         // another program holds it without sharing, or locked it
+  NoPermission,  // the user may not open or list it
+  Vanished,      // it is gone (deleted, moved, or a folder on its path is)
+  DiskFull,      // no room left on the volume, or a size quota reached
+  ReadFailed,    // the device failed to give its data
+  Other,
+};
+// The reason of the last file, folder or File call on this thread that
+// failed (errno, GetLastError); asked right after that call.
+FileError LastFileError();
+
+// Tests make the file layer fail the way disks and other programs do. From
+// the call on, for each path given (a file or a folder, as the caller names
+// it; a folder given with a trailing separator stands for every path inside
+// it, at any depth): opening or listing it fails with
+// `openError`; a File opened on it answers -1 to a read once `readLimit`
+// bytes were read; a write that would carry it past `writeLimit` bytes
+// fails with DiskFull. An empty list ends it. Not for use while another
+// thread opens files.
+struct FileFault {
+  std::string path;
+  FileError openError = FileError::None;
+  uint64_t readLimit = UINT64_MAX;
+  uint64_t writeLimit = UINT64_MAX;
+};
+void SetFileFaults(std::vector<FileFault> faults);
 
 // --- files ------------------------------------------------------------------------
 enum class OpenMode {
@@ -118,6 +152,8 @@ class File {
   bool Seek(uint64_t position);
   int64_t Position() const;  // -1 on an error
   int64_t Size() const;      // -1 on an error
+  // Cuts the file (opened for writing) to `size` bytes.
+  bool Truncate(uint64_t size);
 
  private:
   static constexpr intptr_t kNoHandle = -1;

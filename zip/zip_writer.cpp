@@ -1,5 +1,6 @@
 #include "zip/zip_writer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -11,6 +12,15 @@
 namespace quindo {
 
 namespace {
+
+// Answered by WriteMember when a member without ZIP64 sizes turned out to
+// need them; it has been taken back and is written again with them.
+constexpr auto kNeedsZip64 = static_cast<ZipResult>(0x40000000);
+
+void AppendLe64(std::string& out, uint64_t v) {
+  AppendLe32(out, static_cast<uint32_t>(v));
+  AppendLe32(out, static_cast<uint32_t>(v >> 32));
+}
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
@@ -71,16 +81,27 @@ struct ZipWriter::Member {
   platform::File file;
   std::atomic<uint64_t>* progress = nullptr;
   const std::atomic<bool>* abortFlag = nullptr;
-  uint64_t maxSize = 0;
+  uint64_t maxSize = 0;    // more than this needs the ZIP64 sizes
   uint64_t position = 0;   // the source's file position
   uint64_t bytesRead = 0;  // bytes that went into the member
   uint32_t crc = 0;
   bool ended = false;
   bool tooLarge = false;
+  bool readFailed = false;
+  platform::FileError error = platform::FileError::None;
+
+  bool Restart() {
+    position = bytesRead = 0;
+    crc = 0;
+    ended = tooLarge = false;
+    progress->store(0, std::memory_order_relaxed);
+    return file.Seek(0);
+  }
 
   size_t Read(uint8_t* buffer, size_t n) {
     if (ended) return 0;
     const int64_t got = file.Read(buffer, n);
+    if (got < 0) error = platform::LastFileError();
     if (abortFlag->load(std::memory_order_relaxed)) {
       ended = true;  // what was just read counts nowhere
       return 0;
@@ -89,10 +110,11 @@ struct ZipWriter::Member {
     progress->store(position, std::memory_order_relaxed);
     if (got <= 0) {
       ended = true;  // end of the file, or a read error: the member ends here
+      readFailed = got < 0;
       return 0;
     }
     if (bytesRead + static_cast<uint64_t>(got) > maxSize) {
-      ended = true;  // grew past what the format can record
+      ended = true;  // grew past what its local header can record
       tooLarge = true;
       return 0;
     }
@@ -114,7 +136,7 @@ ZipWriter::~ZipWriter() {
 ZipResult ZipWriter::Create(const std::string& path) {
   if (IsOpen()) Close();
   entries_.clear();
-  bytesWritten_ = 0;
+  bytesWritten_ = fileEnd_ = 0;
   if (!archive_.Open(path, platform::OpenMode::CreateAlways)) return ZipOpenFailed;
   return ZipOk;
 }
@@ -140,26 +162,35 @@ bool ZipWriter::MakeName(std::string_view name, bool folder, std::string& out, u
 }
 
 bool ZipWriter::WriteBytes(const void* data, size_t size) {
-  if (bytesWritten_ + size > limits_.maxArchiveSize) return false;
-  if (!archive_.Write(data, size)) return false;
+  if (!archive_.Write(data, size)) {
+    archiveError_ = platform::LastFileError();
+    return false;
+  }
   bytesWritten_ += size;
   return true;
 }
 
 bool ZipWriter::WriteLocalHeader(const ZipEntry& entry) {
+  const uint16_t extraSize = zip::kLocalExtraSize + (entry.zip64Sizes ? zip::kZip64SizesExtraSize : 0);
   std::string header;
-  header.reserve(zip::kLocalHeaderSize + entry.name.size() + zip::kLocalExtraSize);
+  header.reserve(zip::kLocalHeaderSize + entry.name.size() + extraSize);
   AppendLe32(header, zip::kLocalHeaderSignature);
   AppendLe16(header, entry.versionNeeded);
   AppendLe16(header, entry.flags);
   AppendLe16(header, entry.method);
   AppendLe32(header, entry.dosDateTime);
   AppendLe32(header, entry.crc32);
-  AppendLe32(header, entry.compressedSize);
-  AppendLe32(header, entry.uncompressedSize);
+  AppendLe32(header, entry.zip64Sizes ? 0xFFFFFFFFu : static_cast<uint32_t>(entry.compressedSize));
+  AppendLe32(header, entry.zip64Sizes ? 0xFFFFFFFFu : static_cast<uint32_t>(entry.uncompressedSize));
   AppendLe16(header, static_cast<uint16_t>(entry.name.size()));
-  AppendLe16(header, zip::kLocalExtraSize);
+  AppendLe16(header, extraSize);
   header += entry.name;
+  if (entry.zip64Sizes) {
+    AppendLe16(header, zip::kZip64ExtraId);
+    AppendLe16(header, 16);
+    AppendLe64(header, entry.uncompressedSize);
+    AppendLe64(header, entry.compressedSize);
+  }
   AppendTimestampBlock(header, entry, true);
   return WriteBytes(header.data(), header.size());
 }
@@ -168,8 +199,7 @@ ZipResult ZipWriter::AddFolder(std::string_view name) {
   if (!IsOpen()) return ZipBadArgument;
   if (name.empty()) return ZipBadArgument;
   ZipEntry entry;
-  if (!MakeName(name, true, entry.name, entry.flags)) return ZipBadArgument;
-  if (entries_.size() >= limits_.maxMembers) return ZipWriteFailed;
+  if (!MakeName(name, true, entry.name, entry.flags)) return ZipNameTooLong;
   entry.method = zip::kMethodStored;
   entry.externalAttributes = zip::kFolderAttributes;
   // A folder entry carries the time it was added, not the folder's own.
@@ -184,23 +214,24 @@ ZipResult ZipWriter::AddFolder(std::string_view name) {
 ZipResult ZipWriter::AddFile(std::string_view name, const std::string& path,
                              std::atomic<uint64_t>& progress, const std::atomic<bool>& abortFlag,
                              int level) {
+  sourceError_ = platform::FileError::None;
+  sourceChanged_ = false;
   if (!IsOpen() || name.empty() || path.empty()) return ZipBadArgument;
   ZipEntry entry;
-  if (!MakeName(name, false, entry.name, entry.flags)) return ZipBadArgument;
+  if (!MakeName(name, false, entry.name, entry.flags)) return ZipNameTooLong;
   if (level < 0 || level > 9) level = 6;
 
   Member source;
   source.progress = &progress;
   source.abortFlag = &abortFlag;
-  source.maxSize = limits_.maxFileSize;
-  if (!source.file.Open(path, platform::OpenMode::Read)) return ZipOpenFailed;
   platform::FileInfo info;
-  const int64_t size = source.file.Size();
-  if (!platform::GetFileInfo(path, info) || size < 0) return ZipOpenFailed;
+  int64_t size = -1;
+  if (!source.file.Open(path, platform::OpenMode::Read) || (size = source.file.Size()) < 0 ||
+      !platform::GetFileInfo(path, info)) {
+    sourceError_ = platform::LastFileError();
+    return ZipOpenFailed;
+  }
   const auto expectedSize = static_cast<uint64_t>(size);
-  // Fields of 32 bits and 16 bits cannot describe these: refuse before writing.
-  if (expectedSize > limits_.maxFileSize || entries_.size() >= limits_.maxMembers)
-    return ZipWriteFailed;
 
   entry.externalAttributes = (info.attributes & 0x37u) |
                              ((info.attributes & platform::kAttrDirectory) ? 0x40000000u : 0x80000000u) |
@@ -211,16 +242,48 @@ ZipResult ZipWriter::AddFile(std::string_view name, const std::string& path,
   entry.accessTime = LowUnixSeconds(info.accessTime);
   entry.createTime = LowUnixSeconds(info.creationTime);
   entry.dosDateTime = PackDos(DosFromUnixLocal(UnixFromFileTime(info.writeTime)));
-  if (!source.file.Seek(0)) return ZipOpenFailed;
+  if (!source.file.Seek(0)) {
+    sourceError_ = platform::LastFileError();
+    return ZipOpenFailed;
+  }
 
   entry.method = IsStoredExtension(entry.name) ? zip::kMethodStored : zip::kMethodDeflated;
-  entry.uncompressedSize = static_cast<uint32_t>(expectedSize);
-  entry.compressedSize = entry.method == zip::kMethodStored ? static_cast<uint32_t>(expectedSize) : 0;
-  return WriteMember(entry, &source, level);
+  // Deflated data grow by far less than 1/64 when they do not shrink.
+  bool zip64 = expectedSize >= limits_.fieldLimit - limits_.fieldLimit / 64;
+  ZipResult result;
+  for (;;) {
+    entry.zip64Sizes = zip64;
+    source.maxSize = zip64 ? UINT64_MAX : limits_.fieldLimit - 1;
+    entry.versionNeeded = zip64 ? zip::kVersionNeededZip64 : zip::kVersionNeeded;
+    entry.uncompressedSize = expectedSize;
+    entry.compressedSize = entry.method == zip::kMethodStored ? expectedSize : 0;
+    result = WriteMember(entry, &source, level);
+    if (result != kNeedsZip64 || zip64) break;
+    zip64 = true;
+    if (!source.Restart()) {
+      source.error = platform::LastFileError();
+      result = ZipReadFailed;
+      break;
+    }
+  }
+  if (result == ZipReadFailed) sourceError_ = source.error == platform::FileError::None ? platform::FileError::ReadFailed : source.error;
+  if (result == ZipOk && !abortFlag.load()) {
+    platform::FileInfo after;
+    sourceChanged_ = source.bytesRead != expectedSize ||
+                     (platform::GetFileInfo(path, after) && after.writeTime != info.writeTime);
+  }
+  return result == kNeedsZip64 ? ZipWriteFailed : result;
+}
+
+bool ZipWriter::TakeBack(uint64_t headerOffset) {
+  fileEnd_ = std::max(fileEnd_, bytesWritten_);
+  if (!archive_.Seek(headerOffset)) return false;
+  bytesWritten_ = headerOffset;
+  return true;
 }
 
 ZipResult ZipWriter::WriteMember(ZipEntry& entry, Member* source, int level) {
-  entry.localHeaderOffset = static_cast<uint32_t>(bytesWritten_);
+  entry.localHeaderOffset = bytesWritten_;
   const uint64_t headerOffset = bytesWritten_;
   const uint16_t finalFlags = entry.flags;
   entry.flags = static_cast<uint16_t>(finalFlags | zip::kFlagDataDescriptor);
@@ -247,17 +310,19 @@ ZipResult ZipWriter::WriteMember(ZipEntry& entry, Member* source, int level) {
         [this](const uint8_t* b, size_t n) { return WriteBytes(b, n); }, buffer_.data(), levelFlags);
     if (produced < 0 || static_cast<uint64_t>(produced) != bytesWritten_ - dataStart) ok = false;
   }
-  if (source) {
-    source->file.Close();
-    if (source->tooLarge) ok = false;
-  }
   if (!ok) return ZipWriteFailed;
 
   const uint64_t compressed = bytesWritten_ - dataStart;
+  entry.flags = finalFlags;
+  // A member that cannot be stored whole is taken back; the next member
+  // writes over it.
+  if (source && source->readFailed) return TakeBack(headerOffset) ? ZipReadFailed : ZipWriteFailed;
+  if (!entry.zip64Sizes && ((source && source->tooLarge) || compressed >= limits_.fieldLimit))
+    return TakeBack(headerOffset) ? kNeedsZip64 : ZipWriteFailed;
   entry.flags = static_cast<uint16_t>(finalFlags | (levelFlags & 0x0006));
-  entry.compressedSize = static_cast<uint32_t>(compressed);
+  entry.compressedSize = compressed;
   entry.crc32 = source ? source->crc : 0;
-  entry.uncompressedSize = source ? static_cast<uint32_t>(source->bytesRead) : 0;
+  entry.uncompressedSize = source ? source->bytesRead : 0;
 
   // The final header has the provisional one's length: rewrite it in place.
   const uint64_t end = bytesWritten_;
@@ -271,6 +336,40 @@ ZipResult ZipWriter::WriteMember(ZipEntry& entry, Member* source, int level) {
   return ZipOk;
 }
 
+void ZipWriter::AppendCentralHeader(std::string& block, const ZipEntry& entry) const {
+  const bool offset64 = entry.localHeaderOffset >= limits_.fieldLimit;
+  const uint16_t zip64Size = (entry.zip64Sizes ? 16 : 0) + (offset64 ? 8 : 0);
+  const uint16_t extraSize = zip::kCentralExtraSize + (zip64Size ? 4 + zip64Size : 0);
+  AppendLe32(block, zip::kCentralHeaderSignature);
+  AppendLe16(block, entry.versionMadeBy);
+  AppendLe16(block, offset64 ? zip::kVersionNeededZip64 : entry.versionNeeded);
+  AppendLe16(block, entry.flags);
+  AppendLe16(block, entry.method);
+  AppendLe32(block, entry.dosDateTime);
+  AppendLe32(block, entry.crc32);
+  AppendLe32(block, entry.zip64Sizes ? 0xFFFFFFFFu : static_cast<uint32_t>(entry.compressedSize));
+  AppendLe32(block, entry.zip64Sizes ? 0xFFFFFFFFu : static_cast<uint32_t>(entry.uncompressedSize));
+  AppendLe16(block, static_cast<uint16_t>(entry.name.size()));
+  AppendLe16(block, extraSize);
+  AppendLe16(block, 0);  // comment length
+  AppendLe16(block, 0);  // disk number start
+  AppendLe16(block, 0);  // internal attributes
+  AppendLe32(block, entry.externalAttributes);
+  AppendLe32(block, offset64 ? 0xFFFFFFFFu : static_cast<uint32_t>(entry.localHeaderOffset));
+  block += entry.name;
+  if (zip64Size) {
+    // Only the fields marked 0xFFFFFFFF above, in this order.
+    AppendLe16(block, zip::kZip64ExtraId);
+    AppendLe16(block, zip64Size);
+    if (entry.zip64Sizes) {
+      AppendLe64(block, entry.uncompressedSize);
+      AppendLe64(block, entry.compressedSize);
+    }
+    if (offset64) AppendLe64(block, entry.localHeaderOffset);
+  }
+  AppendTimestampBlock(block, entry, false);
+}
+
 ZipResult ZipWriter::Close() {
   if (!IsOpen()) {
     entries_.clear();
@@ -278,50 +377,52 @@ ZipResult ZipWriter::Close() {
     return ZipBadArgument;
   }
   const uint64_t directoryStart = bytesWritten_;
-  uint64_t directorySize = 0;
-  for (const ZipEntry& entry : entries_)
-    directorySize += zip::kCentralHeaderSize + entry.name.size() + zip::kCentralExtraSize;
-  // The whole directory and the end record must fit below the size limit,
-  // or the offsets in them would wrap.
-  bool ok = directoryStart + directorySize + zip::kEndRecordSize <= limits_.maxArchiveSize &&
-            entries_.size() <= limits_.maxMembers;
-
+  bool ok = true;
   std::string block;
   for (size_t i = 0; ok && i < entries_.size(); ++i) {
-    const ZipEntry& entry = entries_[i];
-    AppendLe32(block, zip::kCentralHeaderSignature);
-    AppendLe16(block, entry.versionMadeBy);
-    AppendLe16(block, entry.versionNeeded);
-    AppendLe16(block, entry.flags);
-    AppendLe16(block, entry.method);
-    AppendLe32(block, entry.dosDateTime);
-    AppendLe32(block, entry.crc32);
-    AppendLe32(block, entry.compressedSize);
-    AppendLe32(block, entry.uncompressedSize);
-    AppendLe16(block, static_cast<uint16_t>(entry.name.size()));
-    AppendLe16(block, zip::kCentralExtraSize);
-    AppendLe16(block, 0);  // comment length
-    AppendLe16(block, 0);  // disk number start
-    AppendLe16(block, 0);  // internal attributes
-    AppendLe32(block, entry.externalAttributes);
-    AppendLe32(block, entry.localHeaderOffset);
-    block += entry.name;
-    AppendTimestampBlock(block, entry, false);
+    AppendCentralHeader(block, entries_[i]);
     if (block.size() >= 65536 || i + 1 == entries_.size()) {
       ok = WriteBytes(block.data(), block.size());
       block.clear();
     }
   }
+  const uint64_t directorySize = bytesWritten_ - directoryStart;
+  const uint64_t count = entries_.size();
+  const bool countTooLarge = count > limits_.memberLimit;
+  const bool sizeTooLarge = directorySize >= limits_.fieldLimit;
+  const bool offsetTooLarge = directoryStart >= limits_.fieldLimit;
+  if (ok && (countTooLarge || sizeTooLarge || offsetTooLarge)) {
+    const uint64_t recordOffset = bytesWritten_;
+    AppendLe32(block, zip::kZip64EndRecordSignature);
+    AppendLe64(block, zip::kZip64EndRecordSize - 12);  // the record's size after this field
+    AppendLe16(block, static_cast<uint16_t>((zip::kVersionMadeBy & 0xFF00) | zip::kVersionNeededZip64));
+    AppendLe16(block, zip::kVersionNeededZip64);
+    AppendLe32(block, 0);  // this disk
+    AppendLe32(block, 0);  // the disk of the directory
+    AppendLe64(block, count);
+    AppendLe64(block, count);
+    AppendLe64(block, directorySize);
+    AppendLe64(block, directoryStart);
+    AppendLe32(block, zip::kZip64LocatorSignature);
+    AppendLe32(block, 0);  // the disk of the ZIP64 end record
+    AppendLe64(block, recordOffset);
+    AppendLe32(block, 1);  // disks in all
+  }
   if (ok) {
     AppendLe32(block, zip::kEndRecordSignature);
     AppendLe16(block, 0);
     AppendLe16(block, 0);
-    AppendLe16(block, static_cast<uint16_t>(entries_.size()));
-    AppendLe16(block, static_cast<uint16_t>(entries_.size()));
-    AppendLe32(block, static_cast<uint32_t>(bytesWritten_ - directoryStart));
-    AppendLe32(block, static_cast<uint32_t>(directoryStart));
+    AppendLe16(block, countTooLarge ? 0xFFFF : static_cast<uint16_t>(count));
+    AppendLe16(block, countTooLarge ? 0xFFFF : static_cast<uint16_t>(count));
+    AppendLe32(block, sizeTooLarge ? 0xFFFFFFFFu : static_cast<uint32_t>(directorySize));
+    AppendLe32(block, offsetTooLarge ? 0xFFFFFFFFu : static_cast<uint32_t>(directoryStart));
     AppendLe16(block, 0);
     ok = WriteBytes(block.data(), block.size());
+  }
+  // A member taken back at the end leaves bytes past the end record.
+  if (ok && fileEnd_ > bytesWritten_ && !archive_.Truncate(bytesWritten_)) {
+    archiveError_ = platform::LastFileError();
+    ok = false;
   }
   archive_.Close();
   deflater_.reset();

@@ -8,10 +8,19 @@
 // exactly once (the destructor closes a writer that is still open). Every
 // operation answers a ZipResult; callers tell ZipOk from the rest.
 //
-// The format is the plain 32-bit one: no ZIP64, no data descriptors, no
-// encryption. A member that would not fit it (a file of 4 GiB or more, an
-// archive growing past 4 GiB, a member beyond the 65535th) fails with
-// ZipWriteFailed instead of writing wrapped fields.
+// No data descriptors, no encryption. ZIP64 only where the 32-bit and 16-bit
+// fields cannot hold a value: a member of 4 GiB or more gets the ZIP64 extra
+// field with both sizes in its local and central headers, a local header past
+// 4 GiB gets its offset in the central header's ZIP64 extra field, and an
+// archive of more than 65535 members or with its directory past 4 GiB gets
+// the ZIP64 end record and its locator. Those members need version 4.5.
+// Every other archive is laid out as if ZIP64 did not exist.
+//
+// The local header is written before the data, so whether it carries the
+// ZIP64 sizes is decided then: a source that may reach 4 GiB, compressed or
+// not (its size at the open is within 1/64 of the limit), gets them from the
+// start. One that grows past the limit without them is taken back and
+// written again with them; nothing before it moves.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -26,10 +35,15 @@ namespace quindo {
 
 class Deflater;
 
+// AddFile and AddFolder: after ZipOpenFailed, ZipReadFailed and
+// ZipNameTooLong nothing of the member is in the archive and the next one may
+// follow; after ZipWriteFailed the archive is unusable.
 enum ZipResult : uint32_t {
   ZipOk = 0,
-  ZipOpenFailed = 0x200,
-  ZipWriteFailed = 0x400,
+  ZipOpenFailed = 0x200,   // Create: the archive; AddFile: the source (see SourceError)
+  ZipWriteFailed = 0x400,  // the archive took fewer bytes than given
+  ZipReadFailed = 0x800,   // AddFile: a read of the source failed part-way
+  ZipNameTooLong = 0x1000,
   ZipBadArgument = 0x10000,
 };
 
@@ -37,14 +51,21 @@ namespace zip {
 inline constexpr uint32_t kLocalHeaderSignature = 0x04034B50;
 inline constexpr uint32_t kCentralHeaderSignature = 0x02014B50;
 inline constexpr uint32_t kEndRecordSignature = 0x06054B50;
+inline constexpr uint32_t kZip64EndRecordSignature = 0x06064B50;
+inline constexpr uint32_t kZip64LocatorSignature = 0x07064B50;
 inline constexpr size_t kLocalHeaderSize = 30;
 inline constexpr size_t kCentralHeaderSize = 46;
 inline constexpr size_t kEndRecordSize = 22;
+inline constexpr size_t kZip64EndRecordSize = 56;
+inline constexpr size_t kZip64LocatorSize = 20;
 inline constexpr uint16_t kLocalExtraSize = 17;
 inline constexpr uint16_t kCentralExtraSize = 9;
 inline constexpr uint16_t kTimestampExtraId = 0x5455;
+inline constexpr uint16_t kZip64ExtraId = 0x0001;
+inline constexpr uint16_t kZip64SizesExtraSize = 20;  // ID, length, both sizes
 inline constexpr uint16_t kVersionMadeBy = 0x0B17;
 inline constexpr uint16_t kVersionNeeded = 20;
+inline constexpr uint16_t kVersionNeededZip64 = 45;
 inline constexpr uint16_t kMethodStored = 0;
 inline constexpr uint16_t kMethodDeflated = 8;
 inline constexpr uint16_t kFlagDataDescriptor = 0x0008;
@@ -52,8 +73,9 @@ inline constexpr uint16_t kFlagUtf8Name = 0x0800;
 inline constexpr uint32_t kFolderAttributes = 0x41C00010;
 // Longest member name, the "/" of a folder included.
 inline constexpr size_t kMaxNameLength = 259;
-inline constexpr uint64_t kMaxArchiveSize = 0xFFFFFFFFull;
-inline constexpr size_t kMaxMembers = 65535;
+// Values from these on go into the ZIP64 fields.
+inline constexpr uint64_t kField32Limit = 0xFFFFFFFFull;
+inline constexpr uint64_t kMemberCountLimit = 0xFFFF;  // more members than this
 inline constexpr size_t kCopyBufferSize = 16384;
 }  // namespace zip
 
@@ -65,10 +87,11 @@ struct ZipEntry {
   uint16_t method = 0;
   uint32_t dosDateTime = 0;  // time in the low 16 bits, date in the high 16
   uint32_t crc32 = 0;
-  uint32_t compressedSize = 0;
-  uint32_t uncompressedSize = 0;
+  uint64_t compressedSize = 0;
+  uint64_t uncompressedSize = 0;
   uint32_t externalAttributes = 0;
-  uint32_t localHeaderOffset = 0;
+  uint64_t localHeaderOffset = 0;
+  bool zip64Sizes = false;   // both sizes in ZIP64 extra fields, local and central
   std::string name;          // as written: "/" separators
   uint32_t modifyTime = 0;   // Unix seconds, low 32 bits
   uint32_t accessTime = 0;
@@ -82,12 +105,11 @@ bool IsStoredExtension(std::string_view name);
 
 class ZipWriter {
  public:
-  // Where the format's fields end; tests lower them to reach the limits with
+  // Where the format's fields end; tests lower them to reach ZIP64 with
   // small archives.
   struct Limits {
-    uint64_t maxArchiveSize = zip::kMaxArchiveSize;
-    uint64_t maxFileSize = zip::kMaxArchiveSize;
-    size_t maxMembers = zip::kMaxMembers;
+    uint64_t fieldLimit = zip::kField32Limit;
+    uint64_t memberLimit = zip::kMemberCountLimit;
   };
 
   // Names are judged in `codePage` (trail bytes that look like "\" stay).
@@ -103,7 +125,9 @@ class ZipWriter {
   // Adds the file at `path` as the member `name` ("\" separators allowed).
   // After every read of the source, `progress` holds the bytes of the source
   // read so far; when `abortFlag` is set the member ends short, with headers
-  // that match what was read, and the call still answers ZipOk.
+  // that match what was read, and the call still answers ZipOk. A source
+  // that cannot be opened (ZipOpenFailed) or whose read fails part-way
+  // (ZipReadFailed) leaves nothing in the archive; SourceError says why.
   // `level` is the DEFLATE level (outside 0..9 it becomes 6).
   ZipResult AddFile(std::string_view name, const std::string& path, std::atomic<uint64_t>& progress,
                     const std::atomic<bool>& abortFlag, int level);
@@ -112,6 +136,13 @@ class ZipWriter {
   // Writes the central directory and the end record and closes the file, in
   // every case. ZipWriteFailed when the directory was not written whole.
   ZipResult Close();
+
+  // Of the last AddFile: why its source failed, and whether the source
+  // changed (size or last-write time) while it was read.
+  platform::FileError SourceError() const { return sourceError_; }
+  bool SourceChanged() const { return sourceChanged_; }
+  // Why the archive itself was last written short (ZipWriteFailed).
+  platform::FileError ArchiveError() const { return archiveError_; }
 
   bool IsOpen() const { return archive_.IsOpen(); }
   const std::vector<ZipEntry>& Entries() const { return entries_; }
@@ -123,11 +154,17 @@ class ZipWriter {
   bool WriteBytes(const void* data, size_t size);
   bool WriteLocalHeader(const ZipEntry& entry);
   ZipResult WriteMember(ZipEntry& entry, Member* source, int level);
+  bool TakeBack(uint64_t headerOffset);
+  void AppendCentralHeader(std::string& block, const ZipEntry& entry) const;
 
   const CodePage& codePage_;
   Limits limits_;
   platform::File archive_;
   uint64_t bytesWritten_ = 0;
+  uint64_t fileEnd_ = 0;  // past bytesWritten_ when a member was taken back
+  platform::FileError sourceError_ = platform::FileError::None;
+  bool sourceChanged_ = false;
+  platform::FileError archiveError_ = platform::FileError::None;
   std::vector<ZipEntry> entries_;
   std::unique_ptr<Deflater> deflater_;
   std::vector<uint8_t> buffer_;

@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "common/file_time.h"
+#include "platform/file_fault.h"
 #include "platform/platform.h"
 
 namespace quindo::platform {
@@ -172,6 +173,12 @@ bool GetFileInfo(const std::string& path, FileInfo& info) {
   return true;
 }
 
+bool IsSameFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
 bool SetFileTimes(const std::string& path, uint64_t creationTime, uint64_t writeTime) {
   struct timespec times[2];
   times[0].tv_sec = 0;
@@ -187,7 +194,43 @@ bool SetFileTimes(const std::string& path, uint64_t creationTime, uint64_t write
   return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
+FileError LastFileError() {
+  switch (errno) {
+    case 0: return FileError::None;
+    case EACCES:
+    case EPERM: return FileError::NoPermission;
+    case ENOENT:
+    case ENOTDIR: return FileError::Vanished;
+    case ETXTBSY:
+    case EBUSY:
+    case EAGAIN: return FileError::InUse;  // a mandatory lock
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return FileError::DiskFull;
+    case EIO: return FileError::ReadFailed;
+    default: return FileError::Other;
+  }
+}
+
+void fault::SetNativeError(FileError error) {
+  switch (error) {
+    case FileError::None: errno = 0; break;
+    case FileError::InUse: errno = ETXTBSY; break;
+    case FileError::NoPermission: errno = EACCES; break;
+    case FileError::Vanished: errno = ENOENT; break;
+    case FileError::DiskFull: errno = ENOSPC; break;
+    case FileError::ReadFailed: errno = EIO; break;
+    case FileError::Other: errno = EINVAL; break;
+  }
+}
+
 bool ListFolder(const std::string& folder, const std::function<void(const FolderItem&)>& visit) {
+  if (fault::Active()) {
+    if (const FileError e = fault::OpenError(folder); e != FileError::None) {
+      fault::SetNativeError(e);
+      return false;
+    }
+  }
   DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
   if (!dir) return false;
   while (struct dirent* e = ::readdir(dir)) {
@@ -219,6 +262,12 @@ bool ListFolder(const std::string& folder, const std::function<void(const Folder
 
 bool File::Open(const std::string& path, OpenMode mode) {
   Close();
+  if (fault::Active()) {
+    if (const FileError e = fault::OpenError(path); e != FileError::None) {
+      fault::SetNativeError(e);
+      return false;
+    }
+  }
   int flags = O_CLOEXEC;
   switch (mode) {
     case OpenMode::Read: flags |= O_RDONLY | O_NONBLOCK; break;
@@ -232,10 +281,12 @@ bool File::Open(const std::string& path, OpenMode mode) {
   const bool existing = mode == OpenMode::Read || mode == OpenMode::ReadWrite;
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || (existing && !S_ISREG(st.st_mode))) {
     ::close(fd);
+    errno = EISDIR;
     return false;
   }
   if (flags & O_NONBLOCK) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   handle_ = fd;
+  if (fault::Active()) fault::Track(handle_, path);
   return true;
 }
 
@@ -262,6 +313,7 @@ bool File::CreateUnique(const std::string& folder, const std::string& prefix, st
 
 void File::Close() {
   if (handle_ != kNoHandle) {
+    if (fault::Active()) fault::Untrack(handle_);
     ::close(static_cast<int>(handle_));
     handle_ = kNoHandle;
   }
@@ -269,6 +321,14 @@ void File::Close() {
 
 int64_t File::Read(void* buffer, size_t size) {
   if (handle_ == kNoHandle) return -1;
+  if (fault::Active()) {
+    const int64_t allowed = fault::ReadAllowance(handle_, static_cast<uint64_t>(Position()), size);
+    if (allowed < 0) {
+      fault::SetNativeError(FileError::ReadFailed);
+      return -1;
+    }
+    size = static_cast<size_t>(allowed);
+  }
   for (;;) {
     ssize_t n = ::read(static_cast<int>(handle_), buffer, size);
     if (n < 0 && errno == EINTR) continue;
@@ -278,6 +338,10 @@ int64_t File::Read(void* buffer, size_t size) {
 
 bool File::Write(const void* data, size_t size) {
   if (handle_ == kNoHandle) return false;
+  if (fault::Active() && !fault::WriteAllowed(handle_, static_cast<uint64_t>(Position()), size)) {
+    fault::SetNativeError(FileError::DiskFull);
+    return false;
+  }
   auto* p = static_cast<const char*>(data);
   while (size > 0) {
     ssize_t n = ::write(static_cast<int>(handle_), p, size);
@@ -303,6 +367,10 @@ int64_t File::Size() const {
   struct stat st;
   if (handle_ == kNoHandle || ::fstat(static_cast<int>(handle_), &st) != 0) return -1;
   return st.st_size;
+}
+
+bool File::Truncate(uint64_t size) {
+  return handle_ != kNoHandle && ::ftruncate(static_cast<int>(handle_), static_cast<off_t>(size)) == 0;
 }
 
 }  // namespace quindo::platform

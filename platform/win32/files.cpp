@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "platform/file_fault.h"
 #include "platform/platform.h"
 
 namespace quindo::platform {
@@ -114,6 +115,21 @@ bool GetFileInfo(const std::string& path, FileInfo& info) {
   return true;
 }
 
+bool IsSameFile(const std::string& a, const std::string& b) {
+  BY_HANDLE_FILE_INFORMATION data[2];
+  const std::string* paths[2] = {&a, &b};
+  for (int i = 0; i < 2; ++i) {
+    HANDLE h = ::CreateFileA(paths[i]->c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const BOOL ok = ::GetFileInformationByHandle(h, &data[i]);
+    ::CloseHandle(h);
+    if (!ok) return false;
+  }
+  return data[0].dwVolumeSerialNumber == data[1].dwVolumeSerialNumber &&
+         data[0].nFileIndexHigh == data[1].nFileIndexHigh && data[0].nFileIndexLow == data[1].nFileIndexLow;
+}
+
 bool SetFileTimes(const std::string& path, uint64_t creationTime, uint64_t writeTime) {
   HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -125,7 +141,47 @@ bool SetFileTimes(const std::string& path, uint64_t creationTime, uint64_t write
   return ok != 0;
 }
 
+FileError LastFileError() {
+  switch (::GetLastError()) {
+    case ERROR_SUCCESS: return FileError::None;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: return FileError::InUse;
+    case ERROR_ACCESS_DENIED: return FileError::NoPermission;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_DELETE_PENDING: return FileError::Vanished;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return FileError::DiskFull;
+    case ERROR_READ_FAULT:
+    case ERROR_CRC:
+    case ERROR_IO_DEVICE:
+    case ERROR_SECTOR_NOT_FOUND: return FileError::ReadFailed;
+    default: return FileError::Other;
+  }
+}
+
+void fault::SetNativeError(FileError error) {
+  DWORD code = ERROR_INVALID_PARAMETER;
+  switch (error) {
+    case FileError::None: code = ERROR_SUCCESS; break;
+    case FileError::InUse: code = ERROR_SHARING_VIOLATION; break;
+    case FileError::NoPermission: code = ERROR_ACCESS_DENIED; break;
+    case FileError::Vanished: code = ERROR_FILE_NOT_FOUND; break;
+    case FileError::DiskFull: code = ERROR_DISK_FULL; break;
+    case FileError::ReadFailed: code = ERROR_READ_FAULT; break;
+    case FileError::Other: break;
+  }
+  ::SetLastError(code);
+}
+
 bool ListFolder(const std::string& folder, const std::function<void(const FolderItem&)>& visit) {
+  if (fault::Active()) {
+    if (const FileError e = fault::OpenError(folder); e != FileError::None) {
+      fault::SetNativeError(e);
+      return false;
+    }
+  }
   std::string pattern = folder;
   if (!pattern.empty()) {
     // The last character may be the trail byte of a double-byte character.
@@ -164,6 +220,12 @@ bool ListFolder(const std::string& folder, const std::function<void(const Folder
 
 bool File::Open(const std::string& path, OpenMode mode) {
   Close();
+  if (fault::Active()) {
+    if (const FileError e = fault::OpenError(path); e != FileError::None) {
+      fault::SetNativeError(e);
+      return false;
+    }
+  }
   DWORD access = GENERIC_READ, share = FILE_SHARE_READ, disposition = OPEN_EXISTING;
   switch (mode) {
     case OpenMode::Read: break;
@@ -191,6 +253,7 @@ bool File::Open(const std::string& path, OpenMode mode) {
     return false;
   }
   handle_ = reinterpret_cast<intptr_t>(h);
+  if (fault::Active()) fault::Track(handle_, path);
   return true;
 }
 
@@ -218,6 +281,7 @@ bool File::CreateUnique(const std::string& folder, const std::string& prefix, st
 
 void File::Close() {
   if (handle_ != kNoHandle) {
+    if (fault::Active()) fault::Untrack(handle_);
     ::CloseHandle(AsHandle(handle_));
     handle_ = kNoHandle;
   }
@@ -225,6 +289,14 @@ void File::Close() {
 
 int64_t File::Read(void* buffer, size_t size) {
   if (handle_ == kNoHandle) return -1;
+  if (fault::Active()) {
+    const int64_t allowed = fault::ReadAllowance(handle_, static_cast<uint64_t>(Position()), size);
+    if (allowed < 0) {
+      fault::SetNativeError(FileError::ReadFailed);
+      return -1;
+    }
+    size = static_cast<size_t>(allowed);
+  }
   // ReadFile takes a 32-bit count.
   DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
   DWORD got = 0;
@@ -234,6 +306,10 @@ int64_t File::Read(void* buffer, size_t size) {
 
 bool File::Write(const void* data, size_t size) {
   if (handle_ == kNoHandle) return false;
+  if (fault::Active() && !fault::WriteAllowed(handle_, static_cast<uint64_t>(Position()), size)) {
+    fault::SetNativeError(FileError::DiskFull);
+    return false;
+  }
   auto* p = static_cast<const char*>(data);
   while (size > 0) {
     DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
@@ -265,6 +341,10 @@ int64_t File::Size() const {
   LARGE_INTEGER size;
   if (!::GetFileSizeEx(AsHandle(handle_), &size)) return -1;
   return size.QuadPart;
+}
+
+bool File::Truncate(uint64_t size) {
+  return Seek(size) && ::SetEndOfFile(AsHandle(handle_)) != 0;
 }
 
 }  // namespace quindo::platform

@@ -1,7 +1,8 @@
 """The Linux program compressing: archives that the peer tools accept and
-extract to the same tree, Ctrl-C as Cancel, the terminal progress line, and a
-drop with nothing to compress."""
+extract to the same tree, Ctrl-C as Cancel, the terminal progress line, a
+drop with nothing to compress, and the items and failures it must tell."""
 import os
+import resource
 import shutil
 import signal
 import subprocess
@@ -101,6 +102,86 @@ class CompressTest(QuindoTestCase):
         self.assertIn("ファイル エラー: 圧縮できるファイルが見つかりませんでした。", r.stderr.decode())
         self.assertNotIn("圧縮状況", r.stderr.decode())
         self.assertEqual((os.listdir(self.out), os.listdir(self.tmp)), ([], []))
+
+    def run_as_user(self, *args, private=()):
+        """Runs the program as an ordinary user (nobody) when the tests run as
+        root, so that the modes of the `private` paths keep it out as they
+        keep out users; everything else is opened to it."""
+        as_root = os.geteuid() == 0
+        if as_root and not shutil.which("setpriv"):
+            self.skipTest("setpriv is not installed")
+        for base, dirs, files in os.walk(self.root):
+            os.chmod(base, 0o777 if base in (self.out, self.tmp) else 0o755)
+            for f in files:
+                os.chmod(os.path.join(base, f), 0o644)
+        for path in private:
+            os.chmod(path, 0o700 if os.path.isdir(path) else 0o600)
+        prefix = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"] if as_root else []
+        return subprocess.run([*prefix, QUINDO, *args], env=self.env(), cwd=self.root, capture_output=True,
+                              stdin=subprocess.DEVNULL, timeout=300)
+
+    def test_what_cannot_be_read_is_left_out_named_and_not_success(self):
+        self.write_file("proj/ok.txt", "fine")
+        self.write_file("proj/locked/inside.txt", "in")
+        long_name = "n" * 255  # with "proj/" past what a member name may hold
+        self.write_file("proj/" + long_name, "long")
+        secret = self.write_file("proj/secret.txt", "secret")
+        r = self.run_as_user(self.path("proj"), private=(secret, self.path("proj/locked")))
+        err = r.stderr.decode()
+        self.assertEqual(r.returncode, 1, err)
+        self.assertIn("圧縮の警告: 圧縮ファイルを作成しましたが、次の項目は含まれていません。", err)
+        for line in ("proj/secret.txt（読み取る権限がありません）", "proj/locked（フォルダーの内容を読み取れません）",
+                     f"proj/{long_name}（名前が長すぎます）"):
+            self.assertIn(line, err)
+        with zipfile.ZipFile(os.path.join(self.out, "proj.zip")) as z:
+            self.assertIsNone(z.testzip())
+            self.assertEqual(sorted(z.namelist()), ["proj/", "proj/ok.txt"])
+        self.assertEqual(os.listdir(self.tmp), [])
+
+    def test_the_archive_takes_a_free_name_beside_a_source_of_that_name(self):
+        # A download that failed, dropped where the archives go.
+        report = os.path.join(self.out, "report.zip")
+        with open(report, "wb") as f:
+            f.write(b"<html>not found</html>")
+        r = self.run_quindo(report)
+        self.assertEqual((r.returncode, r.stderr.decode()), (0, ""))
+        with open(report, "rb") as f:
+            self.assertEqual(f.read(), b"<html>not found</html>")
+        with zipfile.ZipFile(os.path.join(self.out, "report (2).zip")) as z:
+            self.assertEqual(z.read("report.zip"), b"<html>not found</html>")
+
+    def test_a_full_disk_is_told_and_leaves_nothing(self):
+        big = self.write_file("big.bin", os.urandom(4 << 20))
+
+        def small_disk():
+            # Files of at most 1 MiB, and a write past it fails instead of
+            # killing the program: as a full disk does.
+            resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+
+        r = self.run_quindo(big, preexec_fn=small_disk)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("ファイル エラー: ディスクの空き容量が足りないため、圧縮ファイルを作成できませんでした。",
+                      r.stderr.decode())
+        self.assertEqual((os.listdir(self.out), os.listdir(self.tmp)), ([], []))
+
+    def test_a_backslash_in_a_name_comes_back_as_a_character(self):
+        self.write_file("proj/..\\..\\evil.txt", "evil")
+        r = self.run_quindo(self.path("proj"))
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        archive = os.path.join(self.out, "proj.zip")
+        with zipfile.ZipFile(archive) as z:
+            self.assertEqual(z.namelist(), ["proj/", "proj/..＼..＼evil.txt"])
+        if shutil.which("unzip"):
+            self.assertEqual(subprocess.run(["unzip", "-tqq", archive], capture_output=True).returncode, 0)
+        # Our own reader gives the name back whole, inside the folder.
+        extracted = self.path("extracted")
+        os.makedirs(extracted)
+        self.write_settings(f"[MELT]\nOUTPUT=2\nOUTPUT_PATH={extracted}\nOPENDIR=0\n")
+        r = self.run_quindo(archive)
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        self.assertEqual(os.listdir(os.path.join(extracted, "proj")), ["..＼..＼evil.txt"])
+
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@
 // the archive, and whole jobs driven through a scripted user interface.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -11,6 +12,8 @@
 #include <optional>
 
 #include "app/compression_job.h"
+#include "platform/file_fault.h"
+#include "platform/platform.h"
 #include "tests/support/test_support.h"
 #include "tests/unit/zip_fixture.h"
 
@@ -204,12 +207,148 @@ TEST_F(CompressionJobTest, NothingCollectedOrNowhereToWriteStartsNoWorker) {
   EXPECT_EQ(std::make_pair(ListTree(out), ListTree(temp)), std::make_pair(Names{}, Names{}));
 }
 
-TEST_F(CompressionJobTest, AMemberTheFormatCannotHoldFailsTheJobAndLeavesNothing) {
-  // 4 GiB, sparse.
-  ASSERT_EQ(::truncate(File("folder/huge.bin", "").c_str(), 0x100000000LL), 0);
-  File("folder/a.txt");
-  EXPECT_EQ(Run({dir / "folder"}), ResultFailed);
+// Faults injected into the file layer for the life of a test.
+struct ScopedFaults {
+  explicit ScopedFaults(std::vector<platform::FileFault> faults) { platform::SetFileFaults(std::move(faults)); }
+  ~ScopedFaults() { platform::SetFileFaults({}); }
+};
+
+TEST_F(CompressionJobTest, WhatCannotBeReadIsLeftOutAndListedAndTheRestIsStored) {
+  const std::string proj = Folder("proj");
+  File("proj/ok.txt", "fine");
+  const std::string held = File("proj/held.xlsx"), secret = File("proj/secret.txt");
+  const std::string broken = File("proj/broken.bin", std::string(2 << 20, 'b'));
+  File("proj/locked/inside.txt");
+  File("proj/" + std::string(255, 'n'));  // "proj/" and 255 bytes pass 259
+  ScopedFaults faults({{.path = held, .openError = platform::FileError::InUse},
+                       {.path = secret, .openError = platform::FileError::NoPermission},
+                       {.path = broken, .readLimit = 1 << 20},
+                       {.path = proj + "/locked", .openError = platform::FileError::NoPermission}});
+  // A file whose size at the listing is not what is read: stored, and named.
+  const bool proc = test::Exists("/proc/self/status");
+  std::vector<std::string> dropped{proj};
+  if (proc) dropped.push_back("/proc/self/status");
+  EXPECT_EQ(Run(dropped), ResultFailed) << "an archive with items left out is no plain success";
+
+  Names names;
+  Members(out + "/proj.zip", &names);
+  std::sort(names.begin(), names.end());
+  const Names expected = proc ? Names{"proj/", "proj/ok.txt", "status"} : Names{"proj/", "proj/ok.txt"};
+  EXPECT_EQ(names, expected);
+  EXPECT_TRUE(ListTree(temp).empty());
+  ASSERT_EQ(scoped.ui.boxes.size(), 1u);
+  const auto& box = scoped.ui.boxes[0];
+  EXPECT_EQ(std::tie(box.title, box.icon), std::make_tuple(kPartialTitle, MessageIcon::Warning));
+  for (const std::string& line : Names{"proj/held.xlsx（他のプログラムが使用中です）", "proj/secret.txt（読み取る権限がありません）",
+                                 "proj/broken.bin（読み取り中にエラーが発生しました）",
+                                 "proj/locked（フォルダーの内容を読み取れません）", "proj/" + std::string(255, 'n') + "（名前が長すぎます）"})
+    EXPECT_NE(box.text.find("\n" + line), std::string::npos) << line << "\n" << box.text;
+  EXPECT_EQ(box.text.rfind(kLeftOutHeading, 0), 0u) << box.text;
+  EXPECT_EQ(box.text.find("inside.txt"), std::string::npos);
+  if (proc) {
+    EXPECT_NE(box.text.find(std::string("\n\n") + kChangedHeading + "\nstatus"), std::string::npos) << box.text;
+  }
+}
+
+TEST_F(CompressionJobTest, AnUnlistableDroppedFolderIsLeftOutToo) {
+  const std::string a = Folder("a"), b = Folder("b");
+  File("b/x.txt");
+  ScopedFaults faults({{.path = a, .openError = platform::FileError::NoPermission}});
+  EXPECT_EQ(Run({a, b}), ResultFailed);
+  Names names;
+  Members(out + "/b.zip", &names);  // named after the first item that is in it
+  EXPECT_EQ(names, (Names{"b/", "b/x.txt"}));
+  ASSERT_EQ(scoped.ui.boxes.size(), 1u);
+  EXPECT_EQ(scoped.ui.boxes[0].text, std::string(kLeftOutHeading) + "\na（フォルダーの内容を読み取れません）");
+}
+
+TEST_F(CompressionJobTest, FailuresWithoutAnArchiveSayWhatFailed) {
+  // Nothing could be read: no archive, and the box names the item.
+  const std::string only = File("only.txt");
+  {
+    ScopedFaults faults({{.path = only, .openError = platform::FileError::Vanished}});
+    EXPECT_EQ(Run({only}), ResultFailed);
+  }
+  // The temporary folder fills up, and cannot take a file at all.
+  {
+    ScopedFaults faults({{.path = temp + "/", .writeLimit = 1000}});
+    EXPECT_EQ(Run({File("big.txt", test::Text(100000)), File("more.txt", test::Text(20000))}), ResultFailed);
+  }
+  ::setenv("TMPDIR", (dir / "no/such/temp").c_str(), 1);
+  EXPECT_EQ(Run({only}), ResultFailed);
+  ::setenv("TMPDIR", temp.c_str(), 1);
+
+  ASSERT_EQ(scoped.ui.boxes.size(), 3u);
+  for (const auto& box : scoped.ui.boxes)
+    EXPECT_EQ(std::tie(box.title, box.icon), std::make_tuple(kFileErrorTitle, MessageIcon::Warning));
+  EXPECT_EQ(scoped.ui.boxes[0].text, std::string(kNothingStoredText) +
+                                         "\n\n次の項目を読み取れませんでした。\nonly.txt（見つかりません（削除または移動されました））");
+  EXPECT_EQ(scoped.ui.boxes[1].text, kDiskFullText);
+  EXPECT_EQ(scoped.ui.boxes[2].text, kTempFileText);
   EXPECT_EQ(std::make_pair(ListTree(out), ListTree(temp)), std::make_pair(Names{}, Names{}));
+}
+
+TEST_F(CompressionJobTest, TheArchiveNeverReplacesOneOfItsSources) {
+  // A download that failed: "report.zip" that is no archive, dropped with
+  // the output folder beside it. With or without OVERWRITE the archive
+  // takes the next free name, and an unrelated "report (2).zip" stays.
+  const std::string report = File("out/report.zip", "not an archive");
+  File("out/report (2).zip", "someone else's");
+  Settings settings(ini);
+  for (const bool overwrite : {false, true}) {
+    SCOPED_TRACE(overwrite);
+    settings.WriteFlag("ARC", "OVERWRITE", overwrite);
+    EXPECT_EQ(Run({report}), ResultOk);
+    EXPECT_EQ(ReadFile(report), "not an archive");
+    EXPECT_EQ(ReadFile(out + "/report (2).zip"), "someone else's");
+    EXPECT_EQ(Members(out + "/report (3).zip").count("report.zip"), 1u);
+    ASSERT_EQ(::unlink((out + "/report (3).zip").c_str()), 0);
+  }
+  // A link under another name is the same file.
+  ASSERT_EQ(::symlink(report.c_str(), (dir / "alias.zip").c_str()), 0);
+  settings.WriteFlag("ARC", "OVERWRITE", true);
+  EXPECT_EQ(Run({dir / "alias.zip"}, dir.path()), ResultOk);
+  EXPECT_EQ(ReadFile(report), "not an archive");
+  EXPECT_EQ(Members(dir / "alias (2).zip").count("alias.zip"), 1u);
+  EXPECT_TRUE(scoped.ui.boxes.empty());
+}
+
+TEST_F(CompressionJobTest, ABackslashInALinuxNameIsNoSeparator) {
+  const std::string proj = Folder("proj");
+  File("proj/..\\..\\evil.txt", "e");
+  File("a\\b.txt", "ab");
+  EXPECT_EQ(Run({proj, dir / "a\\b.txt"}), ResultOk);
+  Names names;
+  Members(out + "/proj.zip", &names);
+  EXPECT_EQ(names, (Names{"proj/", "a＼b.txt", "proj/..＼..＼evil.txt"}));
+}
+
+TEST_F(CompressionJobTest, TemporaryArchivesLeftByAKilledRunAreRemovedADayLater) {
+  const time_t old = std::time(nullptr) - 25 * 3600;
+  auto age = [&](const std::string& path) {
+    const struct timeval times[2] = {{old, 0}, {old, 0}};
+    ASSERT_EQ(::utimes(path.c_str(), times), 0);
+  };
+  age(File("tmp/arc1A2B.tmp", std::string("PK\x03\x04", 4) + "partial"));
+  age(File("tmp/arc0000.tmp", ""));
+  age(File("tmp/arc1A2C.tmp", "not ours"));
+  age(File("tmp/arcZZZZ.tmp", ""));
+  File("tmp/arc1A2D.tmp", std::string("PK\x03\x04", 4));  // a job running now
+  EXPECT_EQ(Run({File("t.txt")}), ResultOk);
+  EXPECT_EQ(ListTree(temp), (Names{"arc1A2C.tmp", "arc1A2D.tmp", "arcZZZZ.tmp"}));
+}
+
+TEST(CompressionJob, TheWarningListIsCutToTenLines) {
+  std::vector<ItemReport> reports;
+  for (int i = 0; i < 14; ++i) reports.push_back({"f\\" + std::to_string(i), ItemProblem::ReadError});
+  reports.push_back({"c1", ItemProblem::Changed});
+  reports.push_back({"c2", ItemProblem::Changed});
+  std::string expected = kLeftOutHeading;
+  for (int i = 0; i < 9; ++i) expected += "\nf/" + std::to_string(i) + "（読み取り中にエラーが発生しました）";
+  expected += "\n他 5 件\n\n" + std::string(kChangedHeading) + "\nc1\n他 1 件";
+  EXPECT_EQ(DescribeReports(reports), expected);
+  // Changed files alone have their heading alone.
+  EXPECT_EQ(DescribeReports({{"c", ItemProblem::Changed}}), std::string(kChangedHeading) + "\nc");
 }
 
 TEST(CompressionJob, ProgressPercentInSixtyFourBits) {

@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <ctime>
+#include <fstream>
+#include <map>
 #include <thread>
 
 #include "tests/support/test_support.h"
@@ -67,6 +70,13 @@ std::vector<Member> Parse(const std::string& b) {
 std::optional<std::string> Data(const Member& m) { return m.method == 8 ? test::RawInflate(m.data, m.size) : m.data; }
 
 uint32_t Crc(const std::string& s) { return Crc32(s.data(), s.size()); }
+
+// Bytes that do not deflate.
+std::string RandomBytes(size_t n, uint32_t seed) {
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
+  return s;
+}
 
 class ZipWriterTest : public ::testing::Test {
  protected:
@@ -225,8 +235,8 @@ TEST_F(ZipWriterTest, RefusedArgumentsWriteNothing) {
   EXPECT_EQ(Add(w, "a", dir / "missing"), ZipOpenFailed);
   EXPECT_EQ(Add(w, "a", dir.path()), ZipOpenFailed) << "a folder is no source";
   // 259 bytes fit, the 260th does not (a folder's "/" counts).
-  EXPECT_EQ(Add(w, std::string(260, 'n'), path), ZipBadArgument);
-  EXPECT_EQ(w.AddFolder(std::string(259, 'f')), ZipBadArgument);
+  EXPECT_EQ(Add(w, std::string(260, 'n'), path), ZipNameTooLong);
+  EXPECT_EQ(w.AddFolder(std::string(259, 'f')), ZipNameTooLong);
   EXPECT_TRUE(Close(w).empty());
   EXPECT_EQ(ReadFile(archive).size(), 22u);
   EXPECT_EQ(w.Close(), ZipBadArgument) << "a closed writer is gone";
@@ -262,38 +272,197 @@ TEST_F(ZipWriterTest, AbortEndsTheMemberShortWithMatchingHeaders) {
   }
 }
 
-TEST_F(ZipWriterTest, WhatTheFormatCannotRecordFailsTheMember) {
-  // A sparse file of exactly 4 GiB: refused, deflated or stored, before
-  // anything is written.
-  const std::string huge = Source("huge.bin", ""), small = Source("s.txt", Text(3000));
-  ASSERT_EQ(::truncate(huge.c_str(), 0x100000000LL), 0);
+TEST_F(ZipWriterTest, ASourceThatFailsLeavesNothingOfItsMember) {
+  const std::string a = Source("a.txt", Text(3000)), b = Source("b.bin", Text(200000)), c = Source("c.zip", Text(70000));
+  const std::string held = Source("held.txt", "x");
+  // Reads of b fail after 100000 bytes, of c after 65536 (its last bytes);
+  // held cannot be opened at all.
+  platform::SetFileFaults({{.path = b, .readLimit = 100000},
+                           {.path = c, .readLimit = 65536},
+                           {.path = held, .openError = platform::FileError::InUse}});
   ZipWriter w;
   ASSERT_EQ(w.Create(archive), ZipOk);
-  ASSERT_EQ(Add(w, "s.txt", small), ZipOk);
-  const uint64_t written = w.BytesWritten();
-  EXPECT_EQ(Add(w, "huge.bin", huge), ZipWriteFailed);
-  EXPECT_EQ(Add(w, "huge.gz", huge), ZipWriteFailed);
-  EXPECT_EQ(w.BytesWritten(), written);
-  EXPECT_EQ(Close(w).size(), 1u);
+  EXPECT_EQ(Add(w, "a.txt", a), ZipOk);
+  EXPECT_FALSE(w.SourceChanged());
+  EXPECT_EQ(Add(w, "b.bin", b), ZipReadFailed);
+  EXPECT_EQ(w.SourceError(), platform::FileError::ReadFailed);
+  EXPECT_EQ(Add(w, "held.txt", held), ZipOpenFailed);
+  EXPECT_EQ(w.SourceError(), platform::FileError::InUse);
+  EXPECT_EQ(w.AddFolder("d"), ZipOk);
+  EXPECT_EQ(Add(w, "c.zip", c), ZipReadFailed) << "the last member, taken back past the directory's end";
+  const std::vector<Member> m = Close(w);  // laid out again byte for byte: nothing is left of b or c
+  platform::SetFileFaults({});
+  ASSERT_EQ(m.size(), 2u);
+  EXPECT_EQ(std::make_tuple(m[0].name, Data(m[0]), m[1].name), std::make_tuple("a.txt", Text(3000), "d/"));
+}
 
-  // The member count (16 bits), here lowered to 2.
-  ZipWriter two(SystemCodePage(), {.maxMembers = 2});
-  ASSERT_EQ(two.Create(archive), ZipOk);
-  EXPECT_EQ(two.AddFolder("a"), ZipOk);
-  EXPECT_EQ(Add(two, "b", small), ZipOk);
-  EXPECT_EQ(two.AddFolder("c"), ZipWriteFailed);
-  EXPECT_EQ(Add(two, "d", small), ZipWriteFailed);
-  EXPECT_EQ(Close(two).size(), 2u);
+TEST_F(ZipWriterTest, AnArchiveThatCannotBeWrittenFailsAndSaysWhy) {
+  const std::string a = Source("a.txt", Text(50000));
+  platform::SetFileFaults({{.path = archive, .writeLimit = 20000}});
+  ZipWriter w;
+  ASSERT_EQ(w.Create(archive), ZipOk);
+  EXPECT_EQ(Add(w, "a.bin", Source("r.bin", RandomBytes(30000, 7))), ZipWriteFailed);
+  EXPECT_EQ(w.ArchiveError(), platform::FileError::DiskFull);
+  w.Close();
+  platform::SetFileFaults({});
+}
 
-  // The archive size, lowered to 4000: member data that would pass it fail,
-  // and so does a directory that would.
-  ZipWriter big(SystemCodePage(), {.maxArchiveSize = 4000});
-  ASSERT_EQ(big.Create(archive), ZipOk);
-  EXPECT_EQ(Add(big, "big.gz", Source("b.gz", std::string(5000, 'b'))), ZipWriteFailed);
-  ZipWriter full(SystemCodePage(), {.maxArchiveSize = 4000});
-  ASSERT_EQ(full.Create(dir / "full.zip"), ZipOk);
-  ASSERT_EQ(Add(full, "s.gz", Source("s2.gz", std::string(3900, 's'))), ZipOk);
-  EXPECT_EQ(full.Close(), ZipWriteFailed) << "30+4+17+3900 + 46+4+9 + 22 passes 4000";
+// The ZIP64 side of an archive: end records, central and local headers with
+// their extra fields, each member's data checked against `contents`.
+struct Zip64Member {
+  std::string name;
+  uint16_t versionNeeded = 0;
+  uint64_t size = 0, compressedSize = 0, offset = 0;
+  bool localZip64 = false, centralSizes = false, centralOffset = false;
+};
+
+std::vector<Zip64Member> ParseZip64(const std::string& b, const std::map<std::string, std::string>& contents,
+                                    bool expectEnd64) {
+  auto u16 = [&](size_t at) { return LoadLe16(test::Bytes(b).data() + at); };
+  auto u32 = [&](size_t at) { return LoadLe32(test::Bytes(b).data() + at); };
+  auto u64 = [&](size_t at) { return u32(at) | uint64_t{u32(at + 4)} << 32; };
+  std::vector<Zip64Member> out;
+  const size_t end = b.size() - 22;
+  EXPECT_EQ(u32(end), 0x06054B50u);
+  uint64_t count = u16(end + 10), dirSize = u32(end + 12), dirStart = u32(end + 16);
+  const bool hasLocator = end >= 20 && u32(end - 20) == 0x07064B50;
+  EXPECT_EQ(hasLocator, expectEnd64);
+  if (hasLocator) {
+    const uint64_t record = u64(end - 12);
+    EXPECT_EQ(std::make_tuple(u32(end - 16), u32(end - 4), record + 56), std::make_tuple(0u, 1u, uint64_t{end - 20}));
+    EXPECT_EQ(std::make_tuple(u32(record), u64(record + 4), u16(record + 14), u32(record + 16), u32(record + 20)),
+              std::make_tuple(0x06064B50u, uint64_t{44}, 45, 0u, 0u));
+    EXPECT_EQ(u64(record + 24), u64(record + 32));
+    // The 32-bit fields say "look in the ZIP64 record" or hold the same value.
+    EXPECT_TRUE(count == 0xFFFF || count == u64(record + 32));
+    EXPECT_TRUE(dirSize == 0xFFFFFFFF || dirSize == u64(record + 40));
+    EXPECT_TRUE(dirStart == 0xFFFFFFFF || dirStart == u64(record + 48));
+    count = u64(record + 32), dirSize = u64(record + 40), dirStart = u64(record + 48);
+    EXPECT_EQ(dirStart + dirSize, record);
+  } else {
+    EXPECT_EQ(dirStart + dirSize, end);
+  }
+  size_t p = dirStart;
+  for (uint64_t i = 0; i < count; ++i) {
+    if (u32(p) != 0x02014B50) {
+      ADD_FAILURE() << "no central header " << i << " at " << p;
+      break;
+    }
+    Zip64Member m;
+    m.versionNeeded = u16(p + 6);
+    const uint16_t method = u16(p + 10);
+    const uint32_t crc = u32(p + 16);
+    m.compressedSize = u32(p + 20), m.size = u32(p + 24), m.offset = u32(p + 42);
+    const uint16_t nameLength = u16(p + 28), extraLength = u16(p + 30);
+    m.name = b.substr(p + 46, nameLength);
+    size_t x = p + 46 + nameLength;
+    if (u16(x) == 1) {
+      size_t f = x + 4;
+      m.centralSizes = m.size == 0xFFFFFFFF;
+      EXPECT_EQ(m.centralSizes, m.compressedSize == 0xFFFFFFFF) << m.name;
+      if (m.centralSizes) m.size = u64(f), m.compressedSize = u64(f + 8), f += 16;
+      if ((m.centralOffset = m.offset == 0xFFFFFFFF)) m.offset = u64(f), f += 8;
+      EXPECT_EQ(f, x + 4 + u16(x + 2)) << m.name;
+      x = f;
+    }
+    EXPECT_EQ(u16(x), 0x5455) << m.name;
+    EXPECT_EQ(x + 9, p + 46 + nameLength + extraLength) << m.name;
+    EXPECT_EQ(m.versionNeeded, m.centralSizes || m.centralOffset ? 45 : 20) << m.name;
+    p += 46 + nameLength + extraLength;
+    // The local header: the ZIP64 sizes exactly when the central one has them.
+    const size_t l = m.offset;
+    EXPECT_EQ(std::make_tuple(u32(l), b.substr(l + 30, nameLength)), std::make_tuple(0x04034B50u, m.name));
+    m.localZip64 = u32(l + 18) == 0xFFFFFFFF;
+    const size_t lx = l + 30 + nameLength;
+    if (m.localZip64) {
+      EXPECT_EQ(std::make_tuple(u16(lx), u16(lx + 2), u64(lx + 4), u64(lx + 12), u16(l + 4)),
+                std::make_tuple(1, 16, m.size, m.compressedSize, 45)) << m.name;
+    } else {
+      EXPECT_EQ(std::make_tuple(uint64_t{u32(l + 18)}, uint64_t{u32(l + 22)}), std::make_tuple(m.compressedSize, m.size));
+    }
+    EXPECT_EQ(m.localZip64, m.centralSizes) << m.name;
+    const std::string data = b.substr(l + 30 + nameLength + u16(l + 28), m.compressedSize);
+    const auto found = contents.find(m.name);
+    if (found != contents.end()) {
+      const std::optional<std::string> plain = method == 8 ? test::RawInflate(data, m.size) : data;
+      EXPECT_EQ(plain, found->second) << m.name;
+      EXPECT_EQ(crc, Crc(found->second)) << m.name;
+    }
+    out.push_back(m);
+  }
+  EXPECT_EQ(p, dirStart + dirSize);
+  return out;
+}
+
+// True when the peer tool is absent or accepts the archive.
+bool PeerAccepts(const std::string& tool, const std::string& command) {
+  if (std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) != 0) return true;
+  return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+void ExpectPeersAccept(const std::string& archive) {
+  EXPECT_TRUE(PeerAccepts("python3", "python3 -c \"import sys, zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).testzip() is not None)\" '" + archive + "'"));
+  EXPECT_TRUE(PeerAccepts("unzip", "unzip -tqq '" + archive + "'"));
+  EXPECT_TRUE(PeerAccepts("7z", "7z t '" + archive + "'"));
+}
+
+TEST_F(ZipWriterTest, Zip64WhereTheFieldsEndAndNowhereElse) {
+  // The 32-bit fields end at 4096 here: sizes near it take the ZIP64 sizes
+  // from their first header, offsets past it go into the central extra
+  // field, a directory past it brings the ZIP64 end record.
+  const std::map<std::string, std::string> contents = {
+      {"small.txt", Text(500)},                     // plain, at offset 0
+      {"near.txt", Text(4040)},                     // within 1/64 of the limit: ZIP64 sizes, deflated small
+      {"big.zip", RandomBytes(9000, 1)},      // stored past the limit
+      {"after.txt", Text(300)},                     // offset past the limit, sizes plain
+  };
+  ZipWriter w(SystemCodePage(), {.fieldLimit = 4096});
+  ASSERT_EQ(w.Create(archive), ZipOk);
+  for (const char* name : {"small.txt", "near.txt", "big.zip", "after.txt"})
+    ASSERT_EQ(Add(w, name, Source(name, contents.at(name))), ZipOk) << name;
+  ASSERT_EQ(w.AddFolder("folder"), ZipOk);
+  // A source larger than it said at its open: taken back and written again
+  // with the ZIP64 sizes (the kernel reports size 0 for this one).
+  const bool proc = std::ifstream("/proc/self/smaps").good();
+  if (proc) {
+    EXPECT_EQ(Add(w, "grown.txt", "/proc/self/smaps"), ZipOk);
+    EXPECT_TRUE(w.SourceChanged());
+  }
+  ASSERT_EQ(w.Close(), ZipOk);
+  const std::vector<Zip64Member> m = ParseZip64(ReadFile(archive), contents, true);
+  ASSERT_EQ(m.size(), proc ? 6u : 5u);
+  const std::vector<std::tuple<bool, bool>> zip64 = {{false, false}, {true, false}, {true, false}, {false, true}, {false, true}};
+  for (size_t i = 0; i < zip64.size(); ++i)
+    EXPECT_EQ(std::make_tuple(m[i].centralSizes, m[i].centralOffset), zip64[i]) << m[i].name;
+  if (proc) {
+    EXPECT_TRUE(m[5].centralSizes && m[5].size > 4096);
+  }
+  ExpectPeersAccept(archive);
+
+  // The default limits: today's layout, checked byte for byte by Parse.
+  ZipWriter plain;
+  ASSERT_EQ(plain.Create(archive), ZipOk);
+  ASSERT_EQ(Add(plain, "near.txt", Source("near.txt", contents.at("near.txt"))), ZipOk);
+  EXPECT_EQ(Close(plain).size(), 1u);
+}
+
+TEST_F(ZipWriterTest, MoreThan65535MembersBringTheZip64EndRecord) {
+  const std::string one = Source("one.txt", "1");
+  for (const size_t count : {size_t{65535}, size_t{70000}}) {
+    SCOPED_TRACE(count);
+    ZipWriter w;
+    ASSERT_EQ(w.Create(archive), ZipOk);
+    for (size_t i = 0; i < count; ++i) {
+      const std::string name = "m" + std::to_string(i);
+      ASSERT_EQ(i % 1000 ? w.AddFolder(name) : Add(w, name + ".txt", one), ZipOk);
+    }
+    ASSERT_EQ(w.Close(), ZipOk);
+    const std::string bytes = ReadFile(archive);
+    const std::vector<Zip64Member> m = ParseZip64(bytes, {{"m69000.txt", "1"}}, count > 65535);
+    ASSERT_EQ(m.size(), count);
+    EXPECT_EQ(LoadLe16(test::Bytes(bytes).data() + bytes.size() - 12), count > 65535 ? 0xFFFF : count);
+    if (count > 65535) ExpectPeersAccept(archive);
+  }
 }
 
 }  // namespace

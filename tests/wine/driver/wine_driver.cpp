@@ -11,6 +11,7 @@
 //   wine_driver select TITLE ID INDEX           choose a combo box item and tell its owner
 //   wine_driver close TITLE                     ask the window to close (WM_CLOSE)
 //   wine_driver resource PATH TYPE ID           a resource of a program, as the loader finds it, in hex
+//   wine_driver hold PATH MS                    open a file with share mode none, print "held", keep it MS ms
 //
 // Every command that names a window first waits for it (default 10000 ms).
 // Output is UTF-8. Exit status 0 when done, 1 when it failed (no such
@@ -150,6 +151,17 @@ int Notify(HWND control, WORD code) {
              : Fail("the notification was not posted");
 }
 
+// Holds a file the way a program that opened it without sharing does (a
+// spreadsheet left open), until the time is up or the driver is ended.
+int Hold(const wchar_t* path, const wchar_t* milliseconds) {
+  HANDLE file = ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return Fail("cannot open " + Utf8(path));
+  Write(STD_OUTPUT_HANDLE, "held\n");
+  ::Sleep(static_cast<DWORD>(std::wcstoul(milliseconds, nullptr, 10)));
+  ::CloseHandle(file);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -161,6 +173,7 @@ int wmain(int argc, wchar_t** argv) {
     return Write(STD_OUTPUT_HANDLE, "[" + out.substr(out.empty() ? 0 : 1) + "]\n");
   }
   if (command == L"resource") return argc > 4 ? Resource(argv[2], argv[3], argv[4]) : usage();
+  if (command == L"hold") return argc > 3 ? Hold(argv[2], argv[3]) : usage();
   if (argc < 3) return usage();
 
   const bool timed = command == L"list" || command == L"gone";
