@@ -34,17 +34,17 @@ bool ShouldCompress(const std::vector<std::string>& args, AppServices& services)
 }
 
 int RunApplication(const std::vector<std::string>& args, AppServices& services,
-                   const Settings& settings) {
+                   const Settings& settings, const DispatchChoice& choice) {
   if (args.size() <= 1) {
     services.ShowSettingsDialog();
     return 0;
   }
-  if (EqualsIgnoringAsciiCase(args[1], "/install")) {
+  if (choice.switches && EqualsIgnoringAsciiCase(args[1], "/install")) {
     services.RegisterAssociation("QuindoZip");
     services.RegisterAssociation("QuindoLzh");
     return 0;
   }
-  if (EqualsIgnoringAsciiCase(args[1], "/uninstall")) {
+  if (choice.switches && EqualsIgnoringAsciiCase(args[1], "/uninstall")) {
     services.RemoveAssociations();
     return 0;
   }
@@ -52,7 +52,10 @@ int RunApplication(const std::vector<std::string>& args, AppServices& services,
   WorkBuffer();
   int exitCode = 0;
   std::string outputFolder;
-  if (ShouldCompress(args, services)) {
+  const bool compress = choice.job == DispatchChoice::Job::ByContent
+                            ? ShouldCompress(args, services)
+                            : choice.job == DispatchChoice::Job::Compress;
+  if (compress) {
     ResolveCompressFolder(settings, args[1], outputFolder);
     JobResult result = services.RunCompressionJob(args, outputFolder);
     if (result == ResultCannotWrite) ShowCannotWriteMessage();

@@ -31,10 +31,18 @@ AppServices& ProgramServices();
 // cannot be queried, or is not a ZIP or LZH archive. The scan stops there.
 bool ShouldCompress(const std::vector<std::string>& args, AppServices& services);
 
+// What a command line may decide instead of the paths' contents.
+struct DispatchChoice {
+  enum class Job { ByContent, Compress, Extract };
+  Job job = Job::ByContent;
+  // False when every argument is a path: "/install" and "/uninstall" too.
+  bool switches = true;
+};
+
 // Runs one start of the program. Answers 0 when every job succeeded (or no
 // job ran) and 1 when some job did not; the Windows program ignores it.
 int RunApplication(const std::vector<std::string>& args, AppServices& services,
-                   const Settings& settings);
+                   const Settings& settings, const DispatchChoice& choice = {});
 
 // The entry's message boxes.
 void ShowCannotWriteMessage();  // M1

@@ -18,6 +18,7 @@
 
 #include "app/worker.h"
 #include "platform/posix/terminal_ui.h"
+#include "platform/posix/translation.h"
 
 namespace quindo {
 
@@ -148,7 +149,8 @@ std::string ProgressLine(const char* title, const std::string& name, uint32_t pe
 
 int TerminalUi::RunProgress(ProgressMode mode, ProgressSource& source, Worker& worker) {
   if (!worker.Started()) return 0;
-  const char* title = mode == ProgressMode::Extract ? "解凍状況" : "圧縮状況";
+  const std::string titleText = Tr(mode == ProgressMode::Extract ? "解凍状況" : "圧縮状況");
+  const char* title = titleText.c_str();
   const bool drawing = ::isatty(STDERR_FILENO) == 1;
   InterruptScope interrupts;
   // The terminal has no window to own prompts; the view is "up" at once.

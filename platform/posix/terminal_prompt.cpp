@@ -7,6 +7,7 @@
 
 #include "app/archive_reader.h"
 #include "platform/posix/terminal_ui.h"
+#include "platform/posix/translation.h"
 
 namespace quindo {
 
@@ -24,8 +25,8 @@ bool TerminalUi::AskPassword(ArchiveReader& reader, std::string& password) {
     quiet.c_lflag |= ECHONL;
     ::tcsetattr(fd, TCSAFLUSH, &quiet);
   }
-  const char prompt[] = "パスワード: ";
-  if (::write(fd, prompt, sizeof prompt - 1) < 0) {
+  const std::string prompt = Tr("パスワード: ");
+  if (::write(fd, prompt.data(), prompt.size()) < 0) {
     if (restore) ::tcsetattr(fd, TCSANOW, &saved);
     ::close(fd);
     return false;

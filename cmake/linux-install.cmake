@@ -1,0 +1,30 @@
+# The Linux program's message catalogues and what `cmake --install` puts
+# under the prefix: bin/quindo, its man page, desktop entry, icon and the
+# catalogues, where the FHS and XDG expect them. The program finds its
+# catalogues at ../share/locale from its own folder once installed, and at
+# locale/ beside it in the build folder.
+include(GNUInstallDirs)
+
+find_program(QUINDO_MSGFMT msgfmt REQUIRED)
+set(QUINDO_LANGUAGES en ja)
+set(QUINDO_CATALOGUES)
+foreach(language ${QUINDO_LANGUAGES})
+  set(source ${CMAKE_SOURCE_DIR}/po/${language}.po)
+  set(catalogue ${CMAKE_BINARY_DIR}/locale/${language}/LC_MESSAGES/quindo.mo)
+  add_custom_command(
+    OUTPUT ${catalogue}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/locale/${language}/LC_MESSAGES
+    COMMAND ${QUINDO_MSGFMT} --check-format --check-domain -o ${catalogue} ${source}
+    DEPENDS ${source}
+    COMMENT "Compiling the ${language} message catalogue")
+  list(APPEND QUINDO_CATALOGUES ${catalogue})
+  install(FILES ${catalogue} DESTINATION ${CMAKE_INSTALL_LOCALEDIR}/${language}/LC_MESSAGES)
+endforeach()
+add_custom_target(quindo_catalogues ALL DEPENDS ${QUINDO_CATALOGUES})
+add_dependencies(quindo quindo_catalogues)
+
+install(TARGETS quindo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${CMAKE_SOURCE_DIR}/doc/quindo.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_SOURCE_DIR}/resources/quindo.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${CMAKE_SOURCE_DIR}/resources/quindo.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
