@@ -146,5 +146,6 @@ int main(int argc, char** argv) {
   quindo::Settings settings;
   const int code = quindo::RunApplication(run, quindo::ProgramServices(), settings, line.dispatch);
   quindo::SetUi(nullptr);
-  return ui.Interrupted() ? kExitInterrupted : code;
+  // A job that finished all the same before Ctrl-C reached it succeeded.
+  return ui.Interrupted() && code != 0 ? kExitInterrupted : code;
 }

@@ -130,6 +130,11 @@ class OptionsTest(CommandLineTestCase):
             self.assertEqual(f.read(), "a")
         self.assertEqual(os.listdir(self.desktop), [])
         self.assertFalse(os.path.exists(self.path("elsewhere")))
+        # A file where the folder should be: said, and nothing is written.
+        blocker = self.write_file("out/file", "x")
+        r = self.run_quindo("-o", blocker, "photos")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("quindo: 出力先フォルダー '%s' を作成できません" % blocker, r.stderr.decode())
         with open(self.ini) as f:
             self.assertEqual(f.read(), before)
 
