@@ -4,7 +4,9 @@ import ast
 import os
 import re
 import shutil
+import signal
 import subprocess
+import time
 import unittest
 import zipfile
 
@@ -209,11 +211,25 @@ class OptionsTest(CommandLineTestCase):
         self.assertEqual(r.returncode, 0, r.stderr.decode())
         self.assertTrue(os.path.exists(self.path("out", "-n", "-n.txt")))
 
-    def test_quiet_has_no_progress_line(self):
+    def test_quiet_has_no_progress_line_and_ctrl_c_still_cancels(self):
         self.write_file("big/file.txt", "x" * 300000)
         code, _, text = self.run_on_terminal(["-q", self.path("big")])
         self.assertEqual((code, text), (0, ""))
         self.assertTrue(os.path.exists(os.path.join(self.desktop, "big.zip")))
+
+        big = self.write_file("random.bin", os.urandom(96 << 20))
+        p = subprocess.Popen([QUINDO, "-q", "--level", "best", big], env=self.env(), cwd=self.root,
+                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        deadline = time.time() + 30
+        # The temporary archive shows that the worker is writing.
+        while not os.listdir(self.tmp) and p.poll() is None and time.time() < deadline:
+            time.sleep(0.01)
+        self.assertIsNone(p.poll(), "the job ended before it could be cancelled")
+        time.sleep(0.2)
+        p.send_signal(signal.SIGINT)
+        _, err = p.communicate(timeout=60)
+        self.assertEqual((p.returncode, err), (130, b""))
+        self.assertEqual((os.listdir(self.tmp), sorted(os.listdir(self.desktop))), ([], ["big.zip"]))
 
 
 class PasswordTest(CommandLineTestCase):
