@@ -28,3 +28,17 @@ install(FILES ${CMAKE_SOURCE_DIR}/doc/quindo.1 DESTINATION ${CMAKE_INSTALL_MANDI
 install(FILES ${CMAKE_SOURCE_DIR}/resources/quindo.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_SOURCE_DIR}/resources/quindo.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+
+# A Debian package of the same files: cpack --config build/native/CPackConfig.cmake
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME quindo)
+set(CPACK_PACKAGE_VENDOR "Quindo")
+set(CPACK_PACKAGE_CONTACT "Quindo developers <quindo@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "pack files into ZIP archives, unpack ZIP and LZH archives")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+set(CPACK_STRIP_FILES ON)
+include(CPack)
