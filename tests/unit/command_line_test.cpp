@@ -2,10 +2,8 @@
 
 #include <cstdint>
 
-#include "app/entry.h"
 #include "app/settings.h"
 #include "platform/posix/command_line.h"
-#include "platform/posix/command_line_ui.h"
 #include "platform/posix/translation.h"
 #include "tests/support/test_support.h"
 
@@ -47,6 +45,8 @@ TEST(CommandLine, OptionsAndPathsInAnyOrderAndForms) {
   EXPECT_TRUE(line.paths.empty());
   EXPECT_EQ(line.action, CommandLine::Action::Dispatch);
   EXPECT_EQ(Parse({"/install"}).paths, std::vector<std::string>{"/install"});
+  // Each parse starts afresh, not where the one before stopped.
+  EXPECT_EQ(Parse({"a", "b", "c"}).paths.size(), 3u);
 }
 
 TEST(CommandLine, DoubleDashMakesEverythingAfterItAPath) {
@@ -58,39 +58,6 @@ TEST(CommandLine, DoubleDashMakesEverythingAfterItAPath) {
   line = Parse({"--"});
   EXPECT_TRUE(line.anyOption);
   EXPECT_TRUE(line.paths.empty());
-}
-
-TEST(CommandLine, HelpWinsOverVersionAndEachParseStartsAfresh) {
-  EXPECT_EQ(Parse({"-V"}).action, CommandLine::Action::Version);
-  EXPECT_EQ(Parse({"-V", "--help"}).action, CommandLine::Action::Help);
-  EXPECT_EQ(Parse({"--help", "--version", "x"}).action, CommandLine::Action::Help);
-  // A second parse in one process does not carry the first one's position.
-  EXPECT_EQ(Parse({"a", "b", "c"}).paths.size(), 3u);
-  EXPECT_EQ(Parse({"-q", "d"}).paths, std::vector<std::string>{"d"});
-}
-
-TEST(CommandLine, UsageErrorsNameTheOption) {
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"-d", "x"}, "unknown option '-d'"},
-      {{"-qd", "x"}, "unknown option '-d'"},
-      {{"--list", "x"}, "unknown option '--list'"},
-      {{"x", "--output"}, "option '--output' needs an argument"},
-      {{"x", "-p"}, "option '-p' needs an argument"},
-      {{"--level", "9", "x"}, "--level takes fast, normal or best, not '9'"},
-      {{"-o", "", "x"}, "the output folder is empty"},
-      {{"-y", "--no-overwrite", "x"}, "--overwrite and --no-overwrite cannot be used together"},
-      {{"--extract", "--compress", "x"}, "--compress and --extract cannot be used together"},
-  };
-  for (const auto& [args, message] : cases) {
-    std::vector<std::string> all{"quindo"};
-    all.insert(all.end(), args.begin(), args.end());
-    CommandLine line;
-    std::string error;
-    EXPECT_FALSE(ParseCommandLine(all, line, error)) << args[0];
-    EXPECT_EQ(error, message);
-  }
-  // The same option twice is no conflict.
-  EXPECT_EQ(Parse({"-y", "--overwrite", "--compress", "--compress", "x"}).overwrite, true);
 }
 
 // A .mo file as msgfmt writes it, with no hash table.
@@ -168,13 +135,6 @@ TEST(Catalogue, RejectsDamagedFilesAndKeepsWhatItHad) {
   EXPECT_EQ(*catalogue.Find("z"), "w");
 }
 
-TEST(Catalogue, FormatFillsEachPlaceInOrder) {
-  // No catalogue loaded in this test program: the text stays English.
-  EXPECT_EQ(TrFormat("cannot access '%s': %s", {"a b", "gone"}), "cannot access 'a b': gone");
-  EXPECT_EQ(TrFormat("%s and %s", {"one"}), "one and ");
-  EXPECT_EQ(TrFormat("100%", {"x"}), "100%");
-}
-
 TEST(SettingsOverlay, ComesBeforeTheFileWhichAloneIsWritten) {
   ScratchDir dir;
   const std::string ini = dir / "quindo.ini";
@@ -200,57 +160,6 @@ TEST(SettingsOverlay, ComesBeforeTheFileWhichAloneIsWritten) {
   EXPECT_EQ(Settings().ReadString("ARC", "OUTPUT_PATH", ""), longFolder);
   SetProcessSettingsOverlay(nullptr);
   EXPECT_NE(Settings().ReadString("ARC", "OUTPUT_PATH", ""), longFolder);
-}
-
-struct RecordingServices : AppServices {
-  std::vector<std::string> calls;
-  int DetectArchiveFormat(const std::string& path) override {
-    return path.ends_with(".zip") ? FormatZip : FormatNone;
-  }
-  JobResult RunCompressionJob(const std::vector<std::string>& args, std::string&) override {
-    calls.push_back("compress " + std::to_string(args.size() - 1));
-    return ResultOk;
-  }
-  JobResult RunExtractionJob(const std::string& archivePath, std::string&) override {
-    calls.push_back("extract " + archivePath.substr(archivePath.rfind('/') + 1));
-    return archivePath.ends_with(".zip") ? ResultOk : ResultFailed;
-  }
-  void RegisterAssociation(const char* progId) override { calls.push_back("register"); }
-  void RemoveAssociations() override { calls.push_back("remove"); }
-  void ShowSettingsDialog() override { calls.push_back("settings"); }
-};
-
-TEST(DispatchChoice, ForcedJobsAndSwitchesAsPaths) {
-  ScratchDir dir;
-  test::ScopedUi scoped;
-  for (const char* name : {"a.zip", "b.zip", "c.txt"}) WriteFile(dir / name, name);
-  const Settings settings("");
-  RecordingServices services;
-  using Job = DispatchChoice::Job;
-  EXPECT_EQ(RunApplication({"quindo", dir / "a.zip", dir / "b.zip"}, services, settings, {Job::Compress, true}), 0);
-  EXPECT_EQ(RunApplication({"quindo", dir / "a.zip", dir / "c.txt"}, services, settings, {Job::Extract, true}), 1);
-  EXPECT_EQ(services.calls, (std::vector<std::string>{"compress 2", "extract a.zip", "extract c.txt"}));
-  services.calls.clear();
-  RunApplication({"quindo", "/install"}, services, settings, {Job::ByContent, false});
-  RunApplication({"quindo", "/UNINSTALL"}, services, settings, {Job::ByContent, false});
-  EXPECT_EQ(services.calls, (std::vector<std::string>{"compress 1", "compress 1"}));
-}
-
-TEST(PasswordFile, FirstLineWithoutItsLineEnd) {
-  ScratchDir dir;
-  const std::pair<std::string, std::string> cases[] = {
-      {"secret\nsecond\n", "secret"}, {"with blank \r\n", "with blank "}, {"no line end", "no line end"},
-      {"", ""}, {"\nsecond", ""}, {std::string(10000, 'p') + "\n", std::string(10000, 'p')},
-  };
-  for (const auto& [content, expected] : cases) {
-    WriteFile(dir / "pw", content);
-    std::string password = "before";
-    ASSERT_TRUE(ReadPasswordFile(dir / "pw", password));
-    EXPECT_EQ(password.substr(0, 4096), expected.substr(0, 4096));
-  }
-  std::string password;
-  EXPECT_FALSE(ReadPasswordFile(dir / "missing", password));
-  EXPECT_FALSE(ReadPasswordFile(dir.path(), password));
 }
 
 }  // namespace
