@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ctime>
 
+#include "app/message_text.h"
 #include "app/output_folders.h"
 #include "app/worker.h"
 #include "common/file_time.h"
@@ -404,7 +405,7 @@ void AppendLines(std::string& text, const std::vector<std::string>& lines, size_
   const size_t room = std::max<size_t>(budget, 1);
   const size_t shown = lines.size() <= room ? lines.size() : std::max<size_t>(room - 1, 1);
   for (size_t i = 0; i < shown; ++i) text += "\n" + lines[i];
-  if (shown < lines.size()) text += "\n他 " + std::to_string(lines.size() - shown) + " 件";
+  if (shown < lines.size()) text += "\n" + FillIn("他 %s 件", std::to_string(lines.size() - shown));
   budget -= std::min(budget, lines.size());
 }
 

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "app/job_result.h"
+#include "app/message_text.h"
 #include "app/settings.h"
 #include "app/user_interface.h"
 #include "common/code_page.h"
@@ -56,9 +57,6 @@ inline constexpr const char* kWriteFailedText = "圧縮ファイルの書き込�
 inline constexpr const char* kMoveFailedText =
     "圧縮ファイルを保存先に置けませんでした。\n"
     "保存先の空き容量と書き込み権限を確認してください。";
-// The detail list of a box holds at most this many lines, then "他 N 件".
-inline constexpr size_t kMaxDetailLines = 10;
-
 // Why an item is named in the warning.
 enum class ItemProblem {
   InUse,         // left out: another program holds it

@@ -54,17 +54,17 @@ std::vector<std::string> AbsoluteArguments(const std::vector<std::string>& args)
 }
 
 int RunApplication(const std::vector<std::string>& arguments, AppServices& services,
-                   const Settings& settings) {
+                   const Settings& settings, const DispatchChoice& choice) {
   if (arguments.size() <= 1) {
     services.ShowSettingsDialog();
     return 0;
   }
-  if (EqualsIgnoringAsciiCase(arguments[1], "/install")) {
+  if (choice.switches && EqualsIgnoringAsciiCase(arguments[1], "/install")) {
     services.RegisterAssociation("QuindoZip");
     services.RegisterAssociation("QuindoLzh");
     return 0;
   }
-  if (EqualsIgnoringAsciiCase(arguments[1], "/uninstall")) {
+  if (choice.switches && EqualsIgnoringAsciiCase(arguments[1], "/uninstall")) {
     services.RemoveAssociations();
     return 0;
   }
@@ -74,7 +74,11 @@ int RunApplication(const std::vector<std::string>& arguments, AppServices& servi
   int exitCode = 0;
   std::string outputFolder;
   std::vector<int> formats;
-  if (ShouldCompress(args, services, formats)) {
+  bool compress = choice.job == DispatchChoice::Job::Compress;
+  if (choice.job == DispatchChoice::Job::ByContent) compress = ShouldCompress(args, services, formats);
+  // Forced extraction: each job detects its archive's format itself.
+  if (choice.job == DispatchChoice::Job::Extract) formats.assign(args.size() - 1, FormatNone);
+  if (compress) {
     ResolveCompressFolder(settings, args[1], outputFolder);
     JobResult result = services.RunCompressionJob(args, outputFolder);
     if (result == ResultCannotWrite) ShowCannotWriteMessage(CannotWriteDetails(outputFolder));

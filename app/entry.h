@@ -39,10 +39,18 @@ bool ShouldCompress(const std::vector<std::string>& args, AppServices& services,
 // current directory. args[0] stays as it is.
 std::vector<std::string> AbsoluteArguments(const std::vector<std::string>& args);
 
+// What a command line may decide instead of the paths' contents.
+struct DispatchChoice {
+  enum class Job { ByContent, Compress, Extract };
+  Job job = Job::ByContent;
+  // False when every argument is a path: "/install" and "/uninstall" too.
+  bool switches = true;
+};
+
 // Runs one start of the program. Answers 0 when every job succeeded (or no
 // job ran) and 1 when some job did not; the Windows program ignores it.
 int RunApplication(const std::vector<std::string>& args, AppServices& services,
-                   const Settings& settings);
+                   const Settings& settings, const DispatchChoice& choice = {});
 
 // The entry's message boxes.
 void ShowCannotWriteMessage(const std::string& details = {});  // M1, with the folder

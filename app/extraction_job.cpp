@@ -195,7 +195,7 @@ std::string DescribeFailures(const ExtractionRecord& record) {
   std::string text = FailureDetails(failures);
   if (record.notReached) {
     if (!text.empty()) text += "\n";
-    text += "以降の " + std::to_string(record.notReached) + " 件は展開されていません";
+    text += FillIn("以降の %s 件は展開されていません", std::to_string(record.notReached));
   }
   return text;
 }

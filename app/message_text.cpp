@@ -17,7 +17,7 @@ std::string ReasonText(MemberProblem problem, std::string_view method) {
       return "パスワードが必要です";
     case MemberProblem::MethodNotSupported:
       if (method.empty()) return "対応していない圧縮方式です";
-      return "対応していない圧縮方式です (" + SafeDisplayText(method) + ")";
+      return FillIn("対応していない圧縮方式です (%s)", SafeDisplayText(method));
     case MemberProblem::CannotCreate:
       return "ファイルを作成できませんでした";
     case MemberProblem::CutShort:
@@ -40,7 +40,7 @@ std::string FailureDetails(std::span<const MemberFailure> failures, size_t maxLi
   }
   if (listed < failures.size()) {
     if (listed) out += '\n';
-    out += "他 " + std::to_string(failures.size() - listed) + " 件";
+    out += FillIn("他 %s 件", std::to_string(failures.size() - listed));
   }
   return out;
 }
@@ -73,6 +73,13 @@ std::string CannotWriteDetails(const std::string& folder) {
   std::string shown;
   if (!SystemCodePage().ToUtf8(folder, shown)) shown = folder;
   return FolderDetails(shown, FolderProblemOf(folder));
+}
+
+std::string FillIn(std::string_view format, std::string_view value) {
+  std::string out(format);
+  const size_t at = out.find("%s");
+  if (at != std::string::npos) out.replace(at, 2, value);
+  return out;
 }
 
 std::string WithDetails(std::string_view text, std::string_view details) {

@@ -64,6 +64,11 @@ FolderProblem FolderProblemOf(const std::string& folder);
 // The details of the box for a folder that failed the write test.
 std::string CannotWriteDetails(const std::string& folder);
 
+// A text with its "%s" replaced by `value`. Texts with a number or a name in
+// them are written this way, so that the Linux program finds them whole in
+// its catalogue.
+std::string FillIn(std::string_view format, std::string_view value);
+
 // A box's fixed text followed by its details after a blank line; the text
 // alone when there are none.
 std::string WithDetails(std::string_view text, std::string_view details);

@@ -1,13 +1,44 @@
 #include "app/settings.h"
 
+#include "common/ascii_case.h"
 #include "platform/platform.h"
 
 namespace quindo {
 
-Settings::Settings() : path_(platform::SettingsFilePath()) {}
+namespace {
+
+std::shared_ptr<const SettingsOverlay> g_processOverlay;
+
+std::string Lowered(const char* name) {
+  std::string out(name);
+  for (char& c : out) c = AsciiLower(c);
+  return out;
+}
+
+}  // namespace
+
+void SettingsOverlay::Set(const char* sectionName, const char* keyName, std::string value) {
+  values_[{Lowered(sectionName), Lowered(keyName)}] = std::move(value);
+}
+
+const std::string* SettingsOverlay::Find(const char* sectionName, const char* keyName) const {
+  auto it = values_.find({Lowered(sectionName), Lowered(keyName)});
+  return it == values_.end() ? nullptr : &it->second;
+}
+
+void SetProcessSettingsOverlay(std::shared_ptr<const SettingsOverlay> overlay) {
+  g_processOverlay = std::move(overlay);
+}
+
+Settings::Settings() : path_(platform::SettingsFilePath()), overlay_(g_processOverlay) {}
 
 std::string Settings::ReadString(const char* sectionName, const char* keyName,
                                  const std::string& def) const {
+  // An overlay value is not cut: a folder named on the command line is used
+  // whole rather than shortened into another one.
+  if (overlay_) {
+    if (const std::string* value = overlay_->Find(sectionName, keyName)) return *value;
+  }
   std::string value = path_.empty() ? def : platform::ReadProfileString(path_, sectionName, keyName, def);
   if (value.size() > kMaxSettingLength) value.resize(kMaxSettingLength);
   return value;

@@ -2,7 +2,10 @@
 // The settings store over the profile file. No cached copy: each read opens
 // the file, so a change made by another process applies to the next job.
 // Flags are the texts "1" and "0"; a flag is on only for exactly "1".
+#include <map>
+#include <memory>
 #include <string>
+#include <utility>
 
 namespace quindo {
 
@@ -33,12 +36,31 @@ inline constexpr const char* kOldLzhType = "OLD_LZH_TYPE";
 // A value read from the file is cut to this many bytes.
 constexpr size_t kMaxSettingLength = 254;
 
+// Values that hold for one run of the program in place of the file's, such
+// as the command line's output folder. Reads see them first; writes still go
+// to the file alone, so a run never stores its overrides.
+class SettingsOverlay {
+ public:
+  // Section and key names without regard to ASCII case, as in the file.
+  void Set(const char* sectionName, const char* keyName, std::string value);
+  const std::string* Find(const char* sectionName, const char* keyName) const;
+  bool Empty() const { return values_.empty(); }
+
+ private:
+  std::map<std::pair<std::string, std::string>, std::string> values_;
+};
+
+// The overlay that every store made with Settings() takes from now on (the
+// jobs make their own stores); null for none.
+void SetProcessSettingsOverlay(std::shared_ptr<const SettingsOverlay> overlay);
+
 class Settings {
  public:
-  // The store over the program's own settings file.
+  // The store over the program's own settings file, with the process's overlay.
   Settings();
   // The store over a given file (an empty path reads defaults, writes nothing).
-  explicit Settings(std::string path) : path_(std::move(path)) {}
+  explicit Settings(std::string path, std::shared_ptr<const SettingsOverlay> overlay = nullptr)
+      : path_(std::move(path)), overlay_(std::move(overlay)) {}
 
   const std::string& Path() const { return path_; }
 
@@ -54,6 +76,7 @@ class Settings {
 
  private:
   std::string path_;
+  std::shared_ptr<const SettingsOverlay> overlay_;
 };
 
 // GetPrivateProfileIntA's reading of a stored text.

@@ -21,6 +21,7 @@
 #include "common/code_page.h"
 #include "common/display_text.h"
 #include "platform/posix/terminal_ui.h"
+#include "platform/posix/translation.h"
 
 namespace quindo {
 
@@ -172,7 +173,8 @@ bool TerminalInterrupted() { return g_interrupted.load(); }
 
 int TerminalUi::RunProgress(ProgressMode mode, ProgressSource& source, Worker& worker) {
   if (!worker.Started()) return 0;
-  const char* title = mode == ProgressMode::Extract ? "解凍状況" : "圧縮状況";
+  const std::string titleText = Tr(mode == ProgressMode::Extract ? "解凍状況" : "圧縮状況");
+  const char* title = titleText.c_str();
   const bool drawing = ::isatty(errorFd_) == 1;
   InterruptScope interrupts;
   {
@@ -203,10 +205,11 @@ int TerminalUi::RunProgress(ProgressMode mode, ProgressSource& source, Worker& w
       std::lock_guard lock(mutex_);
       promptCancelled = promptCancelled_;
     }
-    const char* outcome = code == 1 ? "" : (cancelled || promptCancelled || g_interrupted.load()) ? "キャンセル" : "失敗";
+    const std::string outcome =
+        code == 1 ? "" : Tr((cancelled || promptCancelled || g_interrupted.load()) ? "キャンセル" : "失敗");
     uint32_t reached = std::min<uint32_t>(source.Percent(), 100);
     if (reached == 100) reached = seen;
-    DrawLine(line(code == 1 ? 100 : reached, outcome), true);
+    DrawLine(line(code == 1 ? 100 : reached, outcome.c_str()), true);
     std::lock_guard lock(mutex_);
     WriteLocked("\n");
     line_.clear();

@@ -10,6 +10,7 @@
 
 #include "common/display_text.h"
 #include "platform/posix/terminal_ui.h"
+#include "platform/posix/translation.h"
 
 namespace quindo {
 
@@ -30,9 +31,9 @@ bool WriteAll(int fd, std::string_view bytes) {
 
 std::string PromptText(const PasswordRequest& request) {
   std::string text;
-  if (request.previousWrong) text += "パスワードが違います。\n";
-  if (!request.memberName.empty()) text += SafeDisplayText(request.memberName) + " の";
-  return text + "パスワード: ";
+  if (request.previousWrong) text += Tr("パスワードが違います。") + "\n";
+  if (request.memberName.empty()) return text + Tr("パスワード: ");
+  return text + TrFormat("%s のパスワード: ", {SafeDisplayText(request.memberName)});
 }
 
 enum class LineResult { Line, Cancelled };

@@ -1,4 +1,5 @@
 #include "platform/posix/terminal_ui.h"
+#include "platform/posix/translation.h"
 
 #include <errno.h>
 #include <unistd.h>
@@ -82,7 +83,7 @@ void TerminalUi::ShowWorkerMessage(std::string_view text, std::string_view title
 void TerminalUi::ReportOutputFolder(std::string_view folder) {
   if (::isatty(errorFd_) != 1) return;
   std::lock_guard lock(mutex_);
-  WriteLocked("出力先: " + SafeDisplayText(folder) + "\n");
+  WriteLocked(Tr("出力先: ") + SafeDisplayText(folder) + "\n");
 }
 
 }  // namespace quindo

@@ -47,7 +47,9 @@ class QuindoTestCase(unittest.TestCase):
 
     def env(self):
         env = {k: v for k, v in os.environ.items() if not k.startswith("XDG_")}
-        env.update(HOME=self.home, XDG_CONFIG_HOME=self.config, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        # Japanese, so that the program shows its own texts as they stand;
+        # the English catalogue has tests of its own.
+        env.update(HOME=self.home, XDG_CONFIG_HOME=self.config, LANG="ja_JP.UTF-8", LC_ALL="ja_JP.UTF-8")
         env["PATH"] = "/usr/bin:/bin"  # no xdg-open surprises from elsewhere
         return env
 

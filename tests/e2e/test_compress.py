@@ -83,7 +83,7 @@ class CompressTest(QuindoTestCase):
         time.sleep(0.2)
         p.send_signal(signal.SIGINT)
         out, err = p.communicate(timeout=60)
-        self.assertEqual(p.returncode, 1, "a cancelled job ends normally, with status 1")
+        self.assertEqual(p.returncode, 130, "a job cancelled by Ctrl-C ends with status 130")
         self.assertEqual((os.listdir(self.out), os.listdir(self.tmp)), ([], []))
         self.assertEqual(err.decode(), "", "a cancel is reported with no message")
 
@@ -97,6 +97,9 @@ class CompressTest(QuindoTestCase):
         self.assertTrue(os.path.exists(os.path.join(self.out, "進捗.zip")))
 
     def test_nothing_to_compress_is_told(self):
+        # Links to nothing are there to be given, but nothing can be read.
+        for name in ("missing-one", "missing-two"):
+            os.symlink(self.path("nowhere", name), self.path(name))
         r = self.run_quindo(self.path("missing-one"), self.path("missing-two"))
         self.assertNotEqual(r.returncode, 0)
         self.assertIn("ファイル エラー: 圧縮できるファイルが見つかりませんでした。", r.stderr.decode())

@@ -1,4 +1,4 @@
-"""The Linux program's entry: usage, version and the entry's messages."""
+"""The Linux program's entry: its messages (options: test_command_line)."""
 import os
 import unittest
 
@@ -9,12 +9,6 @@ M1 = ("ファイル エラー: ファイルの出力ができませんでした�
 
 
 class EntryTest(QuindoTestCase):
-    def test_help_and_version(self):
-        r = self.run_quindo("--help")
-        self.assertEqual(r.returncode, 0)
-        self.assertIn("Usage: quindo PATH...", r.stdout.decode())
-        self.assertEqual(self.run_quindo("--version").stdout.decode().strip(), "quindo 0.5.0")
-
     def test_unwritable_output_folder_shows_m1_and_fails(self):
         target = self.path("no", "such", "folder")
         self.write_settings(f"[ARC]\nOUTPUT=2\nOUTPUT_PATH={target}\n")

@@ -1,0 +1,355 @@
+"""The Linux program's options, exit statuses, usage errors, passwords for
+scripts and its two languages."""
+import ast
+import os
+import re
+import shutil
+import signal
+import subprocess
+import time
+import unittest
+import zipfile
+
+from quindo_e2e import QUINDO, QuindoTestCase
+
+SOURCE = os.environ.get("QUINDO_SOURCE_DIR", "")
+ENGLISH = {"LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"}  # None: not set at all
+JAPANESE = {"LANG": "ja_JP.UTF-8", "LC_ALL": "ja_JP.UTF-8"}
+
+
+class CommandLineTestCase(QuindoTestCase):
+    def setUp(self):
+        super().setUp()
+        self.tmp = self.path("tmp")
+        os.makedirs(self.tmp)
+        # Nothing opens a file browser; the desktop is the default output.
+        self.settings = "[ARC]\nOPENDIR=0\n[MELT]\nOPENDIR=0\n"
+        self.write_settings(self.settings)
+        self.extra_env = {}
+
+    def env(self):
+        env = super().env()
+        env["TMPDIR"] = self.tmp
+        env.pop("QUINDO_PASSWORD", None)
+        for name, value in self.extra_env.items():
+            if value is None:
+                env.pop(name, None)
+            else:
+                env[name] = value
+        return env
+
+    def run_in(self, extra_env, *args, **kwargs):
+        self.extra_env = extra_env
+        try:
+            return self.run_quindo(*args, **kwargs)
+        finally:
+            self.extra_env = {}
+
+    def made(self):  # everything the program may have made
+        found = []
+        for top in (self.desktop, self.tmp, self.path("out")):
+            for base, dirs, files in os.walk(top):
+                found += [os.path.join(base, n) for n in dirs + files]
+        return found
+
+    def zip_of(self, name, members, password=None):
+        """An archive made by Info-ZIP zip from {name: bytes} in a folder of its own."""
+        src = self.path("zip-src-" + name)
+        for rel, data in members.items():
+            self.write_file(os.path.join(src, rel), data)
+        archive = self.path(name)
+        command = ["zip", "-q", "-r"] + (["-P", password] if password else []) + [archive, "."]
+        subprocess.run(command, cwd=src, check=True, env={"PATH": "/usr/bin:/bin"})
+        shutil.rmtree(src)
+        return archive
+
+
+class UsageTest(CommandLineTestCase):
+    def test_usage_errors_exit_2_and_do_nothing(self):
+        text = self.write_file("notes.txt", "hello")
+        archive = self.zip_of("x.zip", {"a.txt": b"a"})
+        cases = [
+            (["-d", "outdir", archive], "unknown option '-d'"),
+            (["--bogus", text], "unknown option '--bogus'"),
+            (["-qZ", text], "unknown option '-Z'"),
+            ([text, "-o"], "option '-o' needs an argument"),
+            (["--level", "huge", text], "--level takes fast, normal or best, not 'huge'"),
+            (["-y", "-n", text], "--overwrite and --no-overwrite cannot be used together"),
+            (["--compress", "--extract", text], "--compress and --extract cannot be used together"),
+            (["-q"], "no path given"),
+            (["--"], "no path given"),
+            # A mistyped path next to a real one stops everything.
+            ([text, self.path("notez.txt")], "cannot access '%s': No such file or directory" % self.path("notez.txt")),
+            # After "--" the switches are paths like any other.
+            (["--", "/install"], "cannot access '/install'"),
+            (["-p", self.path("no-such-password"), archive], "cannot read the password file"),
+        ]
+        for args, message in cases:
+            with self.subTest(args=args):
+                r = self.run_in(ENGLISH, *args)
+                self.assertEqual(r.returncode, 2, r.stderr.decode())
+                self.assertEqual(r.stdout, b"")
+                self.assertIn("quindo: " + message, r.stderr.decode())
+                self.assertIn("Try 'quindo --help'", r.stderr.decode())
+                self.assertEqual(self.made(), [])
+        with open(self.ini) as f:
+            self.assertEqual(f.read(), self.settings)
+
+    def test_help_and_version_do_nothing_else(self):
+        text = self.write_file("notes.txt", "hello")
+        for args in (["-h"], ["--help"], [text, "--help"], ["-V", "-h"]):
+            with self.subTest(args=args):
+                r = self.run_in(ENGLISH, *args)
+                self.assertEqual((r.returncode, r.stderr), (0, b""))
+                out = r.stdout.decode()
+                self.assertTrue(out.startswith("Usage: quindo [OPTION]... PATH...\n"), out)
+                for option in ("--output", "--password-file", "--quiet", "--overwrite", "--no-overwrite",
+                               "--level", "--compress", "--extract", "--help", "--version", "QUINDO_PASSWORD",
+                               "130"):
+                    self.assertIn(option, out)
+                self.assertLessEqual(max(len(line) for line in out.splitlines()), 80)
+        for args in (["-V"], ["--version"]):
+            r = self.run_quindo(*args)
+            self.assertEqual((r.returncode, r.stdout.decode()), (0, "quindo 0.5.0\n"))
+        self.assertEqual(self.made(), [])
+
+
+class OptionsTest(CommandLineTestCase):
+    def test_output_folder_for_both_jobs_without_touching_the_settings(self):
+        self.write_settings(self.settings + f"[ARC]\nOUTPUT=2\nOUTPUT_PATH={self.path('elsewhere')}\n")
+        with open(self.ini) as f:
+            before = f.read()
+        self.write_file("photos/a.txt", "a")
+        # Relative to the current folder, and made when missing.
+        r = self.run_quindo("-o", "out/new", "photos")
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        archive = self.path("out", "new", "photos.zip")
+        with zipfile.ZipFile(archive) as z:
+            self.assertEqual(z.read("photos/a.txt"), b"a")
+        r = self.run_quindo("--output=" + self.path("out", "unpacked"), archive)
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        with open(self.path("out", "unpacked", "photos", "a.txt")) as f:
+            self.assertEqual(f.read(), "a")
+        self.assertEqual(os.listdir(self.desktop), [])
+        self.assertFalse(os.path.exists(self.path("elsewhere")))
+        # A file where the folder should be: said, and nothing is written.
+        blocker = self.write_file("out/file", "x")
+        r = self.run_quindo("-o", blocker, "photos")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("quindo: 出力先フォルダー '%s' を作成できません" % blocker, r.stderr.decode())
+        with open(self.ini) as f:
+            self.assertEqual(f.read(), before)
+
+    def test_overwrite_and_no_overwrite_on_both_sides(self):
+        source = self.write_file("doc.txt", "new text")
+        archive = os.path.join(self.desktop, "doc.zip")
+        with open(archive, "wb") as f:
+            f.write(b"an old archive")
+        # The settings allow overwriting; -n keeps the old archive and fails.
+        r = self.run_quindo("-n", source)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("ファイル名重複エラー", r.stderr.decode())
+        with open(archive, "rb") as f:
+            self.assertEqual(f.read(), b"an old archive")
+        # The settings forbid it; -y replaces.
+        self.write_settings("[ARC]\nOVERWRITE=0\nOPENDIR=0\n[MELT]\nOVERWRITE=0\nOPENDIR=0\n")
+        r = self.run_quindo("--overwrite", source)
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        with zipfile.ZipFile(archive) as z:
+            self.assertEqual(z.read("doc.txt"), b"new text")
+
+        extracted = os.path.join(self.desktop, "doc", "doc.txt")
+        os.makedirs(os.path.dirname(extracted))
+        for option, expected in (("-n", "kept"), ("--no-overwrite", "kept"), ("-y", "new text")):
+            with open(extracted, "w") as f:
+                f.write("kept")
+            r = self.run_quindo(option, "--extract", archive)
+            self.assertEqual(r.returncode, 0, r.stderr.decode())
+            with open(extracted) as f:
+                self.assertEqual(f.read(), expected, option)
+
+    def test_level_words_choose_the_deflate_level(self):
+        text = "".join(f"line {i} of a text that repeats itself with numbers {i * i}\n" for i in range(20000))
+        source = self.write_file("text.txt", text)
+        # Each level packs tighter than the one before; best is marked as such.
+        sizes = {}
+        for word in ("fast", "normal", "best"):
+            r = self.run_quindo("-y", "--level", word, source)
+            self.assertEqual(r.returncode, 0, r.stderr.decode())
+            with zipfile.ZipFile(os.path.join(self.desktop, "text.zip")) as z:
+                info = z.getinfo("text.txt")
+                self.assertEqual(z.read(info).decode(), text)
+                sizes[word] = (info.compress_size, info.flag_bits & 6)
+        self.assertGreater(sizes["fast"][0], sizes["normal"][0])
+        self.assertGreater(sizes["normal"][0], sizes["best"][0])
+        self.assertEqual(sizes["best"][1], 2)
+
+    def test_compress_and_extract_force_the_job(self):
+        a = self.zip_of("a.zip", {"one.txt": b"1"})
+        b = self.zip_of("b.zip", {"two.txt": b"2"})
+        r = self.run_quindo("--compress", a, b)
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        with zipfile.ZipFile(os.path.join(self.desktop, "a.zip")) as z:
+            self.assertEqual(sorted(z.namelist()), ["a.zip", "b.zip"])
+        os.remove(os.path.join(self.desktop, "a.zip"))
+
+        text = self.write_file("plain.txt", "not an archive")
+        r = self.run_quindo("--extract", a, text, b)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("非対応フォーマットのファイルです。", r.stderr.decode())
+        self.assertEqual(sorted(os.listdir(self.desktop)), ["a", "b"])
+
+    def test_double_dash_and_relative_paths(self):
+        self.write_file("-n.txt", "dash")
+        r = self.run_quindo("-q", "--", "-n.txt")
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        with zipfile.ZipFile(os.path.join(self.desktop, "-n.zip")) as z:
+            self.assertEqual(z.read("-n.txt"), b"dash")
+        # Options after the paths count too; the archive is found after the
+        # job has changed its current folder.
+        r = self.run_quindo(os.path.join(self.desktop, "-n.zip"), "-o", "out")
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        self.assertTrue(os.path.exists(self.path("out", "-n", "-n.txt")))
+
+    def test_quiet_has_no_progress_line_and_ctrl_c_still_cancels(self):
+        self.write_file("big/file.txt", "x" * 300000)
+        code, _, text = self.run_on_terminal(["-q", self.path("big")])
+        self.assertEqual((code, text), (0, ""))
+        self.assertTrue(os.path.exists(os.path.join(self.desktop, "big.zip")))
+
+        big = self.write_file("random.bin", os.urandom(96 << 20))
+        p = subprocess.Popen([QUINDO, "-q", "--level", "best", big], env=self.env(), cwd=self.root,
+                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        deadline = time.time() + 30
+        # The temporary archive shows that the worker is writing.
+        while not os.listdir(self.tmp) and p.poll() is None and time.time() < deadline:
+            time.sleep(0.01)
+        self.assertIsNone(p.poll(), "the job ended before it could be cancelled")
+        time.sleep(0.2)
+        p.send_signal(signal.SIGINT)
+        _, err = p.communicate(timeout=60)
+        self.assertEqual((p.returncode, err), (130, b""))
+        self.assertEqual((os.listdir(self.tmp), sorted(os.listdir(self.desktop))), ([], ["big.zip"]))
+
+
+class PasswordTest(CommandLineTestCase):
+    def setUp(self):
+        super().setUp()
+        self.archive = self.zip_of("locked.zip", {"secret.txt": b"the secret", "more.txt": b"more"},
+                                   password="s3cret word")
+        self.extracted = os.path.join(self.desktop, "locked", "secret.txt")
+
+    def run_with(self, *args, variable=None):
+        env = self.env()
+        if variable is not None:
+            env["QUINDO_PASSWORD"] = variable
+        return subprocess.run([QUINDO, *args], env=env, cwd=self.root, capture_output=True,
+                              stdin=subprocess.DEVNULL, timeout=120)
+
+    def test_the_variable_and_the_file_answer_without_a_prompt(self):
+        r = self.run_with(self.archive, variable="s3cret word")
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        with open(self.extracted, "rb") as f:
+            self.assertEqual(f.read(), b"the secret")
+        shutil.rmtree(os.path.join(self.desktop, "locked"))
+
+        # The file's first line, without its line end; it wins over the variable.
+        password_file = self.write_file("password.txt", "s3cret word\r\nsecond line\n")
+        r = self.run_with("-p", password_file, self.archive, variable="wrong")
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        with open(self.extracted, "rb") as f:
+            self.assertEqual(f.read(), b"the secret")
+
+    def test_a_wrong_password_fails_without_asking_anyone(self):
+        self.extra_env = {"QUINDO_PASSWORD": "wrong"}
+        code, prompts, output = self.run_on_terminal([self.archive], "パスワード: ".encode())
+        self.assertEqual((code, prompts), (1, 0), output)
+        self.assertIn("ファイルエラーが検出されました。", output)
+        self.assertIn("パスワードが違います", output)  # and the member is named
+        self.assertFalse(os.path.exists(self.extracted))
+
+
+class LanguageTest(CommandLineTestCase):
+    def test_english_and_japanese_side_by_side(self):
+        target = self.path("no", "such", "folder")
+        self.write_settings(f"[ARC]\nOUTPUT=2\nOUTPUT_PATH={target}\n")
+        source = self.write_file("file.txt", "x")
+        expected = {
+            "en": "File error: The output could not be written. Check that you may write to the output folder.",
+            "ja": "ファイル エラー: ファイルの出力ができませんでした。 保存先に対する書き込み権限があるかを確認してください。",
+        }
+        for name, language in (("en", ENGLISH), ("ja", JAPANESE)):
+            with self.subTest(language=name):
+                r = self.run_in(language, source)
+                # The box, then the folder it could not write.
+                first, *details = r.stderr.decode().strip().split("\n")
+                self.assertEqual((r.returncode, first), (1, expected[name]))
+                self.assertEqual(details[0].strip(), {"en": "Output folder: ", "ja": "保存先: "}[name] + target)
+                self.assertEqual(details[1].strip(), {"en": "The folder does not exist.", "ja": "フォルダが見つかりません"}[name])
+        # LC_MESSAGES decides when LC_ALL is not set; LANG when neither is.
+        r = self.run_in({"LC_ALL": None, "LANG": "C.UTF-8", "LC_MESSAGES": "ja_JP.UTF-8"}, "--bogus")
+        self.assertIn("不明なオプション '--bogus'", r.stderr.decode())
+        r = self.run_in({"LC_ALL": None, "LANG": "ja_JP.UTF-8", "LC_MESSAGES": "de_DE.UTF-8"}, "--bogus")
+        self.assertIn("unknown option '--bogus'", r.stderr.decode())
+        r = self.run_in({"LC_ALL": None, "LANG": "ja_JP"}, "--help")
+        self.assertTrue(r.stdout.decode().startswith("使い方: quindo"))
+
+    def test_progress_title_and_composed_warning_in_english(self):
+        self.write_settings("[MELT]\nOPENDIR=0\n[OPTION]\nSECURITY=1\n")
+        archive = self.zip_of("docs.zip", {"annual-report-2026-final.exe": b"MZ not really"})
+        self.extra_env = ENGLISH
+        code, _, text = self.run_on_terminal([archive])
+        self.assertEqual(code, 0, text)
+        self.assertIn("Extract ", text)
+        self.assertIn("Security: An executable that is most likely disguised", text)
+        self.assertIn("File: annual-report-2026-final.exe", text)
+        self.assertNotRegex(text, "[\u3040-\u30ff\u4e00-\u9fff]")
+
+    @unittest.skipUnless(SOURCE, "QUINDO_SOURCE_DIR is not set")
+    def test_every_shown_text_has_its_translation(self):
+        literal = re.compile(r'"((?:[^"\\\n]|\\.)*)"')
+
+        def joined(code):  # the text of adjacent C or .po string literals
+            return "".join(ast.literal_eval('"' + piece + '"') for piece in literal.findall(code))
+
+        def entries(path):  # msgid -> msgstr of a .po file
+            with open(path, encoding="utf-8") as f:
+                blocks = f.read().split("\n\n")
+            found = {}
+            for block in blocks:
+                ids = re.search(r'^msgid ((?:".*"\n?)+)', block, re.M)
+                strs = re.search(r'^msgstr ((?:".*"\n?)+)', block, re.M)
+                if ids and strs:
+                    found[joined(ids.group(1))] = joined(strs.group(1))
+            return found
+
+        english = entries(os.path.join(SOURCE, "po", "en.po"))
+        japanese = entries(os.path.join(SOURCE, "po", "ja.po"))
+        kana_kanji = re.compile("[\u3040-\u30ff\u4e00-\u9fff]")
+        missing = []
+        # The core's Japanese texts, line by line, in the English catalogue.
+        for folder in ("app", "zip", "lzh", "platform/posix"):
+            for name in sorted(os.listdir(os.path.join(SOURCE, folder))):
+                if not name.endswith((".cpp", ".h")) or name == "settings_form.cpp":
+                    continue
+                with open(os.path.join(SOURCE, folder, name), encoding="utf-8") as f:
+                    # No comments, no character literals such as '"'.
+                    code = re.sub(r"//[^\n]*|'(?:[^'\\\n]|\\.)'", "", f.read())
+                for piece in literal.findall(code):
+                    for line in ast.literal_eval('"' + piece + '"').split("\n"):
+                        if kana_kanji.search(line) and not english.get(line):
+                            missing.append(f"en: {folder}/{name}: {line}")
+        # The front end's English texts in the Japanese catalogue.
+        code = ""
+        for name in ("command_line.cpp", "quindo_main.cpp"):
+            with open(os.path.join(SOURCE, "platform/posix", name), encoding="utf-8") as f:
+                code += f.read()
+        for call in re.finditer(r"\bTr(?:Format)?\(\s*((?:\"(?:[^\"\\\n]|\\.)*\"\s*)+)", code):
+            text = joined(call.group(1))
+            if not kana_kanji.search(text) and not japanese.get(text):
+                missing.append("ja: " + text.splitlines()[0])
+        self.assertEqual(missing, [])
+
+
+if __name__ == "__main__":
+    unittest.main()
