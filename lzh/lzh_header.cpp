@@ -1,5 +1,6 @@
 #include "lzh/lzh_header.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -247,16 +248,21 @@ class Chains {
   uint64_t steps = 0;
 
  private:
+  // The answers are kept for the positions up to the farthest one visited,
+  // so that a search that ends at its first candidate stays small.
+  void Cover(uint32_t q) {
+    if (q < end_.size()) return;
+    size_t size = std::min<size_t>(std::max<size_t>(q + 1, end_.size() * 2), bytes_.size() + 1);
+    end_.resize(size, kUnknown);
+    crcElement_.resize(size, kNone);
+  }
+
   void Resolve(uint32_t p) {
-    if (end_.empty()) {
-      end_.assign(bytes_.size() + 1, kUnknown);
-      crcElement_.assign(bytes_.size() + 1, kNone);
-    }
     const uint8_t* b = bytes_.data();
     const size_t n = bytes_.size();
     path_.clear();
     uint32_t q = p;
-    while (end_[q] == kUnknown) {
+    while (Cover(q), end_[q] == kUnknown) {
       uint32_t size = LoadLe16(b + q - 2);
       if (size <= 2) {
         end_[q] = q;
