@@ -67,11 +67,16 @@ struct HeaderSearchCounts {
 // extended header chain visited once for the whole search, so the search
 // takes time in proportion to the bytes. A candidate whose header would run
 // past the end of `bytes` in a longer file is handed to `parseAt(offset)`,
-// which parses it from the file and says whether there is a header.
+// which parses it from the file and says whether there is a header. When
+// `bytes` hold kMaxHeaderLength bytes beyond the window (or the whole file)
+// no candidate is handed over, and `parseAt` may be empty.
 int64_t FindFirstHeader(std::span<const uint8_t> bytes, size_t windowSize, bool wholeFile,
                         const std::function<bool(uint64_t)>& parseAt, HeaderSearchCounts* counts = nullptr);
 
 // The same when the window is all that was read of a file that may go on.
+// Every candidate in the window's last 64 KiB whose header runs past it is
+// then parsed from the file, which is slow when there are many; a caller
+// that can should read past the window and use the form above.
 template <class ParseAt>
 int64_t FindFirstHeader(std::span<const uint8_t> window, ParseAt&& parseAt) {
   return FindFirstHeader(window, window.size(), false, std::function<bool(uint64_t)>(parseAt));

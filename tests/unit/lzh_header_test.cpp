@@ -167,9 +167,10 @@ TEST(LzhHeader, HeaderRunningPastTheBytesReadIsParsedFromTheFile) {
   EXPECT_EQ(asked.size(), 1u);
 }
 
-// Level-2 headers 146 bytes apart, each with one extended header that runs
-// to the next one's first: every candidate's chain goes on to the end.
-std::string ChainedHeaders(size_t count, uint8_t type, bool endChain) {
+// Level-2 headers 146 bytes apart, each with `small` extended headers of 3
+// bytes and then one that runs to the next one's first: every candidate's
+// chain goes on to the end.
+std::string ChainedHeaders(size_t count, uint8_t type, bool endChain, size_t small = 0) {
   constexpr size_t kStep = 146;
   std::string file(count * kStep + 26, 'c');
   auto* p = reinterpret_cast<uint8_t*>(file.data());
@@ -178,23 +179,26 @@ std::string ChainedHeaders(size_t count, uint8_t type, bool endChain) {
     StoreLe16(h, 0x101);
     std::memcpy(h + 2, "-lh5-", 5);
     h[20] = 2;
-    StoreLe16(h + 24, kStep);
-    h[26] = type;
+    uint8_t* e = h + 26;
+    for (size_t j = 0; j < small; ++j, e += 3) StoreLe16(e - 2, 3), e[0] = 0x7F;
+    StoreLe16(e - 2, static_cast<uint16_t>(h + kStep + 26 - e));
+    e[0] = type;
   }
   if (endChain) StoreLe16(p + file.size() - 2, 0);  // the last extended header ends the chain
   return file;
 }
 
 TEST(LzhHeader, SearchThroughLongChainsOfExtendedHeadersIsLinear) {
-  for (auto [type, endChain] : {std::pair{uint8_t{0x7F}, false}, {uint8_t{0x00}, true}, {uint8_t{0x7F}, true}}) {
-    uint64_t perByte[2];
+  const std::tuple<uint8_t, bool, size_t> shapes[] = {{0x7F, false, 0}, {0x00, true, 0}, {0x7F, true, 0}, {0x7F, false, 39}};
+  for (auto [type, endChain, small] : shapes) {
+    uint64_t perKiB[2];
     for (size_t count : {2500, 10000}) {
-      SCOPED_TRACE(::testing::Message() << int{type} << " " << endChain << " " << count);
-      const std::string file = ChainedHeaders(count, type, endChain);
+      SCOPED_TRACE(::testing::Message() << int{type} << " " << endChain << " " << small << " " << count);
+      const std::string file = ChainedHeaders(count, type, endChain, small);
       lzh::HeaderSearchCounts counts;
       int64_t found = SearchWholeFile(file, &counts);
       EXPECT_EQ(counts.candidates, found < 0 ? count : found / 146 + 1);
-      EXPECT_LE(counts.bytesExamined, file.size() / 146 + count);  // each chain element stepped over once
+      EXPECT_LE(counts.bytesExamined, file.size() / 3);  // each extended header stepped over once
       EXPECT_LE(counts.parses, 1u);
       if (type == 0x00 || !endChain) {
         EXPECT_EQ(found, -1);  // a chain into the end of the file, or header CRCs that do not match
@@ -203,9 +207,9 @@ TEST(LzhHeader, SearchThroughLongChainsOfExtendedHeadersIsLinear) {
         EXPECT_EQ(found, static_cast<int64_t>((count - (lzh::kMaxHeaderLength - 26) / 146) * 146));
         EXPECT_EQ(found, ParseEveryOffset(file.substr(found - 146 * 3)) + found - 146 * 3);
       }
-      perByte[count == 10000] = counts.bytesExamined * 1000 / file.size();
+      perKiB[count == 10000] = counts.bytesExamined * 1024 / file.size();
     }
-    EXPECT_LE(perByte[1], perByte[0] + 1);
+    EXPECT_LE(perKiB[1], perKiB[0] + 1);
   }
 }
 
