@@ -65,10 +65,9 @@ class Lh3Codec {
     for (unsigned i = 0; i < kDistanceCodes; ++i) {
       lengths[i] = static_cast<uint8_t>(bits_.Take(4));
       if (i == 2 && lengths[0] == 1 && lengths[1] == 1 && lengths[2] == 1) {
-        unsigned v = bits_.Take(9);
-        // A distance symbol beyond 127 would reach past the 8 KiB window.
-        if (v >= kDistanceCodes) return false;
-        distances_.SetSingle(static_cast<uint16_t>(v));
+        // The one symbol is sent in the 7 bits that 128 symbols need (the
+        // literal/length alphabet's single symbol takes 9 for its 286).
+        distances_.SetSingle(static_cast<uint16_t>(bits_.Take(7)));
         return true;
       }
     }

@@ -2,6 +2,7 @@
 // The member headers of LZH archives, levels 0, 1 and 2, with the extended
 // headers of levels 1 and 2. All numbers are little-endian.
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -20,7 +21,8 @@ struct LzhHeader {
   uint16_t attribute = 0;  // MS-DOS attribute bits
   uint16_t dataCrc = 0;    // CRC-16 of the uncompressed data
   // Directory part followed by the name, in the archive's code page, with
-  // the directory separators of extended headers written as "\".
+  // the directory separators of extended headers written as "\". A name
+  // ends at its first NUL byte (Amiga LhA keeps a file note after it).
   std::string path;
   // Bytes from the start of the header to the first byte of the data.
   uint32_t headerLength = 0;
@@ -30,22 +32,54 @@ struct LzhHeader {
 constexpr size_t kMaxNamePart = 260;
 constexpr size_t kMaxPath = 519;
 
+// A header whose base and extended headers together run on for more than
+// this is no header. Real ones take a few hundred bytes, and a level-2
+// header states its own length in 16 bits.
+constexpr uint32_t kMaxHeaderLength = 1u << 16;
+
 // Parses the header at the source's position. False when there is none: a
 // short read, the end mark (a 0 byte), a level above 2, a method id that
-// does not start with "-l", a wrong checksum or header CRC-16. On success
-// the source stands at the end of the last extended header; the data starts
+// does not start with "-l", a wrong checksum or header CRC-16, or a chain of
+// extended headers longer than kMaxHeaderLength. On success the source
+// stands at the end of the last extended header; the data starts
 // `headerLength` bytes after the header's first byte.
 bool ParseHeader(ByteSource& source, LzhHeader& header);
 
-// Offset of the first byte in `window` where a header parses, or -1.
-// `parseAt` parses at an offset of the file the window was read from.
+// The same on bytes in memory, the header starting at the first of them.
+enum class HeaderParse {
+  Header,
+  NoHeader,
+  RunsPast,  // the bytes end inside what would be the header
+};
+HeaderParse ParseHeader(std::span<const uint8_t> bytes, LzhHeader& header);
+
+// What a search for the first header did, for tests and measurement.
+struct HeaderSearchCounts {
+  uint64_t candidates = 0;   // offsets with "-lh" or "-lz" in place
+  uint64_t bytesExamined = 0;  // base header bytes summed, extended headers stepped over
+  uint64_t parses = 0;       // candidates parsed in full
+  uint64_t handedOver = 0;   // candidates given to `parseAt`
+};
+
+// Offset of the first header that starts in the first `windowSize` bytes
+// of `bytes`, or -1. `bytes` are the first bytes of a file, all of it when
+// `wholeFile`; candidates are judged from them in memory, each byte of an
+// extended header chain visited once for the whole search, so the search
+// takes time in proportion to the bytes. A candidate whose header would run
+// past the end of `bytes` in a longer file is handed to `parseAt(offset)`,
+// which parses it from the file and says whether there is a header. When
+// `bytes` hold kMaxHeaderLength bytes beyond the window (or the whole file)
+// no candidate is handed over, and `parseAt` may be empty.
+int64_t FindFirstHeader(std::span<const uint8_t> bytes, size_t windowSize, bool wholeFile,
+                        const std::function<bool(uint64_t)>& parseAt, HeaderSearchCounts* counts = nullptr);
+
+// The same when the window is all that was read of a file that may go on.
+// Every candidate in the window's last 64 KiB whose header runs past it is
+// then parsed from the file, which is slow when there are many; a caller
+// that can should read past the window and use the form above.
 template <class ParseAt>
 int64_t FindFirstHeader(std::span<const uint8_t> window, ParseAt&& parseAt) {
-  for (size_t i = 0; i + 20 < window.size(); ++i) {
-    if (window[i + 2] != '-' || window[i + 3] != 'l' || (window[i + 4] != 'h' && window[i + 4] != 'z')) continue;
-    if (parseAt(static_cast<uint64_t>(i))) return static_cast<int64_t>(i);
-  }
-  return -1;
+  return FindFirstHeader(window, window.size(), false, std::function<bool(uint64_t)>(parseAt));
 }
 
 }  // namespace quindo::lzh

@@ -73,16 +73,20 @@ std::string LinkAsPlainName(const std::string& stored) {
 
 }  // namespace
 
+// Candidates are judged from the bytes in memory; only one whose header runs
+// past them is parsed from the source.
 bool LzhReader::Probe(std::span<const uint8_t> window, ByteSource& source) {
   const size_t n = static_cast<size_t>(std::min<uint64_t>(window.size(), kProbeWindow));
   LzhHeader header;
-  return lzh::FindFirstHeader(window.first(n), [&](uint64_t offset) { return ParseAt(source, offset, header); }) >= 0;
+  return lzh::FindFirstHeader(window, n, window.size() == source.Size(),
+                              [&](uint64_t offset) { return ParseAt(source, offset, header); }) >= 0;
 }
 
 bool LzhReader::Locate() {
   if (located_) return first_ >= 0;
   located_ = true;
-  std::vector<uint8_t> window(static_cast<size_t>(std::min<uint64_t>(source_.Size(), kSearchWindow)));
+  // The search window and as much again as a header may run past it.
+  std::vector<uint8_t> window(static_cast<size_t>(std::min<uint64_t>(source_.Size(), kSearchWindow + kHeaderReach)));
   if (!source_.Seek(0)) return false;
   size_t got = 0;
   while (got < window.size()) {
@@ -92,8 +96,8 @@ bool LzhReader::Locate() {
   }
   window.resize(got);
   LzhHeader header;
-  first_ = lzh::FindFirstHeader(std::span<const uint8_t>(window),
-                                [&](uint64_t offset) { return ParseAt(source_, offset, header); });
+  first_ = lzh::FindFirstHeader(std::span<const uint8_t>(window), std::min<size_t>(got, kSearchWindow),
+                                got == source_.Size(), [&](uint64_t offset) { return ParseAt(source_, offset, header); });
   position_ = first_;
   return first_ >= 0;
 }

@@ -30,6 +30,7 @@ class LzhReader final : public ArchiveReader {
   // How far the first-header search looks.
   static constexpr uint64_t kProbeWindow = 300 * 1024;
   static constexpr uint64_t kSearchWindow = 1024 * 1024;
+  static constexpr uint64_t kHeaderReach = lzh::kMaxHeaderLength;  // the longest header there can be
 
  private:
   bool Locate();

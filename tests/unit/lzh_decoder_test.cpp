@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "lzh/huffman_table.h"
+#include "lzh/lzh_header.h"
 #include "lzh/window_loop.h"
+#include "tests/support/test_support.h"
 #include "tests/unit/lzh_test_streams.h"
 
 namespace quindo::test {
@@ -74,17 +76,52 @@ TEST(LzhLh3, FixedDistancesReach8191AndEachMemberStartsAfresh) {
     ExpectDecodes(Method::Lh3, w.Bytes(), "Q" + std::string(8191, '.') + "Q..");
 }
 
+TEST(LzhLh3, OneDistanceSymbolIsSevenBits) {
+  BitWriter w;
+  auto single = [&](uint16_t codes, unsigned symbol) {
+    w.Put(codes, 16);
+    for (int i = 0; i < 3; ++i) w.Put(1, 1).Put(0, 4);
+    w.Put(symbol, 9);
+  };
+  single(64, 'a'), w.Put(0, 1);
+  single(64, 'b'), w.Put(0, 1);
+  single(1, 256), w.Put(1, 1).Put(1, 4).Put(1, 4).Put(1, 4).Put(1, 7);  // distance symbol 1 alone
+  w.Put(0, 6);                                                           // 64 + 0: the copy starts 65 back
+  ExpectDecodes(Method::Lh3, w.Bytes(), std::string(64, 'a') + std::string(64, 'b') + "abb");
+}
+
+// A member written by the Java LHA library, whose blocks often have a single
+// distance symbol; before it was read with 7 bits the member stopped at the
+// second block, 18,753 bytes in.
+TEST(LzhLh3, JavaLibraryMemberDecodesWhole) {
+  std::string corpus = CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "the archive corpus is absent";
+  std::string archive = ReadFile(corpus + "/../cases/lh3-seq30000.lzh");
+  ASSERT_FALSE(archive.empty());
+  MemorySource source(archive);
+  lzh::LzhHeader h;
+  ASSERT_TRUE(lzh::ParseHeader(source, h));
+  ASSERT_EQ(h.methodId, "-lh3-");
+  std::string expected;
+  for (int i = 1; i <= 30000; ++i) expected += std::to_string(i) + "\n";
+  ASSERT_EQ(h.uncompressedSize, expected.size());
+  StringSink sink;
+  EXPECT_EQ(lzh::DecodeMember(Method::Lh3, source, h.compressedSize, sink, h.uncompressedSize, {}), DecodeStatus::Ok);
+  EXPECT_TRUE(sink.bytes == expected) << sink.bytes.size() << " bytes";
+  EXPECT_EQ(Crc16(sink.bytes.data(), sink.bytes.size()), h.dataCrc);
+}
+
 TEST(LzhDecoders, CorruptCodesStopTheMember) {
   // Lengths that leave part of the code space unused, a length count beyond
   // the 510 symbols, a run of zero lengths past them, a one-symbol position
-  // code beyond -lh5-'s, an -lh3- single distance symbol above 127.
+  // code beyond -lh5-'s, -lh3- distance lengths that are no prefix code.
   const std::pair<Method, std::vector<std::pair<uint32_t, unsigned>>> cases[] = {
       {Method::Lh5, {{1, 16}, {1, 5}, {1, 3}}},
       {Method::Lh5, {{1, 16}, {0, 5}, {3, 5}, {511, 9}}},
       {Method::Lh5, {{1, 16}, {0, 5}, {2, 5}, {510, 9}, {511, 9}}},
       {Method::Lh5, {{1, 16}, {0, 5}, {0, 5}, {0, 9}, {'a', 9}, {0, 4}, {15, 4}}},
       {Method::Lh3,
-       {{1, 16}, {1, 1}, {0, 4}, {1, 1}, {0, 4}, {1, 1}, {0, 4}, {256, 9}, {1, 1}, {1, 4}, {1, 4}, {1, 4}, {200, 9}}},
+       {{1, 16}, {1, 1}, {0, 4}, {1, 1}, {0, 4}, {1, 1}, {0, 4}, {256, 9}, {1, 1}, {1, 4}, {1, 4}, {2, 4}, {0, 32}}},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     BitWriter w;
