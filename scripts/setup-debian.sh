@@ -5,9 +5,9 @@ set -euo pipefail
 
 packages=(
   # builds
-  build-essential cmake ninja-build pkg-config zlib1g-dev libgtest-dev
+  build-essential cmake ninja-build pkg-config zlib1g-dev libgtest-dev libgcrypt20-dev
   clang libclang-rt-dev
-  g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev
+  g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev libgcrypt-mingw-w64-dev
   # the Windows programs under Wine on a virtual display
   wine wine64 xvfb xauth xdotool imagemagick locales fonts-ipafont-gothic
   # peer tools: test oracles and benchmark baselines
