@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,8 @@ struct LocalMember {
   uint32_t crc = 0, compressedSize = 0, size = 0;
 };
 
-// Members in file order; a member whose data runs past the end is cut.
+// Members in file order; a member whose data runs past the end is cut, a
+// streamed one without sizes ends at its descriptor's signature.
 inline std::vector<LocalMember> LocalMembers(const std::string& archive) {
   std::vector<LocalMember> out;
   auto p = [&](size_t at) { return reinterpret_cast<const uint8_t*>(archive.data()) + at; };
@@ -38,7 +40,13 @@ inline std::vector<LocalMember> LocalMembers(const std::string& archive) {
     if (dataAt > archive.size()) break;
     m.name = archive.substr(nameAt, extraAt - nameAt);
     m.extra = archive.substr(extraAt, dataAt - extraAt);
-    m.data = archive.substr(dataAt, m.compressedSize);
+    size_t dataSize = m.compressedSize;
+    if ((m.flags & 8) && (dataSize == 0 || dataSize == 0xFFFFFFFF)) {
+      // Streamed: the data runs to its descriptor's signature.
+      dataSize = archive.find("PK\x07\x08", dataAt);
+      dataSize = dataSize == std::string::npos ? archive.size() - dataAt : dataSize - dataAt;
+    }
+    m.data = archive.substr(dataAt, dataSize);
     at = dataAt + m.data.size();
     out.push_back(std::move(m));
   }
@@ -98,6 +106,10 @@ class StringOutput final : public ZipMemberOutput {
   int acceptWrites_;
   int writes_ = 0;
 };
+
+inline std::span<const uint8_t> Bytes(const std::string& s) {
+  return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
+}
 
 // Bytes that do not compress, the same on every run.
 inline std::string Noise(size_t n, uint32_t seed) {

@@ -1,0 +1,83 @@
+#!/usr/bin/env python3
+"""Times the Deflate64 decoder against 7-Zip on the same archive.
+
+Builds a ~100 MB sample (the system's include and documentation trees as one
+tar stream, cut to SIZE_MB), packs it with `7z a -tzip -mm=Deflate64`, then
+runs the driver (decodes every member from memory, CRC checked) and
+`7z t` (decodes and checks the CRC, writes nothing) as fresh processes,
+ROUNDS times each, interleaved, on tmpfs and on disk. Prints the medians and
+the ratio.
+
+  bench/inflate64_bench.py [BUILD_DIR] [ROUNDS] [SIZE_MB]
+"""
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "native")
+ROUNDS = int(sys.argv[2]) if len(sys.argv) > 2 else 7
+SIZE_MB = int(sys.argv[3]) if len(sys.argv) > 3 else 100
+TREES = ["/usr/include", "/usr/share/doc", "/usr/share/man", "/usr/lib/python3"]
+
+
+def timed(command):
+    start = time.perf_counter()
+    subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+    return time.perf_counter() - start
+
+
+def make_archive(folder):
+    sample = os.path.join(folder, "sample.tar")
+    trees = [t for t in TREES if os.path.isdir(t)]
+    with open(sample, "wb") as out:
+        tar = subprocess.Popen(["tar", "cf", "-"] + trees, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        left = SIZE_MB << 20
+        while left > 0:
+            chunk = tar.stdout.read(min(left, 1 << 20))
+            if not chunk:
+                break
+            out.write(chunk)
+            left -= len(chunk)
+        tar.kill()
+        tar.wait()
+    archive = os.path.join(folder, "sample.zip")
+    subprocess.run(["7z", "a", "-tzip", "-mm=Deflate64", archive, sample],
+                   stdout=subprocess.DEVNULL, check=True)
+    os.remove(sample)
+    return archive
+
+
+def main():
+    driver = os.path.join(BUILD, "bench", "inflate64_bench")
+    if not os.path.exists(driver):
+        sys.exit(f"no driver at {driver}: build the bench targets first")
+    if not shutil.which("7z"):
+        sys.exit("7z is missing")
+    places = [("tmpfs", "/dev/shm"), ("disk", tempfile.gettempdir())]
+    print(f"{'where':6} {'archive MB':>10} {'quindo ms':>10} {'7z t ms':>10} {'quindo/7z':>10}")
+    for label, parent in places:
+        if not os.path.isdir(parent):
+            continue
+        folder = tempfile.mkdtemp(prefix="quindo-inflate64-", dir=parent)
+        try:
+            archive = make_archive(folder)
+            subprocess.run([driver, archive], stdout=subprocess.DEVNULL, check=True)  # decodes right
+            ours, theirs = [], []
+            for i in range(ROUNDS):
+                pair = [(ours, [driver, archive]), (theirs, ["7z", "t", archive])]
+                for times, command in (pair if i % 2 == 0 else pair[::-1]):
+                    times.append(timed(command))
+            mine, other = statistics.median(ours) * 1000, statistics.median(theirs) * 1000
+            size = os.path.getsize(archive) / 1e6
+            print(f"{label:6} {size:10.1f} {mine:10.0f} {other:10.0f} {mine / other:10.2f}")
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
