@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <string>
 
 #include "common/crc32.h"
@@ -50,8 +49,10 @@ class CrcOutput final : public ZipMemberOutput {
 int main(int argc, char** argv) {
   int status = 0;
   for (int a = 1; a < argc; ++a) {
-    std::ifstream file(argv[a], std::ios::binary);
-    std::string archive((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::ifstream file(argv[a], std::ios::binary | std::ios::ate);
+    std::string archive(static_cast<size_t>(std::max<std::streamoff>(file.tellg(), 0)), '\0');
+    file.seekg(0);
+    file.read(archive.data(), static_cast<std::streamsize>(archive.size()));
     auto base = reinterpret_cast<const uint8_t*>(archive.data());
     uint64_t bytes = 0;
     auto start = std::chrono::steady_clock::now();

@@ -6,12 +6,13 @@ one tar stream, cut to SIZE_MB, 100 by default), packs it with
 `7z a -tzip -mm=Deflate64`, then runs the driver (reads the archive, decodes
 every member in memory, CRC checked) and `7z x -so` into /dev/null as fresh
 processes,
-ROUNDS times each, interleaved, on tmpfs and on disk. Prints the medians and
-the ratio.
+ROUNDS times each, interleaved, on tmpfs and on disk. Prints the medians of
+wall and CPU time and their ratios.
 
   bench/inflate64_bench.py [BUILD_DIR] [ROUNDS] [SIZE_MB]
 """
 import os
+import resource
 import shutil
 import statistics
 import subprocess
@@ -26,10 +27,17 @@ SIZE_MB = int(sys.argv[3]) if len(sys.argv) > 3 else 100
 TREES = ["/usr/lib/x86_64-linux-gnu", "/usr/include", "/usr/share/doc"]
 
 
+def cpu_seconds():
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
 def timed(command):
+    """Wall and CPU seconds of one run (CPU time is steadier on a shared machine)."""
+    cpu = cpu_seconds()
     start = time.perf_counter()
     subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-    return time.perf_counter() - start
+    return time.perf_counter() - start, cpu_seconds() - cpu
 
 
 def make_archive(folder):
@@ -60,7 +68,8 @@ def main():
     if not shutil.which("7z"):
         sys.exit("7z is missing")
     places = [("tmpfs", "/dev/shm"), ("disk", tempfile.gettempdir())]
-    print(f"{'where':6} {'archive MB':>10} {'quindo ms':>10} {'7z x ms':>10} {'quindo/7z':>10}")
+    print(f"{'where':6} {'archive MB':>10} {'quindo ms':>10} {'7z x ms':>10} {'quindo/7z':>10}"
+          f" {'quindo cpu':>10} {'7z cpu':>10} {'cpu ratio':>10}")
     for label, parent in places:
         if not os.path.isdir(parent):
             continue
@@ -73,9 +82,13 @@ def main():
                 pair = [(ours, [driver, archive]), (theirs, ["7z", "x", "-so", archive])]
                 for times, command in (pair if i % 2 == 0 else pair[::-1]):
                     times.append(timed(command))
-            mine, other = statistics.median(ours) * 1000, statistics.median(theirs) * 1000
+            mine = statistics.median(t[0] for t in ours) * 1000
+            other = statistics.median(t[0] for t in theirs) * 1000
+            mine_cpu = statistics.median(t[1] for t in ours) * 1000
+            other_cpu = statistics.median(t[1] for t in theirs) * 1000
             size = os.path.getsize(archive) / 1e6
-            print(f"{label:6} {size:10.1f} {mine:10.0f} {other:10.0f} {mine / other:10.2f}")
+            print(f"{label:6} {size:10.1f} {mine:10.0f} {other:10.0f} {mine / other:10.2f}"
+                  f" {mine_cpu:10.0f} {other_cpu:10.0f} {mine_cpu / other_cpu:10.2f}")
         finally:
             shutil.rmtree(folder, ignore_errors=True)
 
