@@ -132,4 +132,26 @@ bool AesDecryptor::Authentic(std::span<const uint8_t, kAesAuthCodeSize> code) {
   return difference == 0;
 }
 
+size_t AesMemberInput::Read(uint8_t* buffer, size_t size) {
+  size_t n = raw_.Read(buffer, static_cast<size_t>(std::min<uint64_t>(size, left_)));
+  if (n == 0 && size != 0 && left_ != 0) cut_ = true;
+  left_ -= n;
+  aes_.Decrypt(buffer, n);
+  return n;
+}
+
+bool AesMemberInput::Authenticate() {
+  uint8_t scratch[4096];
+  while (left_ > 0 && !cut_) Read(scratch, sizeof scratch);
+  if (cut_) return false;
+  std::array<uint8_t, kAesAuthCodeSize> code;
+  size_t have = 0;
+  while (have < code.size()) {
+    size_t n = raw_.Read(code.data() + have, code.size() - have);
+    if (n == 0) return false;
+    have += n;
+  }
+  return aes_.Authentic(code);
+}
+
 }  // namespace quindo

@@ -12,6 +12,8 @@
 #include <span>
 #include <string_view>
 
+#include "zip/zip_member_io.h"
+
 namespace quindo {
 
 constexpr uint16_t kAesMethod = 99;
@@ -73,6 +75,25 @@ class AesDecryptor {
   static constexpr size_t kStreamBlocks = 256;
   uint8_t stream_[kStreamBlocks * 16];
   size_t streamPos_ = sizeof stream_;
+};
+
+// The deciphered data of an opened member for its decoder. `raw` gives the
+// member's stored bytes from just after the verifier: `encryptedSize` bytes
+// of data (the compressed size less the overhead), then the code.
+class AesMemberInput final : public ZipMemberInput {
+ public:
+  AesMemberInput(ZipMemberInput& raw, AesDecryptor& aes, uint64_t encryptedSize)
+      : raw_(raw), aes_(aes), left_(encryptedSize) {}
+  size_t Read(uint8_t* buffer, size_t size) override;
+  // Takes in what the decoder left of the data, then reads and compares the
+  // code. False for damaged or cut data.
+  bool Authenticate();
+
+ private:
+  ZipMemberInput& raw_;
+  AesDecryptor& aes_;
+  uint64_t left_;
+  bool cut_ = false;
 };
 
 }  // namespace quindo

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "tests/unit/local_members.h"
+#include "zip/inflate64.h"
 
 namespace quindo {
 namespace {
@@ -172,6 +173,46 @@ TEST_F(WinZipAes, WrongPasswordsAndDamageAreFound) {
     aes.Decrypt(reinterpret_cast<uint8_t*>(plain.data()), plain.size());
     EXPECT_TRUE(Authentic(aes, s.code));
     EXPECT_TRUE(RawInflate(plain) == files_["text.txt"]);
+  }
+}
+
+TEST(WinZipAesMemberInput, FeedsADecoderAndChecksTheCodeAtTheEnd) {
+  test::ScratchDir dir;
+  std::string text;
+  for (int i = 0; text.size() < 300000; ++i) text += "record " + std::to_string(i * 389 % 7001) + ";\n";
+  test::WriteFile(dir / "t.txt", text);
+  for (const char* strength : {"AES128", "AES256"}) {
+    SCOPED_TRACE(strength);
+    auto members = test::LocalMembers(
+        test::SevenZip(dir, std::string("-mm=Deflate64 -mem=") + strength + " -psecret t.txt"));
+    ASSERT_EQ(members.size(), 1u);
+    auto info = ParseAesExtra(Span(members[0].extra));
+    ASSERT_TRUE(info);
+    ASSERT_EQ(info->method, 9);
+    const std::string& stored = members[0].data;
+    const size_t head = info->SaltSize() + kAesVerifierSize, encrypted = stored.size() - info->Overhead();
+
+    // `tail` replaces the stored bytes after the encrypted data.
+    auto run = [&](std::string body, std::string tail, DecodeResult expected) {
+      AesDecryptor aes;
+      Sealed s = Split(*info, stored);
+      EXPECT_TRUE(Open(aes, *info, s, "secret"));
+      test::StringInput raw(body + tail, 1000);
+      AesMemberInput in(raw, aes, encrypted);
+      test::StringOutput out;
+      EXPECT_EQ(Inflate64(in, out), expected);
+      if (expected == DecodeResult::Ok) {
+        EXPECT_TRUE(out.text == text);
+      }
+      return in.Authenticate();
+    };
+    const std::string body = stored.substr(head, encrypted), code = stored.substr(head + encrypted);
+    EXPECT_TRUE(run(body, code, DecodeResult::Ok));
+    std::string badCode = code;
+    badCode[0] ^= 0x80;
+    EXPECT_FALSE(run(body, badCode, DecodeResult::Ok));
+    EXPECT_FALSE(run(body, code.substr(0, 9), DecodeResult::Ok)) << "a cut code";
+    EXPECT_FALSE(run(body.substr(0, body.size() / 2), "", DecodeResult::Corrupt)) << "cut data";
   }
 }
 
