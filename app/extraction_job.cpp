@@ -117,6 +117,17 @@ struct OpenArchive {
   }
 };
 
+// Removes a folder the job made when nothing but empty folders is in it.
+bool RemoveEmptyFolders(const std::string& folder) {
+  std::vector<platform::FolderItem> items;
+  if (!platform::ListFolder(folder, [&](const platform::FolderItem& item) { items.push_back(item); })) return false;
+  for (const platform::FolderItem& item : items)
+    if (!item.isFolder || item.isSymlink ||
+        !RemoveEmptyFolders(folder + platform::kPathSeparator + item.name))
+      return false;
+  return platform::RemoveDirectory(folder);
+}
+
 void ShowUnsupportedFormat() {
   Ui().ShowMessage("非対応フォーマットのファイルです。", "処理エラー", MessageIcon::Information);
 }
@@ -255,7 +266,7 @@ JobResult RunExtractionJob(const std::string& archivePath, int format, std::stri
   }
   // A folder made for an archive of which nothing came out is not left
   // behind empty.
-  if (!folderWasThere && record.written == 0) platform::RemoveDirectory(folderItself);
+  if (!folderWasThere && record.files == 0 && record.Failed()) RemoveEmptyFolders(folderItself);
   if (record.cancelled) return ResultCancelled;
   if (record.Failed()) {
     details = DescribeFailures(record);

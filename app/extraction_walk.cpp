@@ -249,6 +249,7 @@ ExtractionRecord ExtractMembers(ArchiveReader& reader, const ArchivePlan& plan, 
     auto done = [&](MemberOutcome outcome) {
       if (outcome == MemberOutcome::Written || outcome == MemberOutcome::Folder) {
         ++record.written;
+        record.files += outcome == MemberOutcome::Written;
         return true;
       }
       r.outcome = outcome;

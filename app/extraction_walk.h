@@ -65,6 +65,7 @@ struct MemberRecord {
 // Members that came out are counted; every other one is listed.
 struct ExtractionRecord {
   size_t written = 0;  // files and folders that came out
+  size_t files = 0;    // of them, files
   std::vector<MemberRecord> members;
   size_t notReached = 0;  // members after a walk that ended early
   bool cancelled = false;

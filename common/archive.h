@@ -79,6 +79,11 @@ struct MemberInfo {
   uint16_t methodCode = 0;
   uint16_t flags = 0;
   bool zip64 = false;       // sizes in ZIP64 form (and so in its data descriptor)
+  bool streamed = false;    // no sizes before the data: they follow it
+  // WinZip AES: the key size (1 to 3), the record's version (1, 2) and the
+  // method of the data once decrypted.
+  uint8_t aesStrength = 0, aesVersion = 0;
+  uint16_t innerMethod = 0;
 };
 
 // How the decoding of one member ended.

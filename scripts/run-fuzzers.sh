@@ -3,7 +3,8 @@
 # seeds: fuzz/seeds/<target>/ when it exists, and the archives of the corpus
 # that fit the target's family (lzh_* the LZH archives, zip_*, unshrink_*,
 # unreduce_*, explode_* the ZIP archives, walk_* both, deflater_* any small
-# file).
+# file), and for inflate64_* and winzip_aes_* the archives
+# fuzz/modern_zip_seeds.py makes.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-20}"
@@ -17,6 +18,10 @@ for target in build/fuzz/fuzzers/*; do
   rm -rf "$work"
   mkdir -p "$work/seeds" "$work/found"
   [ -d "fuzz/seeds/$name" ] && cp -r "fuzz/seeds/$name/." "$work/seeds/"
+  case "$name" in
+    inflate64_*) python3 fuzz/modern_zip_seeds.py "$work/seeds" inflate64 ;;
+    winzip_aes_*) python3 fuzz/modern_zip_seeds.py "$work/seeds" winzip_aes ;;
+  esac
   if [ -d "$corpus" ]; then
     case "$name" in
       lzh_*) find "$corpus/lzh" -type f ! -name '*.txt' ! -name 'README*' -size -2M -exec cp -t "$work/seeds/" {} + 2>/dev/null ;;

@@ -19,14 +19,15 @@ for argument in "$@"; do
 done
 
 packages=(
-  # the Linux program: compiler, build tools, zlib, msgfmt for the catalogues
-  build-essential cmake ninja-build zlib1g-dev gettext
+  # the Linux program: compiler, build tools, zlib, libgcrypt (WinZip AES),
+  # msgfmt for the catalogues
+  build-essential cmake ninja-build pkg-config zlib1g-dev libgcrypt20-dev gettext
 )
 if [ "$tests" -eq 1 ]; then
   packages+=(
     # the test suite, the sanitizer and fuzz builds, the Windows programs
     libgtest-dev python3 pkg-config clang libclang-rt-dev
-    g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev
+    g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev libgcrypt-mingw-w64-dev
     fp-utils  # chmcmd, which compiles the help file, and chmls
     # the Windows programs under Wine on a virtual display
     wine wine64 xvfb xauth xdotool imagemagick locales fonts-ipafont-gothic

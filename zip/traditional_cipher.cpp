@@ -59,12 +59,16 @@ void ZipCipher::Decrypt(uint8_t* data, size_t size) {
 }
 
 bool ZipCipher::CheckHeader(std::string_view password, std::span<const uint8_t, kEncryptionHeaderSize> header,
-                            uint16_t flags, uint32_t crc32, uint16_t dosTime) {
+                            uint16_t flags, uint32_t crc32, uint16_t dosTime,
+                            StreamedHeaderCheck streamed) {
   Reset(password);
   std::array<uint8_t, kEncryptionHeaderSize> plain;
   std::copy(header.begin(), header.end(), plain.begin());
   Decrypt(plain.data(), plain.size());
-  if (flags & 0x0008) return (plain[10] | (plain[11] << 8)) == dosTime;
+  if (flags & 0x0008) {
+    if (streamed == StreamedHeaderCheck::TimeHighByte) return plain[11] == static_cast<uint8_t>(dosTime >> 8);
+    return (plain[10] | (plain[11] << 8)) == dosTime;
+  }
   return plain[11] == static_cast<uint8_t>(crc32 >> 24);
 }
 

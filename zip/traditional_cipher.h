@@ -11,6 +11,13 @@ namespace quindo {
 
 constexpr size_t kEncryptionHeaderSize = 12;
 
+// How much of a streamed member's header the password check compares.
+enum class StreamedHeaderCheck {
+  TimeBothBytes,  // bytes 10 and 11 hold the whole DOS time
+  TimeHighByte,   // byte 11 alone holds its top byte: members written from a
+                  // pipe by 7-Zip, whose byte 10 is random
+};
+
 class ZipCipher {
  public:
   // Starts the keys over and feeds them the password's bytes as typed.
@@ -24,9 +31,12 @@ class ZipCipher {
   // header. With a data descriptor (flag bit 3) bytes 10 and 11 must hold the
   // DOS modification time, otherwise byte 11 the top byte of the CRC-32.
   // True when the password opens the member; the keys then stand at its first
-  // data byte.
+  // data byte. `streamed` applies only with flag bit 3; the reader passes
+  // TimeHighByte for a member that really is streamed (sizes only in its data
+  // descriptor), one check byte as unzip and 7-Zip take it.
   bool CheckHeader(std::string_view password, std::span<const uint8_t, kEncryptionHeaderSize> header,
-                   uint16_t flags, uint32_t crc32, uint16_t dosTime);
+                   uint16_t flags, uint32_t crc32, uint16_t dosTime,
+                   StreamedHeaderCheck streamed = StreamedHeaderCheck::TimeBothBytes);
 
   uint32_t key0 = 0, key1 = 0, key2 = 0;
 };

@@ -4,11 +4,16 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
+#include <optional>
 #include <cstring>
 
 #include "common/crc32.h"
 #include "common/little_endian.h"
+#include "zip/inflate64.h"
 #include "zip/legacy_methods.h"
+#include "zip/winzip_aes.h"
+#include "zip/zip_methods.h"
 
 namespace quindo {
 
@@ -26,35 +31,12 @@ constexpr uint16_t kHighestMethod = 99;
 
 uint64_t LoadLe64(const uint8_t* p) { return LoadLe32(p) | (static_cast<uint64_t>(LoadLe32(p + 4)) << 32); }
 
-bool Decodes(uint16_t method) { return method <= 6 || method == 8; }
+bool Decodes(uint16_t method) { return method <= 6 || method == 8 || method == 9; }
+
+// What an AES member holds once decrypted: the data of one of these.
+bool DecodesUnderAes(uint16_t method) { return method == 0 || method == 8 || method == 9; }
 
 }  // namespace
-
-std::string ZipMethodLabel(uint16_t method) {
-  switch (method) {
-    case 0: return "Stored";
-    case 1: return "Shrink";
-    case 2: case 3: case 4: case 5: return "Reduce" + std::to_string(method - 1);
-    case 6: return "Implode";
-    case 7: return "Tokenize";
-    case 8: return "Deflate";
-    case 9: return "Deflate64";
-    case 10: return "PKWARE DCL Implode";
-    case 12: return "BZip2";
-    case 14: return "LZMA";
-    case 16: return "IBM z/OS CMPSC";
-    case 18: return "IBM TERSE";
-    case 19: return "IBM LZ77";
-    case 20: case 93: return "Zstandard";
-    case 94: return "MP3";
-    case 95: return "XZ";
-    case 96: return "JPEG";
-    case 97: return "WavPack";
-    case 98: return "PPMd";
-    case 99: return "AES";
-    default: return "method " + std::to_string(method);
-  }
-}
 
 // --- buffered reading of the archive -------------------------------------------
 
@@ -240,10 +222,19 @@ bool ZipReader::ReadLocalHeader(MemberInfo& m) {
 
   m.dataOffset = in_->Position();
   const bool strong = (flags & kFlagEncrypted) && (flags & kFlagStrongEncryption);
-  m.supported = Decodes(method) && !strong;
-  if (!Decodes(method) && (m.name.empty() || m.dataOffset + compressed > in_->Size())) return false;
+  const std::optional<AesInfo> aes =
+      method == kAesMethod ? ParseAesExtra({bytes.data(), extraLength}) : std::nullopt;
+  const bool known = Decodes(method) || (aes && DecodesUnderAes(aes->method));
+  m.supported = known && !strong;
+  if (!known && (m.name.empty() || m.dataOffset + compressed > in_->Size())) return false;
   m.encoding = (flags & kFlagUtf8) ? NameEncoding::Utf8 : NameEncoding::Unknown;
   m.method = strong ? "strong encryption" : ZipMethodLabel(method);
+  if (aes) {
+    m.aesStrength = aes->strength;
+    m.aesVersion = static_cast<uint8_t>(aes->vendorVersion);
+    m.innerMethod = aes->method;
+    m.method = "AES-" + std::to_string(64 + 64 * aes->strength) + " " + ZipMethodLabel(aes->method);
+  }
   m.methodCode = method;
   m.flags = flags;
   m.encrypted = flags & kFlagEncrypted;
@@ -308,6 +299,7 @@ bool ZipReader::Next(MemberInfo& member) {
 // for DEFLATE data without a findable descriptor, from the end of the stream).
 void ZipReader::SettleDataEnd(MemberInfo& m) {
   const bool streamed = (m.flags & kFlagDescriptor) && m.compressedSize == 0;
+  m.streamed = streamed;
   if (!streamed) {
     m.dataEnd = m.dataOffset + m.compressedSize;
     if (m.flags & kFlagDescriptor) ReadDescriptor(m, m.dataEnd);
@@ -331,14 +323,24 @@ void ZipReader::SettleDataEnd(MemberInfo& m) {
     ReadDescriptor(m, end);
     return;
   }
-  if (m.methodCode == 8 && !m.encrypted) {
-    // The stream ends by itself: inflate it once, keeping nothing.
+  if ((m.methodCode == 8 || m.methodCode == 9) && !m.encrypted) {
+    // The stream ends by itself: decode it once, keeping nothing.
     DiscardSink discard;
     DecodeControl none;
     MemberOutput out(discard, none);
     uint64_t streamEnd = 0;
     in_->Seek(m.dataOffset);
-    if (Inflate(out, in_->Size() - std::min(in_->Size(), m.dataOffset), streamEnd, none) == End::Complete) {
+    const uint64_t rest = in_->Size() - std::min(in_->Size(), m.dataOffset);
+    bool ended = false;
+    if (m.methodCode == 8) {
+      ended = Inflate(out, rest, streamEnd, none) == End::Complete;
+    } else {
+      MemberInput input(*this, rest, none);
+      uint64_t consumed = 0;
+      ended = Inflate64(input, out, &consumed) == DecodeResult::Ok;
+      streamEnd = m.dataOffset + consumed;
+    }
+    if (ended) {
       m.dataEnd = streamEnd;
       ReadDescriptor(m, streamEnd);
     }
@@ -444,9 +446,18 @@ bool ZipReader::OpenEncrypted(const MemberInfo& m, PasswordSource& passwords, De
     refusal = DecodeStatus::Truncated;
     return false;
   }
-  auto opens = [&](const std::string& password) {
-    return cipher_.CheckHeader(password, header, m.flags, m.check, m.dosTime);
-  };
+  // A member streamed with its sizes after the data is checked by one byte,
+  // as 7-Zip writes it from a pipe (and as unzip and 7-Zip read it).
+  const StreamedHeaderCheck check = m.streamed ? StreamedHeaderCheck::TimeHighByte : StreamedHeaderCheck::TimeBothBytes;
+  return AskPassword(m, passwords, refusal, [&](const std::string& password) {
+    return cipher_.CheckHeader(password, header, m.flags, m.check, m.dosTime, check);
+  });
+}
+
+// The remembered password first, then up to three answers; one prompt serves
+// every member of the archive that it opens.
+bool ZipReader::AskPassword(const MemberInfo& m, PasswordSource& passwords, DecodeStatus& refusal,
+                            const std::function<bool(const std::string&)>& opens) {
   if (!remembered_.empty() && opens(remembered_)) return true;
   if (noPasswords_) {
     refusal = DecodeStatus::NoPassword;
@@ -552,6 +563,7 @@ DecodeStatus ZipReader::Decode(const MemberInfo& m, ByteSink& sink, PasswordSour
   uint64_t dataSize = m.dataEnd ? m.dataEnd - m.dataOffset : archiveSize - std::min(archiveSize, m.dataOffset);
   if (!in_->Seek(m.dataOffset)) return DecodeStatus::Truncated;
   decrypting_ = false;
+  if (m.methodCode == kAesMethod) return DecodeAes(m, dataSize, sink, passwords, control);
   if (m.encrypted) {
     DecodeStatus refusal = DecodeStatus::Damaged;
     if (!OpenEncrypted(m, passwords, refusal)) return refusal;
@@ -572,6 +584,15 @@ DecodeStatus ZipReader::Decode(const MemberInfo& m, ByteSink& sink, PasswordSour
       // An empty stream where nothing was promised is an empty member.
       if (end == End::Truncated && dataSize == 0 && m.size == 0) end = End::Complete;
       break;
+    case 9: {
+      MemberInput input(*this, dataSize, control);
+      uint64_t consumed = 0;
+      const DecodeResult r = Inflate64(input, out, &consumed);
+      streamEnd = m.dataOffset + (m.encrypted ? kEncryptionHeaderSize : 0) + consumed;
+      end = r == DecodeResult::Ok ? End::Complete : r == DecodeResult::Stopped ? End::Stopped
+            : input.truncated() ? End::Truncated : End::Corrupt;
+      break;
+    }
     default: {
       MemberInput input(*this, dataSize, control);
       const auto usize = static_cast<uint32_t>(std::min<uint64_t>(m.size, 0xFFFFFFFFu));
@@ -598,6 +619,98 @@ DecodeStatus ZipReader::Decode(const MemberInfo& m, ByteSink& sink, PasswordSour
   // Fewer bytes than the header promised: the member was cut short.
   if (checked.sizeKnown && out.written() < checked.size) return DecodeStatus::Truncated;
   if (out.crc() != checked.check) return DecodeStatus::Damaged;
+  if (checked.sizeKnown && out.written() != checked.size) return DecodeStatus::Damaged;
+  return DecodeStatus::Ok;
+}
+
+}  // namespace quindo
+
+namespace quindo {
+
+namespace {
+
+// Whatever is read, to the end, into an output: stored data under AES.
+DecodeResult CopyAll(ZipMemberInput& in, ZipMemberOutput& out) {
+  std::vector<uint8_t> buffer(256 * 1024);
+  for (;;) {
+    const size_t n = in.Read(buffer.data(), buffer.size());
+    if (n == 0) return DecodeResult::Ok;
+    if (!out.Write(buffer.data(), n)) return DecodeResult::Stopped;
+  }
+}
+
+// Raw DEFLATE through zlib from a decoder input.
+DecodeResult InflateAll(ZipMemberInput& in, ZipMemberOutput& out) {
+  std::vector<uint8_t> input(64 * 1024), output(256 * 1024);
+  z_stream stream{};
+  if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return DecodeResult::Corrupt;
+  DecodeResult result = DecodeResult::Corrupt;
+  for (;;) {
+    if (stream.avail_in == 0) {
+      const size_t n = in.Read(input.data(), input.size());
+      if (n == 0) break;  // the data ended before the stream did
+      stream.next_in = input.data();
+      stream.avail_in = static_cast<uInt>(n);
+    }
+    stream.next_out = output.data();
+    stream.avail_out = static_cast<uInt>(output.size());
+    const int ret = inflate(&stream, Z_NO_FLUSH);
+    const size_t produced = output.size() - stream.avail_out;
+    if (produced && !out.Write(output.data(), produced)) {
+      result = DecodeResult::Stopped;
+      break;
+    }
+    if (ret == Z_STREAM_END) {
+      result = DecodeResult::Ok;
+      break;
+    }
+    if (ret == Z_BUF_ERROR && stream.avail_in == 0) continue;
+    if (ret != Z_OK) break;
+  }
+  inflateEnd(&stream);
+  return result;
+}
+
+}  // namespace
+
+// WinZip AES: the salt and the verifier, one prompt for the archive, the
+// data deciphered for its decoder, and the authentication code after it.
+DecodeStatus ZipReader::DecodeAes(const MemberInfo& m, uint64_t dataSize, ByteSink& sink, PasswordSource& passwords,
+                                  const DecodeControl& control) {
+  AesInfo info;
+  info.vendorVersion = m.aesVersion;
+  info.strength = m.aesStrength;
+  info.method = m.innerMethod;
+  if (dataSize < info.Overhead()) return DecodeStatus::Truncated;
+  std::vector<uint8_t> salt(info.SaltSize());
+  std::array<uint8_t, kAesVerifierSize> verifier{};
+  if (in_->Read(salt.data(), salt.size()) != salt.size() || in_->Read(verifier.data(), verifier.size()) != verifier.size())
+    return DecodeStatus::Truncated;
+  AesDecryptor aes;
+  DecodeStatus refusal = DecodeStatus::Damaged;
+  if (!AskPassword(m, passwords, refusal, [&](const std::string& password) {
+        return aes.Open(info, password, salt, verifier);
+      }))
+    return refusal;
+  const uint64_t encrypted = dataSize - info.Overhead();
+  MemberInput raw(*this, encrypted + kAesAuthCodeSize, control);
+  AesMemberInput input(raw, aes, encrypted);
+  MemberOutput out(sink, control);
+  DecodeResult r;
+  switch (m.innerMethod) {
+    case 0: r = CopyAll(input, out); break;
+    case 8: r = InflateAll(input, out); break;
+    default: r = Inflate64(input, out); break;
+  }
+  if (out.writeFailed()) return DecodeStatus::WriteFailed;
+  if (r == DecodeResult::Stopped || control.Cancelled()) return DecodeStatus::Cancelled;
+  if (raw.truncated()) return DecodeStatus::Truncated;
+  if (r != DecodeResult::Ok || !input.Authenticate()) return DecodeStatus::Damaged;
+  MemberInfo checked = m;
+  if (m.dataEnd == 0 && (m.flags & kFlagDescriptor)) ReadDescriptor(checked, in_->Position());
+  if (checked.sizeKnown && out.written() < checked.size) return DecodeStatus::Truncated;
+  // AE-2 stores no CRC: the authentication code stands for it.
+  if (info.CrcStored() && out.crc() != checked.check) return DecodeStatus::Damaged;
   if (checked.sizeKnown && out.written() != checked.size) return DecodeStatus::Damaged;
   return DecodeStatus::Ok;
 }

@@ -6,6 +6,7 @@
 // through zlib, the PKZIP 1.x methods, traditional decryption), checking its
 // CRC-32 and length. It only reads: where members go is the caller's.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -14,11 +15,9 @@
 
 #include "common/archive.h"
 #include "zip/traditional_cipher.h"
+#include "zip/zip_methods.h"
 
 namespace quindo {
-
-// The name of a ZIP compression method, for messages ("Deflate64", "BZip2").
-std::string ZipMethodLabel(uint16_t method);
 
 class ZipReader final : public ArchiveReader {
  public:
@@ -52,6 +51,10 @@ class ZipReader final : public ArchiveReader {
   bool FindStreamedEnd(const MemberInfo& member, uint64_t& end);
   bool ReadDescriptor(MemberInfo& member, uint64_t end);
   bool OpenEncrypted(const MemberInfo& member, PasswordSource& passwords, DecodeStatus& refusal);
+  bool AskPassword(const MemberInfo& member, PasswordSource& passwords, DecodeStatus& refusal,
+                   const std::function<bool(const std::string&)>& opens);
+  DecodeStatus DecodeAes(const MemberInfo& member, uint64_t dataSize, ByteSink& sink, PasswordSource& passwords,
+                         const DecodeControl& control);
   End CopyStored(MemberOutput& out, uint64_t size, const DecodeControl& control);
   End Inflate(MemberOutput& out, uint64_t size, uint64_t& streamEnd, const DecodeControl& control);
 

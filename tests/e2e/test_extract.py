@@ -110,6 +110,46 @@ class ExtractTest(QuindoTestCase):
             self.assertIn(f"m{i}.txt: パスワードが必要です", r.stderr.decode())
         self.assertEqual(sorted(os.listdir(self.out)), ["later"])
 
+    @unittest.skipUnless(shutil.which("7z"), "7z is not installed")
+    def test_deflate64_and_winzip_aes_archives_of_7zip(self):
+        # Text that repeats beyond 32 KiB, so Deflate64's larger window is used.
+        files = {"notes.txt": b"".join(b"line %d of the notes\n" % (i % 5000) for i in range(40000)),
+                 "data/random.bin": os.urandom(150000), "data/empty": b""}
+        for rel, data in files.items():
+            self.write_file(os.path.join("src", rel), data)
+        made = []
+        for name, options in (("d64.zip", ["-mm=Deflate64"]), ("aes128.zip", ["-mem=AES128", "-ppass word"]),
+                              ("aes192.zip", ["-mem=AES192", "-ppass word", "-mm=Deflate64"]),
+                              ("aes256.zip", ["-mem=AES256", "-ppass word", "-mx=0"])):
+            made.append(self.path(name))
+            subprocess.run(["7z", "a", "-tzip", *options, made[-1], "notes.txt", "data"], cwd=self.path("src"),
+                           check=True, capture_output=True)
+        for archive in made:
+            code, prompts, output = self.run_on_terminal([archive], PROMPT, ["pass word"])
+            self.assertEqual(code, 0, output)
+            self.assertEqual(prompts, 0 if archive.endswith("d64.zip") else 1, output)
+            folder = os.path.splitext(os.path.basename(archive))[0]
+            self.assertEqual(tree(os.path.join(self.out, folder)), files)
+        # A wrong AES password is asked again, and fails after three tries.
+        shutil.rmtree(self.out)
+        code, prompts, output = self.run_on_terminal([made[1]], PROMPT, ["a", "b", "c"])
+        self.assertEqual((code, prompts), (1, 3), output)
+        self.assertIn("パスワードが違います", output)
+        self.assertFalse(os.path.exists(os.path.join(self.out, "aes128")))
+
+    @unittest.skipUnless(shutil.which("7z"), "7z is not installed")
+    def test_traditional_encryption_streamed_by_7zip(self):
+        # From a pipe 7-Zip writes a data descriptor and checks the password
+        # by one byte of the encryption header.
+        data = b"streamed secret\n" * 4000
+        archive = self.path("piped.zip")
+        subprocess.run(["7z", "a", "-tzip", "-siletter.txt", "-ppw", "-mem=ZipCrypto", archive], input=data,
+                       check=True, capture_output=True)
+        code, prompts, output = self.run_on_terminal([archive], PROMPT, ["pw"])
+        self.assertEqual((code, prompts), (0, 1), output)
+        with open(os.path.join(self.out, "piped", "letter.txt"), "rb") as f:
+            self.assertEqual(f.read(), data)
+
     def test_a_named_pipe_never_makes_it_wait(self):
         pipe = self.path("pipe.zip")
         os.mkfifo(pipe)

@@ -1,0 +1,219 @@
+// Deflate64 against 7-Zip's encoder and against hand-packed streams that use
+// the codes plain DEFLATE lacks; broken and cut streams; a refusing output.
+#include "zip/inflate64.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "tests/unit/local_members.h"
+
+namespace quindo {
+namespace {
+
+using test::Noise;
+using test::StringInput;
+using test::StringOutput;
+
+struct Decoded {
+  DecodeResult result;
+  std::string text;
+  uint64_t consumed = 0;
+};
+
+Decoded Decode(const std::string& stream, size_t piece = SIZE_MAX, int acceptWrites = -1) {
+  StringInput in(stream, piece);
+  StringOutput out(acceptWrites);
+  Decoded d;
+  d.result = Inflate64(in, out, &d.consumed);
+  d.text = std::move(out.text);
+  return d;
+}
+
+// Packs a stream least significant bit first; Huffman codes go in top bit
+// first, as DEFLATE stores them.
+struct BitWriter {
+  BitWriter& Put(uint32_t value, int n) {
+    for (int i = 0; i < n; ++i, ++used) {
+      if (used % 8 == 0) bytes.push_back(0);
+      bytes.back() = static_cast<char>(bytes.back() | ((value >> i) & 1) << used % 8);
+    }
+    return *this;
+  }
+  BitWriter& Code(uint32_t code, int n) {
+    for (int i = n - 1; i >= 0; --i) Put((code >> i) & 1, 1);
+    return *this;
+  }
+  BitWriter& Stored(const std::string& data, bool final) {
+    Put(final, 1).Put(0, 2);
+    used = (used + 7) / 8 * 8;
+    Put(static_cast<uint32_t>(data.size()), 16).Put(static_cast<uint32_t>(data.size()) ^ 0xFFFF, 16);
+    bytes += data;
+    used += 8 * data.size();
+    return *this;
+  }
+  // A symbol of the fixed literal/length code.
+  BitWriter& Fixed(int symbol) {
+    if (symbol < 144) return Code(0x30 + symbol, 8);
+    if (symbol < 256) return Code(0x190 + symbol - 144, 9);
+    if (symbol < 280) return Code(symbol - 256, 7);
+    return Code(0xC0 + symbol - 280, 8);
+  }
+  std::string bytes;
+  size_t used = 0;
+};
+
+// Copies a match the slow way, byte by byte.
+void Match(std::string& out, size_t length, size_t distance) {
+  for (size_t i = 0; i < length; ++i) out += out[out.size() - distance];
+}
+
+TEST(Inflate64, SevenZipMembersDecodeByteForByte) {
+  test::ScratchDir dir;
+  std::map<std::string, std::string> files;
+  files["text.txt"] = [] {
+    std::string s;
+    for (int i = 0; s.size() < 300000; ++i) s += "row " + std::to_string(i * 7919 % 5003) + " of the table\n";
+    return s;
+  }();
+  // Repeats 60 KiB and 40 KiB apart: only a 64 KiB window finds them
+  // (distance codes 31 and 30), each repeat one long match (length code 285).
+  const std::string far = Noise(61440, 1), mid = Noise(40960, 2);
+  files["far.bin"] = far + far + far + far + far;
+  files["mid.bin"] = mid + mid + mid + mid;
+  files["noise.bin"] = Noise(150000, 3) + files["text.txt"];  // stored blocks, then codes
+  files["run.bin"] = std::string(1 << 20, 'a');
+  for (const auto& [name, data] : files) test::WriteFile(dir / name, data);
+
+  for (const char* level : {"-mx=1", "-mx=9"}) {
+    SCOPED_TRACE(level);
+    auto members = test::LocalMembers(test::SevenZip(dir, std::string("-mm=Deflate64 ") + level + " *.txt *.bin"));
+    ASSERT_EQ(members.size(), files.size());
+    for (const auto& m : members) {
+      SCOPED_TRACE(m.name);
+      ASSERT_EQ(m.method, 9);
+      for (size_t piece : {SIZE_MAX, size_t{777}}) {
+        Decoded d = Decode(m.data, piece);
+        EXPECT_EQ(d.result, DecodeResult::Ok);
+        EXPECT_TRUE(d.text == files[m.name]) << d.text.size() << " bytes decoded";
+        EXPECT_EQ(d.consumed, m.data.size());
+      }
+    }
+    // The repeats were found, so the far codes were decoded above.
+    EXPECT_LT(test::Find(members, "far.bin")->compressedSize, 2 * far.size());
+    EXPECT_LT(test::Find(members, "mid.bin")->compressedSize, 2 * mid.size());
+  }
+}
+
+TEST(Inflate64, HandPackedStreamUsesTheWholeWindow) {
+  const std::string first = Noise(65535, 4), second = Noise(5000, 5);
+  BitWriter w;
+  w.Stored(first, false).Stored(second, false);
+  w.Put(1, 1).Put(1, 2);                      // final, fixed codes
+  w.Fixed(285).Put(59997, 16);                // length 3 + 59997
+  w.Code(31, 5).Put(16383, 14);               // distance 49153 + 16383 = 65536
+  w.Fixed(285).Put(0, 16);                    // length 3
+  w.Code(30, 5).Put(7231, 14);                // distance 32769 + 7231
+  w.Fixed('Z').Fixed(257).Code(0, 5);         // "Z", then 3 more at distance 1
+  w.Fixed(284).Put(30, 5).Code(3, 5);         // length 227 + 30, distance 4
+  w.Fixed(256);
+  std::string expected = first + second;
+  Match(expected, 60000, 65536);
+  Match(expected, 3, 40000);
+  expected += 'Z';
+  Match(expected, 3, 1);
+  Match(expected, 257, 4);
+
+  const std::string junk = "PK\x03\x04 next member";
+  for (size_t piece : {SIZE_MAX, size_t{1}, size_t{4096}}) {
+    Decoded d = Decode(w.bytes + junk, piece);
+    EXPECT_EQ(d.result, DecodeResult::Ok);
+    EXPECT_TRUE(d.text == expected);
+    EXPECT_EQ(d.consumed, w.bytes.size()) << "the stream ends at its final block";
+  }
+}
+
+TEST(Inflate64, BrokenStreamsAreCorruptAfterWritingWhatWasDecoded) {
+  auto fixed = [] { return BitWriter().Put(1, 1).Put(1, 2); };
+  EXPECT_EQ(Decode("").result, DecodeResult::Corrupt);
+  EXPECT_EQ(Decode(BitWriter().Put(1, 1).Put(3, 2).bytes).result, DecodeResult::Corrupt);  // block type 3
+  BitWriter badLength;
+  badLength.Put(1, 3).Put(0, 5).Put(5, 16).Put(5, 16);
+  EXPECT_EQ(Decode(badLength.bytes + "abcde").result, DecodeResult::Corrupt);
+  // A stored block whose bytes run out; a stream with no final block.
+  EXPECT_EQ(Decode(BitWriter().Stored("abcdef", true).bytes.substr(0, 8)).text, "abc");
+  EXPECT_EQ(Decode(BitWriter().Stored("ab", false).Stored("cd", false).bytes).text, "abcd");
+  EXPECT_EQ(Decode(BitWriter().Stored("ab", false).bytes).result, DecodeResult::Corrupt);
+
+  // Distances reach no further back than the start of the stream.
+  Decoded d = Decode(fixed().Fixed('a').Fixed(257).Code(1, 5).Fixed(256).bytes);
+  EXPECT_EQ(d.result, DecodeResult::Corrupt);
+  EXPECT_EQ(d.text, "a");
+  EXPECT_EQ(Decode(fixed().Fixed('a').Fixed(257).Code(0, 5).Fixed(256).bytes).text, "aaaa");
+  // Literal/length symbols 286 and 287 have no meaning.
+  for (int symbol : {286, 287}) {
+    d = Decode(fixed().Fixed('q').Fixed(symbol).Put(0, 16).Code(0, 5).Fixed(256).bytes);
+    EXPECT_EQ(d.result, DecodeResult::Corrupt);
+    EXPECT_EQ(d.text, "q");
+  }
+
+  // Dynamic headers: 257 literal codes, 1 distance code, 4 code-length codes
+  // (for 16, 17, 18 and 0, in that order).
+  auto dynamic = [](std::initializer_list<int> codeLengthLengths) {
+    BitWriter w;
+    w.Put(1, 1).Put(2, 2).Put(0, 5).Put(0, 5).Put(0, 4);
+    for (int len : codeLengthLengths) w.Put(len, 3);
+    return w;
+  };
+  // 0 and 16 with one bit each: a repeat as the very first length.
+  EXPECT_EQ(Decode(dynamic({1, 0, 0, 1}).Code(1, 1).Put(0, 2).bytes).result, DecodeResult::Corrupt);
+  // Four one-bit codes over-subscribe the code.
+  EXPECT_EQ(Decode(dynamic({1, 1, 1, 1}).bytes + std::string(64, '\0')).result, DecodeResult::Corrupt);
+  // Runs of zeros (code 18) past the 258 lengths; or exactly up to them,
+  // which leaves the end of block without a code.
+  BitWriter noEnd = dynamic({0, 1, 1, 0});
+  noEnd.Code(1, 1).Put(127, 7).Code(1, 1).Put(116, 7);  // 18: 138 zeros, 18: 127 zeros; too many
+  EXPECT_EQ(Decode(noEnd.bytes).result, DecodeResult::Corrupt);
+  noEnd = dynamic({0, 1, 1, 0});
+  noEnd.Code(1, 1).Put(127, 7).Code(1, 1).Put(109, 7);  // 138 + 120 = 258 zeros
+  EXPECT_EQ(Decode(noEnd.bytes + std::string(8, '\0')).result, DecodeResult::Corrupt);
+}
+
+TEST(Inflate64, CutStreamsAreCorruptAndKeepOnlyRealOutput) {
+  test::ScratchDir dir;
+  std::string text;
+  for (int i = 0; text.size() < 30000; ++i) text += std::to_string(i * 31 % 977) + (i % 5 ? " " : "\n");
+  test::WriteFile(dir / "t.txt", text);
+  auto members = test::LocalMembers(test::SevenZip(dir, "-mm=Deflate64 -mx=9 t.txt"));
+  ASSERT_EQ(members.size(), 1u);
+  const std::string& stream = members[0].data;
+  ASSERT_EQ(Decode(stream).text, text);
+  for (size_t n = 0; n < stream.size(); ++n) {
+    Decoded d = Decode(stream.substr(0, n), 333);
+    ASSERT_EQ(d.result, DecodeResult::Corrupt) << n;
+    ASSERT_EQ(text.compare(0, d.text.size(), d.text), 0) << "output from bits the stream lacks, cut at " << n;
+    ASSERT_LE(d.consumed, n);
+  }
+}
+
+TEST(Inflate64, RefusedOutputStopsTheDecoder) {
+  const std::string noise = Noise(1500000, 6);
+  BitWriter w;
+  for (size_t at = 0; at < noise.size(); at += 65535) w.Stored(noise.substr(at, 65535), false);
+  w.Put(1, 1).Put(1, 2).Fixed(285).Put(65535, 16).Code(0, 5).Fixed(256);
+  std::string expected = noise;
+  Match(expected, 65538, 1);
+  Decoded whole = Decode(w.bytes);
+  EXPECT_EQ(whole.result, DecodeResult::Ok);
+  EXPECT_TRUE(whole.text == expected);
+  for (int accept : {0, 1, 2}) {
+    Decoded d = Decode(w.bytes, SIZE_MAX, accept);
+    EXPECT_EQ(d.result, DecodeResult::Stopped);
+    EXPECT_LT(d.text.size(), expected.size());
+    EXPECT_EQ(expected.compare(0, d.text.size(), d.text), 0);
+  }
+}
+
+}  // namespace
+}  // namespace quindo

@@ -1,0 +1,107 @@
+// The names of methods for failure messages, and the password check of
+// encrypted members, with the single check byte of members 7-Zip streams
+// from a pipe.
+#include "zip/zip_methods.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <array>
+#include <string>
+
+#include "tests/unit/local_members.h"
+#include "zip/traditional_cipher.h"
+
+namespace quindo {
+namespace {
+
+TEST(ZipMethodName, NamesMethodsAndLeavesGapsEmpty) {
+  EXPECT_EQ(ZipMethodName(9), "Deflate64");
+  EXPECT_EQ(ZipMethodName(12), "BZip2");
+  EXPECT_EQ(ZipMethodName(14), "LZMA");
+  EXPECT_EQ(ZipMethodName(93), "Zstandard");
+  EXPECT_EQ(ZipMethodName(99), "AES");
+  for (uint16_t unknown : {11, 13, 15, 17, 21, 92, 100, 65535}) EXPECT_EQ(ZipMethodName(unknown), "") << unknown;
+  EXPECT_EQ(ZipMethodLabel(98), "PPMd");
+  EXPECT_EQ(ZipMethodLabel(11), "method 11");
+}
+
+constexpr uint16_t kTime = 0x6D70;
+constexpr uint32_t kCrc = 0xA1B2C3D4;
+constexpr uint16_t kStreamed = 0x0009, kSized = 0x0001;
+
+// A 12-byte header as an encrypting tool writes it, with the two given
+// check bytes, and the data after it, all encrypted with `password`.
+std::string Encrypted(std::string_view password, uint8_t check10, uint8_t check11, const std::string& data) {
+  std::string plain = "\x11\x22\x33\x44\x55\x66\x77\x88\x99\xAA";
+  plain += static_cast<char>(check10);
+  plain += static_cast<char>(check11);
+  plain += data;
+  ZipCipher cipher;
+  cipher.Reset(password);
+  EncryptBytes(cipher, reinterpret_cast<uint8_t*>(plain.data()), plain.size());
+  return plain;
+}
+
+bool Check(ZipCipher& cipher, std::string_view password, const std::string& member, uint16_t flags,
+           StreamedHeaderCheck streamed) {
+  auto header = test::Bytes(member).first<kEncryptionHeaderSize>();
+  return cipher.CheckHeader(password, header, flags, kCrc, kTime, streamed);
+}
+
+TEST(TraditionalCipher, StreamedMembersMayCarryOneCheckByte) {
+  using enum StreamedHeaderCheck;
+  ZipCipher cipher;
+  const std::string both = Encrypted("pw", kTime & 0xFF, kTime >> 8, "data");
+  const std::string high = Encrypted("pw", 0x5A, kTime >> 8, "data");
+  EXPECT_TRUE(Check(cipher, "pw", both, kStreamed, TimeBothBytes));
+  EXPECT_TRUE(Check(cipher, "pw", both, kStreamed, TimeHighByte));
+  EXPECT_FALSE(Check(cipher, "pw", high, kStreamed, TimeBothBytes));
+  ASSERT_TRUE(Check(cipher, "pw", high, kStreamed, TimeHighByte));
+  std::string data = high.substr(kEncryptionHeaderSize);
+  cipher.Decrypt(reinterpret_cast<uint8_t*>(data.data()), data.size());
+  EXPECT_EQ(data, "data") << "the keys stand at the first data byte";
+  EXPECT_FALSE(Check(cipher, "pw", Encrypted("pw", kTime & 0xFF, 0x5A, ""), kStreamed, TimeHighByte));
+  EXPECT_FALSE(Check(cipher, "pW", high, kStreamed, TimeHighByte));
+  // A member with its sizes in the header keeps the CRC byte, whatever the
+  // reader passes.
+  EXPECT_TRUE(Check(cipher, "pw", Encrypted("pw", 0, kCrc >> 24, ""), kSized, TimeHighByte));
+  EXPECT_FALSE(Check(cipher, "pw", high, kSized, TimeHighByte));
+  std::array<uint8_t, kEncryptionHeaderSize> header;
+  std::copy_n(both.begin(), kEncryptionHeaderSize, header.begin());
+  EXPECT_TRUE(cipher.CheckHeader("pw", header, kStreamed, kCrc, kTime)) << "the call without the option";
+}
+
+TEST(TraditionalCipher, SevenZipFromAPipeOpensWithTheOneByteCheck) {
+  test::ScratchDir dir;
+  std::string text;
+  for (int i = 0; text.size() < 50000; ++i) text += "piped line " + std::to_string(i) + "\n";
+  test::WriteFile(dir / "in.txt", text);
+  std::string command = "cd '" + dir.path() + "' && 7z a -tzip -si -psecret out.zip <in.txt >/dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  auto members = test::LocalMembers(test::ReadFile(dir / "out.zip"));
+  ASSERT_EQ(members.size(), 1u);
+  const test::LocalMember& m = members[0];
+  ASSERT_EQ(m.flags & 0x0009, 0x0009);
+  ASSERT_EQ(m.method, 8);
+  ASSERT_GT(m.data.size(), kEncryptionHeaderSize);
+  ZipCipher cipher;
+  ASSERT_TRUE(cipher.CheckHeader("secret", test::Bytes(m.data).first<kEncryptionHeaderSize>(), m.flags, m.crc,
+                                 m.time, StreamedHeaderCheck::TimeHighByte));
+  std::string data = m.data.substr(kEncryptionHeaderSize);
+  cipher.Decrypt(reinterpret_cast<uint8_t*>(data.data()), data.size());
+  std::string out(text.size() + 1, '\0');
+  z_stream z{};
+  ASSERT_EQ(inflateInit2(&z, -15), Z_OK);
+  z.next_in = reinterpret_cast<Bytef*>(data.data());
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END);
+  out.resize(out.size() - z.avail_out);
+  inflateEnd(&z);
+  EXPECT_TRUE(out == text);
+}
+
+}  // namespace
+}  // namespace quindo
