@@ -22,12 +22,14 @@ const option kLongOptions[] = {
     {"level", required_argument, nullptr, kLevel},
     {"compress", no_argument, nullptr, kCompress},
     {"extract", no_argument, nullptr, kExtract},
+    {"list", no_argument, nullptr, 'l'},
+    {"test", no_argument, nullptr, 't'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
 };
 // The leading ':' reports a missing argument apart from an unknown option.
-const char kShortOptions[] = ":o:p:qynhV";
+const char kShortOptions[] = ":o:p:qynlthV";
 
 }  // namespace
 
@@ -96,6 +98,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
         out.dispatch.job = job;
         break;
       }
+      case 'l':
+      case 't':
+        if (out.action == CommandLine::Action::Dispatch || out.action == CommandLine::Action::List ||
+            out.action == CommandLine::Action::Test)
+          out.action = c == 'l' ? CommandLine::Action::List : CommandLine::Action::Test;
+        break;
       case 'h':
         out.action = CommandLine::Action::Help;
         break;
@@ -144,6 +152,9 @@ std::string HelpText() {
       "      --level LEVEL         compression level: fast, normal or best\n"
       "      --compress            pack every path into one new archive\n"
       "      --extract             extract every path as an archive\n"
+      "  -l, --list                list each archive's members: size, date, method,\n"
+      "                            and the name it is extracted to\n"
+      "  -t, --test                decode and check every member, writing nothing\n"
       "  -p, --password-file FILE  the password of encrypted archives is the first\n"
       "                            line of FILE\n"
       "  -q, --quiet               show no progress line\n"
@@ -160,8 +171,8 @@ std::string HelpText() {
       "  XDG_CONFIG_HOME  the settings file is quindo/quindo.ini in this folder\n"
       "                   (default ~/.config)\n"
       "\n"
-      "Exit status: 0 when every job succeeded, 1 when something failed, 2 for a\n"
-      "usage error, 130 when cancelled with Ctrl-C.\n");
+      "Exit status: 0 when every job succeeded (with -t: every member is intact),\n"
+      "1 when something failed, 2 for a usage error, 130 when cancelled with Ctrl-C.\n");
 }
 
 }  // namespace quindo

@@ -13,7 +13,7 @@ namespace quindo {
 struct CommandLine {
   // What the run does. Dispatch is the program's own choice between the
   // settings form, the switches and the jobs.
-  enum class Action { Dispatch, Help, Version };
+  enum class Action { Dispatch, List, Test, Help, Version };
   Action action = Action::Dispatch;
   DispatchChoice dispatch;
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/entry.h"
+#include "app/extraction_job.h"
 #include "app/user_interface.h"
 #include "common/ascii_case.h"
 #include "platform/platform.h"
@@ -62,6 +63,37 @@ bool IsInstalled() {
   if (slash == std::string::npos) return false;
   const std::string entry = program.substr(0, slash) + "/../share/applications/quindo.desktop";
   return ::access(entry.c_str(), F_OK) == 0;
+}
+
+// -l and -t: each archive listed, or tested without writing anything. 1
+// when a path is no archive or a member is not intact.
+int InspectArchives(const quindo::CommandLine& line) {
+  quindo::Settings settings;
+  int code = 0;
+  for (const std::string& path : line.paths) {
+    const std::string absolute = Absolute(path);
+    if (line.action == quindo::CommandLine::Action::List) {
+      std::string listing;
+      if (!quindo::ListArchive(absolute, settings, listing)) {
+        PrintLine(stderr, "quindo: " + quindo::TrFormat("'%s' is not a ZIP or LZH archive", {path}));
+        code = 1;
+        continue;
+      }
+      if (line.paths.size() > 1) PrintLine(stdout, path + ":");
+      std::fputs(listing.c_str(), stdout);
+      continue;
+    }
+    std::string details;
+    const quindo::JobResult result = quindo::RunTestJob(absolute, settings, details);
+    if (result == quindo::ResultCancelled) return 1;
+    if (result == quindo::ResultFailed) {
+      if (!details.empty()) quindo::ShowFailedMessage(details);
+      code = 1;
+    } else if (!line.quiet) {
+      PrintLine(stdout, quindo::TrFormat("%s: every member is intact", {path}));
+    }
+  }
+  return code;
 }
 
 }  // namespace
@@ -138,6 +170,12 @@ int main(int argc, char** argv) {
     PrintLine(stderr, "quindo: " + quindo::TrFormat("note: %s is not an installed copy; the file types "
                                                     "are registered to it where it is",
                                                     {quindo::platform::ProgramPath()}));
+  }
+
+  if (line.action == quindo::CommandLine::Action::List || line.action == quindo::CommandLine::Action::Test) {
+    const int code = InspectArchives(line);
+    quindo::SetUi(nullptr);
+    return ui.Interrupted() && code != 0 ? kExitInterrupted : code;
   }
 
   // The jobs change the current folder: relative paths would not hold.

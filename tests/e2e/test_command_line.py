@@ -232,6 +232,39 @@ class OptionsTest(CommandLineTestCase):
         self.assertEqual((os.listdir(self.tmp), sorted(os.listdir(self.desktop))), ([], ["big.zip"]))
 
 
+class ListAndTestTest(CommandLineTestCase):
+    def test_list_shows_the_names_as_extracted_and_test_writes_nothing(self):
+        good = self.path("good.zip")
+        with zipfile.ZipFile(good, "w") as z:  # stored, so the test can damage the data
+            z.writestr("docs/readme.txt", b"read me\n" * 100)
+            z.writestr("../escape.txt", b"x")
+        with open(good, "rb") as f:
+            data = bytearray(f.read())
+        data[data.index(b"read me")] ^= 0xFF  # the first member's data no longer matches its CRC
+        damaged = self.path("damaged.zip")
+        with open(damaged, "wb") as f:
+            f.write(data)
+        notes = self.write_file("notes.txt", "not an archive")
+
+        r = self.run_in(ENGLISH, "-l", good)
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        lines = r.stdout.decode().splitlines()
+        # Size, date, method, then the name cleaned as extraction writes it.
+        self.assertTrue(any(line.split()[-1] == "docs/readme.txt" and line.split()[0] == "800" for line in lines), lines)
+        self.assertTrue(any(line.split()[-1] == "__/escape.txt" for line in lines), lines)
+        self.assertEqual(self.made(), [])
+
+        r = self.run_in(ENGLISH, "--test", good, damaged)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("good.zip: every member is intact", r.stdout.decode())
+        self.assertIn("docs/readme.txt: the data is damaged", r.stderr.decode())
+        self.assertEqual(self.made(), [])  # nothing was written, not even a folder
+        self.assertEqual(self.run_in(ENGLISH, "-t", "-q", good).returncode, 0)
+        r = self.run_in(ENGLISH, "-l", notes)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("is not a ZIP or LZH archive", r.stderr.decode())
+
+
 class PasswordTest(CommandLineTestCase):
     def setUp(self):
         super().setUp()
