@@ -5,7 +5,6 @@
 #include "app/message_text.h"
 #include "app/output_folders.h"
 #include "app/user_interface.h"
-#include "app/work_buffer.h"
 #include "platform/platform.h"
 
 namespace quindo {
@@ -69,7 +68,6 @@ int RunApplication(const std::vector<std::string>& arguments, AppServices& servi
     return 0;
   }
 
-  WorkBuffer();
   const std::vector<std::string> args = AbsoluteArguments(arguments);
   int exitCode = 0;
   std::string outputFolder;
@@ -99,7 +97,6 @@ int RunApplication(const std::vector<std::string>& arguments, AppServices& servi
       else if (result == ResultBadPath) ShowBadPathMessage();
     }
   }
-  ReleaseWorkBuffer();
   return exitCode;
 }
 

@@ -38,14 +38,15 @@ const char* CatalogueName(Language language) { return language == Language::Japa
 bool Catalogue::Load(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
-  // Catalogues are small; anything beyond a few MiB is not one of ours.
-  constexpr std::streamsize kLimit = 4 << 20;
+  // Catalogues are small; anything beyond a few MiB is not one of ours. The
+  // file is read as it is long, so a small one costs little memory.
+  constexpr size_t kLimit = 4 << 20;
   std::string bytes;
-  bytes.resize(static_cast<size_t>(kLimit) + 1);
-  in.read(bytes.data(), kLimit + 1);
-  const std::streamsize got = in.gcount();
-  if (got > kLimit) return false;
-  bytes.resize(static_cast<size_t>(got));
+  char chunk[16384];
+  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+    bytes.append(chunk, static_cast<size_t>(in.gcount()));
+    if (bytes.size() > kLimit) return false;
+  }
   return LoadBytes(bytes);
 }
 
