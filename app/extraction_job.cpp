@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "app/extraction_walk.h"
@@ -96,6 +97,38 @@ class DiscardTree final : public OutputTree {
   void SetTimes(const std::string&, const MemberInfo&) override {}
   void SetAttributes(const std::string&, uint32_t) override {}
 };
+
+// A lane's own view of the archive: the file opened again, with a reader
+// of the format over it.
+class LaneReader final : public ArchiveReader {
+ public:
+  bool Open(const std::string& path, int format) {
+    if (!file_.Open(path, platform::OpenMode::Read)) return false;
+    source_ = std::make_unique<FileSource>(file_);
+    reader_ = MakeArchiveReader(format, *source_);
+    return reader_ != nullptr;
+  }
+  bool Next(MemberInfo& member) override { return reader_->Next(member); }
+  void Rewind() override { reader_->Rewind(); }
+  DecodeStatus Decode(const MemberInfo& member, ByteSink& sink, PasswordSource& passwords,
+                      const DecodeControl& control) override {
+    return reader_->Decode(member, sink, passwords, control);
+  }
+  uint64_t ArchiveSize() const override { return reader_->ArchiveSize(); }
+
+ private:
+  platform::File file_;
+  std::unique_ptr<FileSource> source_;
+  std::unique_ptr<ArchiveReader> reader_;
+};
+
+// The THREADS setting: 0 (or less) for every core; a few at most, since a
+// lane holds its buffers and an open file.
+int ExtractionThreads(int setting) {
+  constexpr int kMaxLanes = 8;
+  if (setting <= 0) setting = static_cast<int>(std::thread::hardware_concurrency());
+  return std::clamp(setting, 1, kMaxLanes);
+}
 
 // The archive opened, its format detected and its members planned.
 struct OpenArchive {
@@ -238,6 +271,7 @@ JobResult RunExtractionJob(const std::string& archivePath, int format, std::stri
   ExtractionOptions options;
   options.overwrite = settings.ReadFlag(section::kMelt, key::kOverwrite, "1");
   options.securityCheck = settings.ReadFlag(section::kOption, key::kSecurity, "0");
+  options.threads = ExtractionThreads(settings.ReadInt(section::kOption, key::kThreads, 0));
 
   if (HasInvalidPathChars(outputFolder, cp)) return ResultBadPath;
   std::string folderItself = outputFolder;
@@ -258,7 +292,17 @@ JobResult RunExtractionJob(const std::string& archivePath, int format, std::stri
   {
     Worker worker;
     worker.Start([&] {
-      record = ExtractMembers(*reader, plan, tree, options, progress, control);
+      const int format = archive.format;
+      const std::string folder = outputFolder;
+      const LaneFactory lanes = [&archivePath, format, folder]() {
+        Lane lane;
+        auto reader = std::make_unique<LaneReader>();
+        if (!reader->Open(archivePath, format)) return lane;
+        lane.reader = std::move(reader);
+        lane.tree = std::make_unique<FileSystemTree>(folder, archivePath);
+        return lane;
+      };
+      record = ExtractMembers(*reader, plan, tree, options, progress, control, lanes);
       return record.Failed() ? 0 : 1;
     });
     Ui().RunProgress(ProgressMode::Extract, progress, worker);

@@ -1,6 +1,11 @@
 #include "app/extraction_walk.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <cstring>
 #include <unordered_set>
 
@@ -228,17 +233,146 @@ void ForEachMember(ArchiveReader& reader, const ArchivePlan& plan,
   }
 }
 
+namespace {
+
+// Writes one member that the dispatcher has settled: decoded into a
+// temporary file, which takes the member's name only when whole and checked.
+DecodeStatus Produce(ArchiveReader& reader, OutputTree& tree, const MemberInfo& info, const std::string& folder,
+                     const std::string& path, const ExtractionOptions& options, PasswordSource& passwords,
+                     const DecodeControl& control, MemberOutcome& outcome) {
+  std::string temp;
+  if (!tree.CreateTemp(folder, temp)) {
+    outcome = MemberOutcome::CannotCreate;
+    return DecodeStatus::WriteFailed;
+  }
+  TreeSink sink(tree);
+  DecodeStatus status = reader.Decode(info, sink, passwords, control);
+  if (!tree.CloseTemp() && status == DecodeStatus::Ok) status = DecodeStatus::WriteFailed;
+  outcome = OutcomeOf(status);
+  if (status != DecodeStatus::Ok) {
+    // A member that did not come out whole leaves nothing under its name.
+    tree.Discard(temp);
+    return status;
+  }
+  tree.SetTimes(temp, info);
+  if (tree.Commit(temp, path, options.overwrite)) {
+    if (info.hasAttributes) tree.SetAttributes(path, info.attributes & ~kEntryKindBits);
+    return status;
+  }
+  tree.Discard(temp);
+  // Without OVERWRITE a file that took the name meanwhile is kept.
+  outcome = !options.overwrite && tree.Kind(path) != platform::PathKind::Missing ? MemberOutcome::Kept
+                                                                                 : MemberOutcome::CannotCreate;
+  return status;
+}
+
+// Lanes never meet an encrypted member: nobody is asked from them.
+class NoPasswords final : public PasswordSource {
+ public:
+  PasswordAnswer Ask(const MemberInfo&, bool, std::string&) override { return PasswordAnswer::Unavailable; }
+};
+
+// Members handed to the lanes, at most a few ahead of them, and what became
+// of them.
+class LanePool {
+ public:
+  struct Job {
+    size_t index;
+    MemberInfo info;
+    std::string folder, path;
+  };
+
+  LanePool(const LaneFactory& factory, int count, const ExtractionOptions& options, const DecodeControl& control)
+      : options_(options), control_(control), capacity_(static_cast<size_t>(count) * 2) {
+    for (int i = 0; i < count; ++i) {
+      Lane lane = factory();
+      if (!lane.reader || !lane.tree) break;
+      lanes_.push_back(std::move(lane));
+    }
+    for (Lane& lane : lanes_) threads_.emplace_back([this, &lane] { Run(lane); });
+  }
+  ~LanePool() {
+    size_t written;
+    Finish(written);
+  }
+  bool Usable() const { return !lanes_.empty(); }
+
+  void Submit(Job job) {
+    std::unique_lock lock(mutex_);
+    space_.wait(lock, [&] { return queue_.size() < capacity_; });
+    queue_.push_back(std::move(job));
+    ready_.notify_one();
+  }
+  // Waits for every job; the members that did not come out, by index, and
+  // how many did.
+  std::vector<std::pair<size_t, MemberRecord>> Finish(size_t& written) {
+    {
+      std::lock_guard lock(mutex_);
+      closed_ = true;
+    }
+    ready_.notify_all();
+    for (std::thread& t : threads_) t.join();
+    threads_.clear();
+    std::lock_guard lock(mutex_);
+    written = written_;
+    return std::move(done_);
+  }
+
+ private:
+  void Run(Lane& lane) {
+    NoPasswords passwords;
+    for (;;) {
+      Job job;
+      {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [&] { return closed_ || !queue_.empty(); });
+        if (queue_.empty()) return;
+        job = std::move(queue_.front());
+        queue_.pop_front();
+      }
+      space_.notify_one();
+      MemberRecord record;
+      record.path = job.path;
+      Produce(*lane.reader, *lane.tree, job.info, job.folder, job.path, options_, passwords, control_, record.outcome);
+      std::lock_guard lock(mutex_);
+      if (record.outcome == MemberOutcome::Written) ++written_;
+      else done_.emplace_back(job.index, std::move(record));
+    }
+  }
+
+  const ExtractionOptions& options_;
+  const DecodeControl& control_;
+  const size_t capacity_;
+  std::vector<Lane> lanes_;
+  std::vector<std::thread> threads_;
+  std::mutex mutex_;
+  std::condition_variable ready_, space_;
+  std::deque<Job> queue_;
+  std::vector<std::pair<size_t, MemberRecord>> done_;
+  size_t written_ = 0;
+  bool closed_ = false;
+};
+
+}  // namespace
+
 ExtractionRecord ExtractMembers(ArchiveReader& reader, const ArchivePlan& plan, OutputTree& tree,
                                 const ExtractionOptions& options, ExtractionHost& host,
-                                const DecodeControl& control) {
+                                const DecodeControl& control, const LaneFactory& lanes) {
   const CodePage& cp = PathCodePage();
   ExtractionRecord record;
   Walk walk(tree, cp);
+  // More lanes than members would only open the archive for nothing.
+  const int laneCount = lanes && options.threads > 1 && plan.memberCount > 1
+                            ? static_cast<int>(std::min<size_t>(options.threads, plan.memberCount))
+                            : 0;
+  std::unique_ptr<LanePool> pool = laneCount ? std::make_unique<LanePool>(lanes, laneCount, options, control) : nullptr;
+  if (pool && !pool->Usable()) pool.reset();
+  std::vector<std::pair<size_t, MemberRecord>> outcomes;  // every member that did not come out, by index
   size_t index = 0;
   ForEachMember(reader, plan, [&](const PlannedMember& planned) {
     const MemberInfo& info = planned.info;
-    const size_t remaining = plan.memberCount > index ? plan.memberCount - index : 0;
-    ++index;
+    const size_t at = index++;
+    const size_t remaining = plan.memberCount > at ? plan.memberCount - at : 0;
     if (control.Cancelled()) {
       record.cancelled = true;
       record.notReached = remaining;
@@ -253,7 +387,7 @@ ExtractionRecord ExtractMembers(ArchiveReader& reader, const ArchivePlan& plan, 
         return true;
       }
       r.outcome = outcome;
-      record.members.push_back(std::move(r));
+      outcomes.emplace_back(at, std::move(r));
       return true;
     };
     if (info.isFolder) {
@@ -264,42 +398,30 @@ ExtractionRecord ExtractMembers(ArchiveReader& reader, const ArchivePlan& plan, 
     std::string path = planned.path;
     const size_t sep = LastSep(path, cp);
     const std::string folder = sep == std::string::npos ? "" : path.substr(0, sep);
-    host.SetCurrentName(path.substr(sep == std::string::npos ? 0 : sep + 1));
+    const std::string fileName = path.substr(sep == std::string::npos ? 0 : sep + 1);
+    host.SetCurrentName(fileName);
     if (!folder.empty() && !walk.EnsureFolders(folder)) return done(MemberOutcome::CannotCreate);
-    // Two members never go to one name in one run.
+    // Two members never go to one name in one run: the name is the member's
+    // from here on, whether it comes out or not.
     if (walk.Taken(path) && !walk.DistinctName(path)) return done(MemberOutcome::CannotCreate);
     r.path = path;
     // With OVERWRITE on the commit tells: it replaces a file or a link and
     // fails on a folder, so the name is looked at only to keep a file.
     if (!options.overwrite && tree.Kind(path) != platform::PathKind::Missing) return done(MemberOutcome::Kept);
-    const std::string fileName = path.substr(sep == std::string::npos ? 0 : sep + 1);
+    walk.Take(path);
     if (options.securityCheck && IsDisguisedExecutable(path)) host.WarnDisguisedExecutable(fileName);
     if (!info.supported) {
       r.method = info.method;
       return done(MemberOutcome::Unsupported);
     }
-    std::string temp;
-    if (!tree.CreateTemp(folder, temp)) return done(MemberOutcome::CannotCreate);
-    TreeSink sink(tree);
-    HostPasswords passwords(host, path);
-    DecodeStatus status = reader.Decode(info, sink, passwords, control);
-    if (!tree.CloseTemp() && status == DecodeStatus::Ok) status = DecodeStatus::WriteFailed;
-    MemberOutcome outcome = OutcomeOf(status);
-    if (status == DecodeStatus::Ok) {
-      tree.SetTimes(temp, info);
-      if (tree.Commit(temp, path, options.overwrite)) {
-        if (info.hasAttributes) tree.SetAttributes(path, info.attributes & ~kEntryKindBits);
-        walk.Take(path);
-      } else {
-        tree.Discard(temp);
-        // Without OVERWRITE a file that took the name meanwhile is kept.
-        outcome = !options.overwrite && tree.Kind(path) != platform::PathKind::Missing ? MemberOutcome::Kept
-                                                                                       : MemberOutcome::CannotCreate;
-      }
-    } else {
-      // A member that did not come out whole leaves nothing under its name.
-      tree.Discard(temp);
+    // Encrypted members stay on this thread, where the one prompt is.
+    if (pool && !info.encrypted) {
+      pool->Submit(LanePool::Job{at, info, folder, path});
+      return true;
     }
+    HostPasswords passwords(host, path);
+    MemberOutcome outcome;
+    const DecodeStatus status = Produce(reader, tree, info, folder, path, options, passwords, control, outcome);
     done(outcome);
     if (status == DecodeStatus::Cancelled) {
       record.cancelled = true;
@@ -314,6 +436,15 @@ ExtractionRecord ExtractMembers(ArchiveReader& reader, const ArchivePlan& plan, 
     }
     return true;
   });
+  if (pool) {
+    size_t written = 0;
+    for (auto& outcome : pool->Finish(written)) outcomes.push_back(std::move(outcome));
+    record.written += written;
+    record.files += written;
+    std::sort(outcomes.begin(), outcomes.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    if (control.Cancelled()) record.cancelled = true;
+  }
+  for (auto& outcome : outcomes) record.members.push_back(std::move(outcome.second));
   return record;
 }
 

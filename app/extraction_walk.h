@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -130,10 +131,26 @@ class ExtractionHost {
 struct ExtractionOptions {
   bool overwrite = true;
   bool securityCheck = false;
+  // Members decoded at once, each on a lane of its own (1: all on the walk's
+  // thread, as one thread writes them).
+  int threads = 1;
 };
 
+// A lane decodes members beside the walk: its own reader over the archive
+// (opened anew) and its own temporary files. Lanes never meet encrypted
+// members, which stay on the walk's thread with the prompt.
+struct Lane {
+  std::unique_ptr<ArchiveReader> reader;
+  std::unique_ptr<OutputTree> tree;
+};
+using LaneFactory = std::function<Lane()>;
+
+// Every member into `tree`. Folders, names, overwrite and the warnings are
+// settled in archive order on the calling thread; with `lanes` and more than
+// one thread, members are decoded and written on the lanes meanwhile. The
+// record lists members in archive order either way.
 ExtractionRecord ExtractMembers(ArchiveReader& reader, const ArchivePlan& plan, OutputTree& tree,
                                 const ExtractionOptions& options, ExtractionHost& host,
-                                const DecodeControl& control);
+                                const DecodeControl& control, const LaneFactory& lanes = {});
 
 }  // namespace quindo

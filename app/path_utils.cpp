@@ -80,9 +80,8 @@ const CodePage& PathCodePage() {
   return cp ? *cp : SystemCodePage();
 }
 
-PathChar PathCharAt(std::string_view text, size_t i, const CodePage& cp) {
+PathChar PathCharAtMultibyte(std::string_view text, size_t i, const CodePage& cp) {
   const auto c = static_cast<uint8_t>(text[i]);
-  if (c < 0x80) return {1, false};
   if (cp.Id() == CodePageId::Utf8) {
     size_t len = Utf8SequenceLength(text, i);
     return len ? PathChar{len, true} : PathChar{1, false};

@@ -38,7 +38,12 @@ struct PathChar {
   size_t length;
   bool multibyte;
 };
-PathChar PathCharAt(std::string_view text, size_t i, const CodePage& cp);
+PathChar PathCharAtMultibyte(std::string_view text, size_t i, const CodePage& cp);
+// Inline for the common case: every walk calls it on every byte of a name.
+inline PathChar PathCharAt(std::string_view text, size_t i, const CodePage& cp) {
+  if (static_cast<uint8_t>(text[i]) < 0x80) return {1, false};
+  return PathCharAtMultibyte(text, i, cp);
+}
 
 // True for a single byte that may not appear in a path: control bytes,
 // 0x7F, bytes of no character of the code page, and :*?"<>|.

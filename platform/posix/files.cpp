@@ -294,7 +294,7 @@ bool File::CreateUnique(const std::string& folder, const std::string& prefix, st
   Close();
   static std::atomic<uint32_t> counter{0};
   static const char kHex[] = "0123456789abcdef";
-  const uint32_t seed = static_cast<uint32_t>(::getpid()) * 2654435761u;
+  static const uint32_t seed = static_cast<uint32_t>(::getpid()) * 2654435761u;
   for (int attempt = 0; attempt < 100; ++attempt) {
     uint32_t value = seed ^ (counter.fetch_add(1) * 0x9E3779B9u);
     std::string candidate = folder + prefix;

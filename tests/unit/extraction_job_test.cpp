@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <map>
 #include <tuple>
 
 #include "app/settings.h"
@@ -145,6 +146,33 @@ TEST_F(ExtractionJob, UnknownFormatsAndDamagedArchivesFail) {
   EXPECT_EQ(Run(Archive("damaged.zip", ZipBuilder().Add(bad).Add(Member("good.txt", "g")))), ResultFailed);
   EXPECT_EQ(test::ListTree(dir / "out/damaged"), std::vector<std::string>{"good.txt"});
   EXPECT_EQ(details, "bad.txt: データが壊れています");
+}
+
+TEST_F(ExtractionJob, OneThreadAndSeveralGiveTheSameTree) {
+  ZipBuilder b;
+  for (int i = 0; i < 60; ++i) {
+    const std::string data(1000 + 997 * i, static_cast<char>('a' + i % 26));
+    b.Add(Member("d" + std::to_string(i % 4) + "/f" + std::to_string(i), data, i % 3 ? 8 : 0));
+  }
+  test::MemberLayout bad = Member("d0/bad", std::string(3000, 'x'));
+  bad.badCrc = true;
+  b.Add(bad).Add(Member("d1/f1", "a second member of the same name"));
+  const std::string zip = Archive("many.zip", b);
+  std::map<std::string, std::string> trees[2];
+  std::string reports[2];
+  for (int run = 0; run < 2; ++run) {
+    out = dir / ("out" + std::to_string(run));
+    Configure(run == 0 ? "[OPTION]\nTHREADS=1\n" : "[OPTION]\nTHREADS=4\n");
+    EXPECT_EQ(Run(zip), ResultFailed);
+    reports[run] = details;
+    for (const std::string& f : test::ListTree(out))
+      trees[run][f] = f.back() == '/' ? "(folder)" : test::ReadFile(out + "/" + f);
+  }
+  EXPECT_EQ(trees[0].size(), 66u);  // the archive's folder, 4 folders in it and 61 files
+  EXPECT_EQ(trees[0]["many/d1/f1 (2)"], "a second member of the same name");
+  EXPECT_EQ(trees[0], trees[1]);
+  EXPECT_EQ(reports[0], "d0/bad: データが壊れています");
+  EXPECT_EQ(reports[1], reports[0]);
 }
 
 TEST_F(ExtractionJob, NoMemberReplacesTheArchiveBeingRead) {
