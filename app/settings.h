@@ -20,6 +20,7 @@ inline constexpr const char* kOutputPath = "OUTPUT_PATH";
 inline constexpr const char* kOverwrite = "OVERWRITE";
 inline constexpr const char* kOpenDir = "OPENDIR";
 inline constexpr const char* kZipLevel = "ZIP_LEVEL";
+inline constexpr const char* kThreads = "THREADS";
 inline constexpr const char* kMakeDirectory = "MAKE_DIRECTRY";  // spelled so in the file
 inline constexpr const char* kNumberFilter = "NUMBER_FILTER";
 inline constexpr const char* kSecurity = "SECURITY";

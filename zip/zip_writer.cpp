@@ -7,6 +7,7 @@
 #include "common/file_time.h"
 #include "common/little_endian.h"
 #include "zip/deflater.h"
+#include "zip/parallel_deflate.h"
 
 namespace quindo {
 
@@ -183,7 +184,7 @@ ZipResult ZipWriter::AddFolder(std::string_view name) {
 
 ZipResult ZipWriter::AddFile(std::string_view name, const std::string& path,
                              std::atomic<uint64_t>& progress, const std::atomic<bool>& abortFlag,
-                             int level) {
+                             int level, DeflatedMember* deflated) {
   if (!IsOpen() || name.empty() || path.empty()) return ZipBadArgument;
   ZipEntry entry;
   if (!MakeName(name, false, entry.name, entry.flags)) return ZipBadArgument;
@@ -216,10 +217,10 @@ ZipResult ZipWriter::AddFile(std::string_view name, const std::string& path,
   entry.method = IsStoredExtension(entry.name) ? zip::kMethodStored : zip::kMethodDeflated;
   entry.uncompressedSize = static_cast<uint32_t>(expectedSize);
   entry.compressedSize = entry.method == zip::kMethodStored ? static_cast<uint32_t>(expectedSize) : 0;
-  return WriteMember(entry, &source, level);
+  return WriteMember(entry, &source, level, deflated);
 }
 
-ZipResult ZipWriter::WriteMember(ZipEntry& entry, Member* source, int level) {
+ZipResult ZipWriter::WriteMember(ZipEntry& entry, Member* source, int level, DeflatedMember* deflated) {
   entry.localHeaderOffset = static_cast<uint32_t>(bytesWritten_);
   const uint64_t headerOffset = bytesWritten_;
   const uint16_t finalFlags = entry.flags;
@@ -239,6 +240,21 @@ ZipResult ZipWriter::WriteMember(ZipEntry& entry, Member* source, int level) {
         break;
       }
     }
+  } else if (source && deflated) {
+    // Deflated ahead on other threads: only the writing is left here.
+    std::span<const uint8_t> piece;
+    while (deflated->Next(piece)) {
+      if (!WriteBytes(piece.data(), piece.size())) {
+        ok = false;
+        break;
+      }
+      source->progress->store(deflated->RawSize(), std::memory_order_relaxed);
+    }
+    levelFlags = deflated->Flags();
+    source->bytesRead = deflated->RawSize();
+    source->crc = deflated->Crc();
+    if (deflated->Failed()) ok = false;
+    if (source->bytesRead > source->maxSize) source->tooLarge = true;
   } else if (source) {
     if (!deflater_) deflater_ = std::make_unique<Deflater>();
     if (buffer_.size() < Deflater::kOutputBufferSize) buffer_.resize(Deflater::kOutputBufferSize);
