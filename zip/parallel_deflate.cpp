@@ -42,7 +42,7 @@ class ParallelDeflate::Reader final : public DeflatedMember {
     }
     while (!ended_) {
       Chunk& chunk = member.chunks[next_];
-      if (!owner_.WaitFor(lock, chunk)) {
+      if (owner_.abortFlag_.load() || !owner_.WaitFor(lock, chunk)) {
         ended_ = true;
         break;
       }
