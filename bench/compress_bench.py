@@ -122,27 +122,31 @@ def bench_place(args, quindo, place, base, inputs):
             for tool in tools:
                 run(tool)
             times = {t: [] for t in tools}
+            cpus = {t: [] for t in tools}
             peaks = {t: [] for t in tools}
             for _ in range(args.rounds):
                 for tool in tools:
-                    t, _, m = run(tool)
+                    t, c, m = run(tool)
                     times[tool].append(t)
+                    cpus[tool].append(c)
                     peaks[tool].append(m)
             median = {t: statistics.median(v) for t, v in times.items()}
+            cpu = {t: statistics.median(v) for t, v in cpus.items()}
             size = {"quindo": os.path.getsize(ours), **{t: os.path.getsize(peers[t]) for t in tools[1:]}}
             threads = os.cpu_count()
             limit = 16 + 8 * threads
             peak = max(peaks["quindo"]) / 1024
-            lines.append(f"{place:5} {name:4}  quindo {median['quindo']:.3f} s, {size['quindo']} B, "
-                         f"peak {peak:.1f} MiB (limit {limit} MiB, {threads} threads)")
+            lines.append(f"{place:5} {name:4}  quindo   {median['quindo']:.3f} s (processor {cpu['quindo']:.3f} s), "
+                         f"{size['quindo']} B, peak {peak:.1f} MiB (limit {limit} MiB, {threads} threads)")
             for tool in tools[1:]:
-                lines.append(f"{'':11} {tool:8} {median[tool]:.3f} s, {size[tool]} B, peak "
-                             f"{max(peaks[tool]) / 1024:.1f} MiB   time ratio "
-                             f"{median['quindo'] / median[tool]:.3f}   size ratio "
-                             f"{size['quindo'] / size[tool]:.4f}")
+                lines.append(f"{'':11} {tool:8} {median[tool]:.3f} s (processor {cpu[tool]:.3f} s), "
+                             f"{size[tool]} B, peak {max(peaks[tool]) / 1024:.1f} MiB")
+                lines.append(f"{'':11} {'':8} time ratio {median['quindo'] / median[tool]:.3f}   "
+                             f"size ratio {size['quindo'] / size[tool]:.4f}   "
+                             f"processor time ratio {cpu['quindo'] / cpu[tool]:.3f}")
             lines.append(f"{'':11} member data ratio to zip {member_data_size(ours) / member_data_size(peers['zip -6']):.4f}")
-            lines.append(f"{'':11} all times quindo {' '.join(f'{t:.2f}' for t in times['quindo'])}")
-            lines.append(f"{'':11}           zip    {' '.join(f'{t:.2f}' for t in times['zip -6'])}")
+            for tool in tools:
+                lines.append(f"{'':11} all times {tool:8} {' '.join(f'{t:.2f}' for t in times[tool])}")
             max_time, max_size = TARGETS[name]
             ok &= (median["quindo"] / median["zip -6"] <= max_time and
                    size["quindo"] / size["zip -6"] <= max_size and peak <= limit)
@@ -168,7 +172,8 @@ def main():
         sys.exit("zip and /usr/bin/time are needed")
     places = {"tmpfs": "/dev/shm", "disk": "/var/tmp"}
     inputs = args.inputs.split(",")
-    print(f"cores {os.cpu_count()}, rounds {args.rounds} (medians, interleaved)")
+    print(f"cores {os.cpu_count()}, rounds {args.rounds} (medians, interleaved), "
+          f"load average at start {os.getloadavg()[0]:.1f}")
     ok = True
     for place in args.places.split(","):
         lines, place_ok = bench_place(args, quindo, place, places[place], inputs)
