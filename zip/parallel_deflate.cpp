@@ -111,6 +111,8 @@ ParallelDeflate::~ParallelDeflate() {
 }
 
 size_t ParallelDeflate::Add(std::string path, uint64_t size) {
+  // The threads hold on to the members once they run.
+  if (!threads_.empty()) return SIZE_MAX;
   Member member;
   member.path = std::move(path);
   member.size = size;
@@ -156,9 +158,11 @@ DeflatedMember* ParallelDeflate::Take(size_t number) {
   Start();
   reader_.reset();
   std::unique_lock lock(mutex_);
-  if (number >= members_.size()) return nullptr;
+  // Each member once, in order: a member taken before has given its data.
+  if (number >= members_.size() || number < nextTake_) return nullptr;
   for (size_t i = firstKept_; i < number; ++i) Drop(i);
-  firstKept_ = std::max(firstKept_, number);
+  firstKept_ = number;
+  nextTake_ = number + 1;
   Chunk& first = members_[number].chunks[0];
   if (!WaitFor(lock, first) || (first.status != Status::Done && first.status != Status::Short)) {
     Drop(number);

@@ -61,8 +61,9 @@ class ParallelDeflate {
   ParallelDeflate(const ParallelDeflate&) = delete;
   ParallelDeflate& operator=(const ParallelDeflate&) = delete;
 
-  // Plans the file at `path`, of `size` bytes as listed; answers its number.
-  // Members are numbered, deflated and taken in this order. Before Start.
+  // Plans the file at `path`, of `size` bytes as listed; answers its number
+  // (SIZE_MAX after Start). Members are numbered, deflated and taken in this
+  // order, each at most once.
   size_t Add(std::string path, uint64_t size);
   void Start();
 
@@ -119,7 +120,8 @@ class ParallelDeflate {
   size_t nextMember_ = 0;  // the next chunk to hand out
   size_t nextChunk_ = 0;
   size_t reserved_ = 0;
-  size_t firstKept_ = 0;  // members before it were taken or dropped
+  size_t firstKept_ = 0;  // members before it were dropped
+  size_t nextTake_ = 0;   // members before it were taken or dropped
   std::atomic<bool> shutdown_{false};
   std::vector<std::thread> threads_;
   std::unique_ptr<Reader> reader_;

@@ -192,6 +192,9 @@ TEST_F(ParallelDeflateTest, SourcesThatChangedGoTheSingleThreadedWayOrEndTheStre
   member = pipeline.Take(last);
   ASSERT_NE(member, nullptr);
   EXPECT_EQ(Collect(*member).raw, 1000u);
+  // Each member once, and none added while the threads run.
+  EXPECT_EQ(std::make_tuple(pipeline.Take(last), pipeline.Take(shrank), pipeline.Add(dir / "late", 1)),
+            std::make_tuple(nullptr, nullptr, SIZE_MAX));
 }
 
 TEST_F(ParallelDeflateTest, AbortEndsAnOpenStreamWithAFinalBlockAndRefusesTheRest) {
