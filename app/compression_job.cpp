@@ -1,7 +1,10 @@
 #include "app/compression_job.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <ctime>
+#include <memory>
+#include <thread>
 
 #include "app/message_text.h"
 #include "app/output_folders.h"
@@ -9,6 +12,7 @@
 #include "common/file_time.h"
 #include "common/path_text.h"
 #include "platform/platform.h"
+#include "zip/parallel_deflate.h"
 #include "zip/zip_writer.h"
 
 namespace quindo {
@@ -87,7 +91,26 @@ void AddEntry(CompressionJob& job, FileEntry entry) {
   job.entries.push_back(std::move(entry));
 }
 
+// With several threads, the members to deflate are handed to them ahead of
+// the writer; `numbers` gives each entry its member number there.
+std::unique_ptr<ParallelDeflate> StartParallelDeflate(const CompressionJob& job, std::vector<size_t>& numbers) {
+  if (job.threads <= 1) return nullptr;
+  auto pipeline = std::make_unique<ParallelDeflate>(job.threads, job.level, job.stop);
+  numbers.assign(job.entries.size(), SIZE_MAX);
+  for (size_t i = 0; i < job.entries.size(); ++i) {
+    const FileEntry& entry = job.entries[i];
+    if (!entry.isFolder && !IsStoredExtension(entry.name)) numbers[i] = pipeline->Add(entry.path, entry.size);
+  }
+  pipeline->Start();
+  return pipeline;
+}
+
 }  // namespace
+
+int DeflateThreads(int setting) {
+  if (setting <= 0) setting = static_cast<int>(std::thread::hardware_concurrency());
+  return std::clamp(setting, 1, ParallelDeflate::kMaxThreads);
+}
 
 void CompressionJob::SetCurrentName(std::string name) {
   std::lock_guard lock(nameMutex_);
@@ -321,15 +344,19 @@ bool WriteArchive(CompressionJob& job, const std::string& outputFolder) {
   }
   job.doneTotal.store(0);
   size_t stored = 0;
+  std::vector<size_t> numbers;
+  const std::unique_ptr<ParallelDeflate> pipeline = StartParallelDeflate(job, numbers);
   // A Cancel pressed while the folders were listed still counts.
-  for (const FileEntry& entry : job.entries) {
+  for (size_t i = 0; i < job.entries.size(); ++i) {
+    const FileEntry& entry = job.entries[i];
     if (job.stop.load()) break;
     ZipResult result;
     if (entry.isFolder) {
       result = writer.AddFolder(entry.name);
     } else {
       job.SetCurrentName(std::string(FileNamePart(entry.path, SystemCodePage())));
-      result = writer.AddFile(entry.name, entry.path, job.currentDone, job.stop, job.level);
+      DeflatedMember* deflated = pipeline && numbers[i] != SIZE_MAX ? pipeline->Take(numbers[i]) : nullptr;
+      result = writer.AddFile(entry.name, entry.path, job.currentDone, job.stop, job.level, deflated);
       job.doneTotal.fetch_add(entry.size);
       job.currentDone.store(0);
     }
@@ -458,6 +485,7 @@ JobResult RunCompressionJob(const std::vector<std::string>& args, std::string& o
   job.overwrite = settings.ReadFlag(section::kArc, key::kOverwrite, "1");
   const int setting = settings.ReadInt(section::kOption, key::kZipLevel, 1);
   job.level = setting == 0 ? 8 : setting == 2 ? 4 : 6;
+  job.threads = DeflateThreads(settings.ReadInt(section::kOption, key::kThreads, 0));
 
   int code;
   {

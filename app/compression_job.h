@@ -91,6 +91,8 @@ class CompressionJob final : public ProgressSource {
   bool overwrite = true;
   int status = 0;
   int level = 6;
+  // Threads that deflate; 1 deflates on the writing thread itself.
+  int threads = 1;
   std::vector<FileEntry> entries;
   std::atomic<uint64_t> totalSize{0};
   std::atomic<uint64_t> currentDone{0};  // bytes of the current file read so far
@@ -152,6 +154,10 @@ bool WriteArchive(CompressionJob& job, const std::string& outputFolder);
 std::string DescribeReports(const std::vector<ItemReport>& reports);
 // The worker's body: ExpandFolders, WriteArchive; 1 on success, else 0.
 int CompressionWorker(CompressionJob& job, const std::string& outputFolder);
+
+// The deflating threads for the THREADS setting: 0 (or less) for every
+// core, at most ParallelDeflate::kMaxThreads.
+int DeflateThreads(int setting);
 
 // args[0] is the program, args[1..] the dropped paths. outputFolder comes
 // from ResolveCompressFolder.

@@ -166,6 +166,8 @@ struct Deflater::State {
   unsigned prevLength = 0;
   long blockStart = 0;
   bool endOfInput = false;
+  // False for a piece that another piece's stream follows: no final block.
+  bool finalPiece = true;
   // The head of the current block that a slide moved out of the window, so
   // that the block can still go out stored; valid when heldLength equals
   // -blockStart.
@@ -259,6 +261,8 @@ struct Deflater::State {
 
   // Match finder.
   void ClearForMember();
+  void PrimeDictionary(unsigned length);
+  void EndStream();
   void FillWindow(const ReadFn& read);
   void InsertString(unsigned s, unsigned& matchHead) {
     insertHash = ((insertHash << kHashShift) ^ window[s + kMinMatch - 1]) & kHashMask;
@@ -462,6 +466,37 @@ void Deflater::State::FillWindow(const ReadFn& read) {
   }
 }
 
+// Enters the `length` bytes of dictionary at the start of the window into the
+// hash chains, as the parser would have entered them, and leaves the rolling
+// hash ready for the first position after them. The bytes that follow are
+// already in the window.
+void Deflater::State::PrimeDictionary(unsigned length) {
+  unsigned hash = ((window[0] << kHashShift) ^ window[1]) & kHashMask;
+  for (unsigned p = 0; p < length; ++p) {
+    hash = ((hash << kHashShift) ^ window[p + kMinMatch - 1]) & kHashMask;
+    const unsigned h = head[hash];
+    prev[p & kWindowMask] = static_cast<uint16_t>(h);
+    prev2[p & kWindowMask] = prev[h & kWindowMask];
+    prev3[p & kWindowMask] = prev2[h & kWindowMask];
+    head[hash] = static_cast<uint16_t>(p);
+  }
+  insertHash = hash;
+  strStart = length;
+  blockStart = length;
+}
+
+// The last block of the input: final, or for a piece that another follows,
+// an ordinary block and an empty stored block, which ends on a byte boundary.
+void Deflater::State::EndStream() {
+  FlushBlock(finalPiece);
+  if (finalPiece || writeFailed) return;
+  SendBits(kStoredBlock << 1, 3);
+  AlignToByte();
+  PutShort(0);
+  PutShort(0xffff);
+  FlushOutput();
+}
+
 // Answers the longest match for the string at strStart among at most the
 // level's chain limit of earlier positions on the chain from curMatch, or
 // bestLength when none is longer; a longer match sets matchStart.
@@ -580,7 +615,7 @@ void Deflater::State::DeflateGreedy(const ReadFn& read) {
   strStart = pos;
   lookahead = ahead;
   insertHash = hash;
-  FlushBlock(true);
+  EndStream();
 }
 
 template <bool kThree>
@@ -668,7 +703,7 @@ void Deflater::State::DeflateLazy(const ReadFn& read) {
   lookahead = ahead;
   insertHash = hash;
   if (matchAvailable) TallyLiteral(win[pos - 1], pos);
-  FlushBlock(true);
+  EndStream();
 }
 
 // --- blocks -------------------------------------------------------------------
@@ -1131,6 +1166,11 @@ Deflater::~Deflater() = default;
 
 int64_t Deflater::DeflateMember(int level, const ReadFn& read, const WriteFn& write, uint8_t* outputBuffer,
                                 uint16_t& flags) {
+  return DeflatePiece(level, {}, true, read, write, outputBuffer, flags);
+}
+
+int64_t Deflater::DeflatePiece(int level, std::span<const uint8_t> dictionary, bool last, const ReadFn& read,
+                               const WriteFn& write, uint8_t* outputBuffer, uint16_t& flags) {
   State& s = *state_;
   error_.clear();
   if (level < 1 || level > 8) {
@@ -1149,15 +1189,26 @@ int64_t Deflater::DeflateMember(int level, const ReadFn& read, const WriteFn& wr
   s.write = &write;
   s.out = outputBuffer != nullptr ? outputBuffer : s.ownOutput;
   s.ClearForMember();
+  s.finalPiece = last;
 
-  size_t n = read(s.window, kWindowBufferSize);
-  if (n > static_cast<size_t>(kWindowBufferSize)) n = kWindowBufferSize;
+  // Only the window's reach back counts; older bytes could not be matched.
+  if (dictionary.size() > static_cast<size_t>(kWindowSize)) dictionary = dictionary.last(kWindowSize);
+  const auto primed = static_cast<unsigned>(dictionary.size());
+  if (primed != 0) std::memcpy(s.window, dictionary.data(), primed);
+  const size_t room = kWindowBufferSize - primed;
+  size_t n = read(s.window + primed, room);
+  if (n > room) n = room;
   if (n == 0) {
     s.endOfInput = true;
-    std::memset(s.window, 0, kMinLookahead + 8);
+    std::memset(s.window + primed, 0, kMinLookahead + 8);
   } else {
     s.lookahead = static_cast<unsigned>(n);
-    while (s.lookahead < static_cast<unsigned>(kMinLookahead) && !s.endOfInput) s.FillWindow(read);
+  }
+  s.strStart = primed;
+  while (s.lookahead < static_cast<unsigned>(kMinLookahead) && !s.endOfInput) s.FillWindow(read);
+  if (primed != 0) {
+    s.PrimeDictionary(primed);
+  } else if (n != 0) {
     for (int j = 0; j < kMinMatch - 1; ++j) {
       s.insertHash = ((s.insertHash << kHashShift) ^ s.window[j]) & kHashMask;
     }

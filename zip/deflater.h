@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 
 namespace quindo {
@@ -33,6 +34,15 @@ class Deflater {
   // levels 1 and 2, 0x0002 for level 8.
   int64_t DeflateMember(int level, const ReadFn& read, const WriteFn& write, uint8_t* outputBuffer,
                         uint16_t& flags);
+
+  // Compresses one piece of a member that is split for several threads.
+  // `dictionary` (at most the 32 KiB that precede the piece in the member)
+  // primes the window, so that matches may reach back into it. Unless `last`,
+  // the stream ends without a final block, on a byte boundary (an empty
+  // stored block follows the piece's last block), so that the next piece's
+  // stream can follow it directly. Answers as DeflateMember.
+  int64_t DeflatePiece(int level, std::span<const uint8_t> dictionary, bool last, const ReadFn& read,
+                       const WriteFn& write, uint8_t* outputBuffer, uint16_t& flags);
 
   // The text of the latest failed internal check ("bad pack level", ...).
   const std::string& LastError() const { return error_; }

@@ -8,6 +8,7 @@
 #include "common/file_time.h"
 #include "common/little_endian.h"
 #include "zip/deflater.h"
+#include "zip/parallel_deflate.h"
 
 namespace quindo {
 
@@ -213,7 +214,7 @@ ZipResult ZipWriter::AddFolder(std::string_view name) {
 
 ZipResult ZipWriter::AddFile(std::string_view name, const std::string& path,
                              std::atomic<uint64_t>& progress, const std::atomic<bool>& abortFlag,
-                             int level) {
+                             int level, DeflatedMember* deflated) {
   sourceError_ = platform::FileError::None;
   sourceChanged_ = false;
   if (!IsOpen() || name.empty() || path.empty()) return ZipBadArgument;
@@ -257,7 +258,10 @@ ZipResult ZipWriter::AddFile(std::string_view name, const std::string& path,
     entry.versionNeeded = zip64 ? zip::kVersionNeededZip64 : zip::kVersionNeeded;
     entry.uncompressedSize = expectedSize;
     entry.compressedSize = entry.method == zip::kMethodStored ? expectedSize : 0;
-    result = WriteMember(entry, &source, level);
+    // Data deflated ahead serve the first try only: a member that turns out
+    // to need ZIP64 is read and deflated again here.
+    result = WriteMember(entry, &source, level, deflated);
+    deflated = nullptr;
     if (result != kNeedsZip64 || zip64) break;
     zip64 = true;
     if (!source.Restart()) {
@@ -282,7 +286,7 @@ bool ZipWriter::TakeBack(uint64_t headerOffset) {
   return true;
 }
 
-ZipResult ZipWriter::WriteMember(ZipEntry& entry, Member* source, int level) {
+ZipResult ZipWriter::WriteMember(ZipEntry& entry, Member* source, int level, DeflatedMember* deflated) {
   entry.localHeaderOffset = bytesWritten_;
   const uint64_t headerOffset = bytesWritten_;
   const uint16_t finalFlags = entry.flags;
@@ -302,6 +306,23 @@ ZipResult ZipWriter::WriteMember(ZipEntry& entry, Member* source, int level) {
         break;
       }
     }
+  } else if (source && deflated) {
+    // Deflated ahead on other threads: only the writing is left here.
+    std::span<const uint8_t> piece;
+    while (deflated->Next(piece)) {
+      if (!WriteBytes(piece.data(), piece.size())) {
+        ok = false;
+        break;
+      }
+      source->progress->store(deflated->RawSize(), std::memory_order_relaxed);
+    }
+    levelFlags = deflated->Flags();
+    source->bytesRead = deflated->RawSize();
+    source->crc = deflated->Crc();
+    if (deflated->Failed()) ok = false;
+    // A read that failed part-way drops the member, as on one thread.
+    if (deflated->ReadFailed()) source->readFailed = true;
+    if (source->bytesRead > source->maxSize) source->tooLarge = true;
   } else if (source) {
     if (!deflater_) deflater_ = std::make_unique<Deflater>();
     if (buffer_.size() < Deflater::kOutputBufferSize) buffer_.resize(Deflater::kOutputBufferSize);

@@ -34,6 +34,7 @@
 namespace quindo {
 
 class Deflater;
+class DeflatedMember;
 
 // AddFile and AddFolder: after ZipOpenFailed, ZipReadFailed and
 // ZipNameTooLong nothing of the member is in the archive and the next one may
@@ -129,8 +130,11 @@ class ZipWriter {
   // that cannot be opened (ZipOpenFailed) or whose read fails part-way
   // (ZipReadFailed) leaves nothing in the archive; SourceError says why.
   // `level` is the DEFLATE level (outside 0..9 it becomes 6).
+  // With `deflated`, a deflated member's data come from there, made ahead on
+  // other threads, instead of from reading and deflating the source here;
+  // `progress` then follows the source bytes that were written.
   ZipResult AddFile(std::string_view name, const std::string& path, std::atomic<uint64_t>& progress,
-                    const std::atomic<bool>& abortFlag, int level);
+                    const std::atomic<bool>& abortFlag, int level, DeflatedMember* deflated = nullptr);
   // Adds a folder entry; nothing is read from disk.
   ZipResult AddFolder(std::string_view name);
   // Writes the central directory and the end record and closes the file, in
@@ -153,7 +157,7 @@ class ZipWriter {
   bool MakeName(std::string_view name, bool folder, std::string& out, uint16_t& flags) const;
   bool WriteBytes(const void* data, size_t size);
   bool WriteLocalHeader(const ZipEntry& entry);
-  ZipResult WriteMember(ZipEntry& entry, Member* source, int level);
+  ZipResult WriteMember(ZipEntry& entry, Member* source, int level, DeflatedMember* deflated = nullptr);
   bool TakeBack(uint64_t headerOffset);
   void AppendCentralHeader(std::string& block, const ZipEntry& entry) const;
 

@@ -19,7 +19,7 @@ const std::pair<const char*, const char*> kKeys[] = {
     {"ARC", "OUTPUT"},         {"ARC", "OUTPUT_PATH"},       {"ARC", "OVERWRITE"},          {"ARC", "OPENDIR"},
     {"MELT", "OUTPUT"},        {"MELT", "OUTPUT_PATH"},      {"MELT", "OVERWRITE"},         {"MELT", "OPENDIR"},
     {"OPTION", "ZIP_LEVEL"},   {"OPTION", "MAKE_DIRECTRY"},  {"OPTION", "NUMBER_FILTER"},   {"OPTION", "SECURITY"},
-    {"ZIP_OPTION", "USE_UTF8"}, {"EXT_SETTING", "ZIP_STATUS"}, {"EXT_SETTING", "LZH_STATUS"},
+    {"OPTION", "THREADS"},     {"ZIP_OPTION", "USE_UTF8"}, {"EXT_SETTING", "ZIP_STATUS"}, {"EXT_SETTING", "LZH_STATUS"},
     {"EXT_SETTING", "OLD_ZIP_TYPE"}, {"EXT_SETTING", "OLD_LZH_TYPE"},
 };
 
