@@ -6,28 +6,12 @@
 #include <cstring>
 
 #include "common/little_endian.h"
+#include "fuzz/legacy_fuzz_input.h"
 #include "zip/inflate64.h"
 
 namespace {
 
 using namespace quindo;
-
-class Input final : public ZipMemberInput {
- public:
-  Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  size_t Read(uint8_t* buffer, size_t size) override {
-    // Odd-sized answers, so that refills land anywhere.
-    size_t n = std::min({size, size_ - pos_, size_t{777}});
-    if (n != 0) std::memcpy(buffer, data_ + pos_, n);
-    pos_ += n;
-    return n;
-  }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t pos_ = 0;
-};
 
 // Refuses after `limit` bytes (a stream can expand a thousandfold) or after
 // a chosen number of writes.
@@ -76,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ++stream;
     --streamSize;
   }
-  Input in(stream, streamSize);
+  fuzz::FuzzInput in(stream, streamSize);
   Output out(acceptWrites);
   uint64_t consumed = ~uint64_t{0};
   DecodeResult result = Inflate64(in, out, &consumed);

@@ -10,27 +10,9 @@
 #include <vector>
 
 #include "common/little_endian.h"
+#include "fuzz/legacy_fuzz_input.h"
 #include "zip/winzip_aes.h"
 
-namespace {
-
-class Raw final : public quindo::ZipMemberInput {
- public:
-  Raw(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  size_t Read(uint8_t* buffer, size_t size) override {
-    size_t n = std::min({size, size_ - pos_, size_t{333}});
-    if (n != 0) std::memcpy(buffer, data_ + pos_, n);
-    pos_ += n;
-    return n;
-  }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t pos_ = 0;
-};
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace quindo;
@@ -74,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // the same verdict.
   AesDecryptor again;
   if (!again.Open(*info, password, salt, verifier)) std::abort();
-  Raw raw(encrypted, dataSize + kAesAuthCodeSize);
+  fuzz::FuzzInput raw(encrypted, dataSize + kAesAuthCodeSize);
   AesMemberInput in(raw, again, dataSize);
   uint8_t buffer[1000];
   for (size_t done = 0;;) {
