@@ -1,14 +1,29 @@
 // The name judgement, the conversion for the system and the member-path
 // cleaning, in both code pages: whatever the name, the result is relative,
-// never climbs, and keeps no forbidden single byte.
+// never climbs, and keeps no forbidden single byte; the cleaned name that
+// the extraction walk writes has no "." or empty component either.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
+#include <vector>
+
+#include "app/member_names.h"
 #include "app/path_utils.h"
-#include "fuzz/zip_fuzz_support.h"
 
 namespace {
+
+// Relative, and no component that climbs.
+void CheckRelative(const std::string& path) {
+  if (!path.empty() && (path[0] == '/' || path[0] == '\\')) std::abort();
+  size_t start = 0;
+  for (;;) {
+    const size_t end = path.find(quindo::platform::kPathSeparator, start);
+    if (path.substr(start, end == std::string::npos ? std::string::npos : end - start) == "..") std::abort();
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+}
 
 void CheckClean(const std::string& name, const quindo::CodePage& cp) {
   std::string path = name;
@@ -16,9 +31,9 @@ void CheckClean(const std::string& name, const quindo::CodePage& cp) {
   size_t start = quindo::SanitizeMemberPath(path, cp, [&](const std::string& f) { folders.push_back(f); });
   if (start > path.size()) std::abort();
   const std::string result = path.substr(start);
-  quindo::fuzz::CheckRelative(result);
+  CheckRelative(result);
   for (const std::string& f : folders) {
-    quindo::fuzz::CheckRelative(f);
+    CheckRelative(f);
     if (result.compare(0, f.size(), f) != 0) std::abort();  // folders lie on the way
   }
   for (size_t i = 0; i < result.size();) {
@@ -31,6 +46,18 @@ void CheckClean(const std::string& name, const quindo::CodePage& cp) {
   }
   std::string folder = name;
   quindo::HasInvalidPathChars(folder, cp);
+
+  const quindo::CleanName clean = quindo::CleanMemberName(name, cp);
+  CheckRelative(clean.path);
+  size_t start2 = 0;
+  for (;;) {
+    const size_t end = clean.path.find(quindo::platform::kPathSeparator, start2);
+    const std::string part = clean.path.substr(start2, end == std::string::npos ? std::string::npos : end - start2);
+    if (!clean.path.empty() && (part.empty() || part == ".")) std::abort();
+    if (end == std::string::npos) break;
+    start2 = end + 1;
+  }
+  if (!clean.topFolder.empty() && clean.path.compare(0, clean.topFolder.size(), clean.topFolder) != 0) std::abort();
 }
 
 }  // namespace
@@ -41,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   quindo::LooksLikeUtf8(name);
   quindo::IsDisguisedExecutable(name);
   for (bool utf8 : {true, false}) {
-    std::string converted = quindo::MemberNameForSystem(name, utf8, 0x0800);
+    std::string converted = quindo::MemberNameForSystem(name, quindo::NameEncoding::Utf8, utf8);
     CheckClean(converted, quindo::PathCodePage());
   }
   CheckClean(name, quindo::Cp932CodePage());

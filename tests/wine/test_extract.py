@@ -75,6 +75,26 @@ class ExtractUnderWineTest(winehelper.WineTestCase):
         self.assertEqual(tree(out), {"notes/Photos _/a.jpg": b"jpeg", "photos/Photos _/a.jpg": b"jpeg"})
         self.assertEqual(sorted(p.name for p in downloads.iterdir()), ["notes.lzh", "photos.zip"])
 
+    def test_aes_and_deflate64_archives_of_7zip_take_one_prompt(self):
+        if not shutil.which("7z"):
+            winehelper.unavailable("7z is not installed")
+        folder = self.scratch()
+        exe, out = self.program(folder)
+        src = folder / "src"
+        (src / "data").mkdir(parents=True)
+        (src / "notes.txt").write_bytes(b"".join(b"line %d\n" % (i % 4000) for i in range(30000)))
+        (src / "data" / "random.bin").write_bytes(os.urandom(70000))
+        archive = folder / "aes.zip"
+        subprocess.run(["7z", "a", "-tzip", "-mem=AES256", "-mm=Deflate64", "-ppw123", str(archive), "notes.txt", "data"],
+                       cwd=src, check=True, capture_output=True)
+        proc = self.wine.start(exe, archive)
+        self.wine.window(PASSWORD_TITLE)
+        self.wine.driver("settext", PASSWORD_TITLE, 1001, "pw123")
+        self.wine.click(PASSWORD_TITLE, 1)
+        # One prompt opens every member.
+        self.assertEqual(self.wine.wait_exit(proc, timeout=120), 0)
+        self.assertEqual(tree(out / "aes"), tree(src))
+
     @unittest.skipUnless((CORPUS / "zip-names").is_dir(), "the archive corpus is absent")
     def test_japanese_names_come_out_right(self):
         folder = self.scratch()
