@@ -137,6 +137,17 @@ TEST_F(MemberNamesTest, MacMetadataIsLeftOutUnlessAsked) {
   EXPECT_EQ(tree.files.size(), 2u);
 }
 
+TEST_F(MemberNamesTest, NamesThatMeetWhenComposedBothComeOut) {
+  const std::string zip = ZipBuilder()
+                              .Add(Member("が.txt", "composed", 0))
+                              .Add(Member(kGaDecomposed + ".txt", "decomposed", 0))
+                              .Finish();
+  test::MemoryTree tree;
+  test::ScriptedHost host;
+  EXPECT_FALSE(test::ExtractInMemory(zip, tree, host).record.Failed());
+  EXPECT_EQ(tree.files, (std::map<std::string, std::string>{{"が.txt", "composed"}, {"が (2).txt", "decomposed"}}));
+}
+
 TEST(IsMacMetadata, WholeComponentsOnlyAndNeverInsideACharacter) {
   BuildLeadByteTable();
   const std::pair<std::string, bool> metadata[] = {
