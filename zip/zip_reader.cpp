@@ -203,7 +203,7 @@ bool ZipReader::ReadLocalHeader(MemberInfo& m) {
   if (in_->Read(bytes.data(), nameLength) < nameLength) return false;
   // A name ends at a NUL byte (some writers keep a comment after it).
   const auto* nameStart = reinterpret_cast<const char*>(bytes.data());
-  m.name.assign(nameStart, strnlen(nameStart, nameLength));
+  m.name.assign(nameStart, nameLength ? strnlen(nameStart, nameLength) : 0);
   const uint32_t nameCrc = nameLength ? Crc32(bytes.data(), nameLength) : 0;
   if (in_->Read(bytes.data(), extraLength) < extraLength) return false;
   bool sizesRead = false;
