@@ -83,7 +83,9 @@ bool IsAscii(std::string_view text) {
 bool FromUtf8Name(std::string_view utf8, std::string& out) {
   std::string composed;
   if (!ToNfc(utf8, composed)) return false;
-  return Utf8ToAnsi(composed, out) == out.size() && (!out.empty() || composed.empty());
+  out.clear();
+  const size_t length = Utf8ToAnsi(composed, out);  // 0 for a failure and for empty text
+  return length == out.size() && (length > 0 || composed.empty());
 }
 
 }  // namespace
