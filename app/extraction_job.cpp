@@ -145,7 +145,8 @@ struct OpenArchive {
     reader = MakeArchiveReader(format, *source);
     if (!reader) return false;
     const bool useUtf8 = format == FormatZip && settings.ReadFlag(section::kZipOption, key::kUseUtf8, "1");
-    PlanArchive(*reader, useUtf8, plan);
+    const bool keepMacMetadata = settings.ReadFlag(section::kOption, key::kMacMetadata, "0");
+    PlanArchive(*reader, useUtf8, plan, nullptr, keepMacMetadata);
     return true;
   }
 };

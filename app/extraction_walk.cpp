@@ -173,25 +173,33 @@ bool ExtractionRecord::Failed() const {
 
 namespace {
 
-PlannedMember Planned(MemberInfo&& info, bool useUtf8, const CodePage& cp, std::string* topFolder) {
-  CleanName clean = CleanMemberName(MemberNameForSystem(info.name, info.encoding, useUtf8), cp);
+PlannedMember Planned(MemberInfo&& info, const ArchivePlan& plan, const CodePage& cp, std::string* topFolder) {
+  CleanName clean = CleanMemberName(MemberNameForSystem(info, plan.useUtf8, plan.utf8Names), cp);
   if (topFolder) *topFolder = std::move(clean.topFolder);
   return PlannedMember{std::move(info), std::move(clean.path)};
 }
 
-}  // namespace
+bool Skipped(const PlannedMember& m, const ArchivePlan& plan, const CodePage& cp) {
+  return !plan.keepMacMetadata && IsMacMetadata(m.path, cp);
+}
 
-bool PlanArchive(ArchiveReader& reader, bool useUtf8, ArchivePlan& plan, const std::atomic<bool>* cancel) {
+// One pass over the headers: the root folder, the folders, the count, and
+// (given a judge) the names judged together.
+bool PlanPass(ArchiveReader& reader, ArchivePlan& plan, const std::atomic<bool>* cancel, NameJudge* judge) {
   const CodePage& cp = PathCodePage();
-  plan = ArchivePlan{};
-  plan.useUtf8 = useUtf8;
+  plan.rootFolder.clear();
+  plan.folders.clear();
+  plan.memberCount = 0;
   reader.Rewind();
   bool shared = true;
   MemberInfo info;
   std::string top;
   while (reader.Next(info)) {
     if (cancel && cancel->load(std::memory_order_relaxed)) return false;
-    const PlannedMember m = Planned(std::move(info), useUtf8, cp, &top);
+    if (judge) judge->Add(info);
+    const PlannedMember m = Planned(std::move(info), plan, cp, &top);
+    info = MemberInfo{};
+    if (Skipped(m, plan, cp)) continue;
     if (shared) {
       if (top.empty() || (plan.memberCount > 0 && top != plan.rootFolder)) {
         shared = false;
@@ -207,8 +215,23 @@ bool PlanArchive(ArchiveReader& reader, bool useUtf8, ArchivePlan& plan, const s
       i += ch.length;
     }
     ++plan.memberCount;
-    info = MemberInfo{};
   }
+  return true;
+}
+
+}  // namespace
+
+bool PlanArchive(ArchiveReader& reader, bool useUtf8, ArchivePlan& plan, const std::atomic<bool>* cancel,
+                 bool keepMacMetadata) {
+  plan = ArchivePlan{};
+  plan.useUtf8 = useUtf8;
+  plan.keepMacMetadata = keepMacMetadata;
+  NameJudge judge;
+  if (!PlanPass(reader, plan, cancel, useUtf8 ? &judge : nullptr)) return false;
+  plan.utf8Names = useUtf8 && judge.Utf8();
+  // The verdict comes with the last header; when it reads some name
+  // otherwise than the first pass did, the names are settled again.
+  if (useUtf8 && judge.ChangesNames()) return PlanPass(reader, plan, cancel, nullptr);
   return true;
 }
 
@@ -218,7 +241,9 @@ void ForEachMember(ArchiveReader& reader, const ArchivePlan& plan,
   reader.Rewind();
   MemberInfo info;
   while (reader.Next(info)) {
-    PlannedMember m = Planned(std::move(info), plan.useUtf8, cp, nullptr);
+    PlannedMember m = Planned(std::move(info), plan, cp, nullptr);
+    info = MemberInfo{};
+    if (Skipped(m, plan, cp)) continue;
     // A member whose name is a folder of other members is that folder's
     // entry when it is empty (MS-DOS archivers mark folders by an attribute
     // ZIP headers lack) or has the folder attribute (OS/2 archivers keep a
@@ -229,7 +254,6 @@ void ForEachMember(ArchiveReader& reader, const ArchivePlan& plan,
          (m.info.hasAttributes && (m.info.attributes & kFolderAttribute))))
       m.info.isFolder = true;
     if (!visit(m)) return;
-    info = MemberInfo{};
   }
 }
 

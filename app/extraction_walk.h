@@ -28,6 +28,11 @@ struct PlannedMember {
 // memory does not grow with their number.
 struct ArchivePlan {
   bool useUtf8 = true;  // the ZIP name-detection setting
+  bool utf8Names = false;  // the archive's unmarked names are UTF-8 (NameJudge)
+  // The Mac's own metadata ("__MACOSX/", "._" files) is extracted too; when
+  // false those members are left out everywhere: not planned, not written,
+  // not listed, not counted.
+  bool keepMacMetadata = false;
   size_t memberCount = 0;
   // Every member lies under this one top folder (empty: they do not).
   std::string rootFolder;
@@ -37,7 +42,8 @@ struct ArchivePlan {
 
 // Walks every member's header and settles the names. False when Cancel was
 // seen.
-bool PlanArchive(ArchiveReader& reader, bool useUtf8, ArchivePlan& plan, const std::atomic<bool>* cancel = nullptr);
+bool PlanArchive(ArchiveReader& reader, bool useUtf8, ArchivePlan& plan, const std::atomic<bool>* cancel = nullptr,
+                 bool keepMacMetadata = false);
 
 // Each member in archive order, as the walk names it.
 void ForEachMember(ArchiveReader& reader, const ArchivePlan& plan,

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "app/path_utils.h"
+#include "common/unicode_text.h"
 #include "platform/platform.h"
 
 namespace quindo {
@@ -69,14 +70,35 @@ bool LooksLikeUtf8(std::string_view name) {
   return !shiftJis;
 }
 
-std::string MemberNameForSystem(std::string_view stored, NameEncoding encoding, bool useUtf8) {
+namespace {
+
+bool IsAscii(std::string_view text) {
+  for (char c : text)
+    if (static_cast<uint8_t>(c) >= 0x80) return false;
+  return true;
+}
+
+// A UTF-8 name, composed, in the system code page; false when it cannot be
+// held there whole.
+bool FromUtf8Name(std::string_view utf8, std::string& out) {
+  std::string composed;
+  if (!ToNfc(utf8, composed)) return false;
+  out.clear();
+  const size_t length = Utf8ToAnsi(composed, out);  // 0 for a failure and for empty text
+  return length == out.size() && (length > 0 || composed.empty());
+}
+
+}  // namespace
+
+std::string MemberNameForSystem(std::string_view stored, NameEncoding encoding, bool useUtf8, bool archiveUtf8,
+                                std::string_view unicodeName) {
   const CodePage& cp = PathCodePage();
   std::string out;
   if (useUtf8 && encoding != NameEncoding::Cp932) {
-    const bool flaggedUtf8 = encoding == NameEncoding::Utf8 && IsValidUtf8(stored);
-    if ((flaggedUtf8 || LooksLikeUtf8(stored)) && Utf8ToAnsi(stored, out) == out.size() &&
-        (!out.empty() || stored.empty()))
-      return out;
+    const bool valid = IsValidUtf8(stored);
+    if (encoding == NameEncoding::Utf8 && valid && FromUtf8Name(stored, out)) return out;
+    if (!unicodeName.empty() && FromUtf8Name(unicodeName, out)) return out;
+    if (((archiveUtf8 && valid) || LooksLikeUtf8(stored)) && FromUtf8Name(stored, out)) return out;
   }
   // As stored: Shift-JIS, the code page of the systems these archives come
   // from. A UTF-8 system converts it so that the names read right.
@@ -87,6 +109,30 @@ std::string MemberNameForSystem(std::string_view stored, NameEncoding encoding, 
   out.assign(stored);
   CutToLength(out, cp, kMaxNameLength);
   return out;
+}
+
+void NameJudge::Add(const MemberInfo& member) {
+  if (!valid_ || member.encoding != NameEncoding::Unknown || !member.unicodeName.empty()) return;
+  if (!IsValidUtf8(member.name)) {
+    valid_ = false;
+    return;
+  }
+  if (IsAscii(member.name)) return;
+  beyondAscii_ = true;
+  if (!LooksLikeUtf8(member.name)) changes_ = true;
+}
+
+bool IsMacMetadata(std::string_view path, const CodePage& cp) {
+  for (size_t i = 0; i < path.size();) {
+    size_t end = FirstSeparator(path, i, cp, false);
+    const bool last = end == std::string_view::npos;
+    if (last) end = path.size();
+    const std::string_view component = path.substr(i, end - i);
+    if (component == "__MACOSX") return true;
+    if (last) return component.size() > 2 && component.substr(0, 2) == "._";
+    i = end + 1;
+  }
+  return false;
 }
 
 CleanName CleanMemberName(const std::string& converted, const CodePage& cp) {

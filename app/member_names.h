@@ -17,10 +17,39 @@ namespace quindo {
 bool LooksLikeUtf8(std::string_view name);
 
 // A stored name in the system code page, at most kMaxNameLength bytes. With
-// `useUtf8`, a name flagged as UTF-8 (and valid) or judged so is converted
-// from UTF-8; every other name is the Shift-JIS of the systems the archives
-// come from, which a UTF-8 system converts from CP932.
-std::string MemberNameForSystem(std::string_view stored, NameEncoding encoding, bool useUtf8);
+// `useUtf8`, a name flagged as UTF-8 (and valid), else the UTF-8 name of a
+// Unicode Path field (`unicodeName`), else a name judged UTF-8 is converted
+// from UTF-8 in its composed form (NFC). A name is judged UTF-8 when the
+// archive's names are (`archiveUtf8`, see NameJudge) and it is valid, or by
+// LooksLikeUtf8. Every other name is the Shift-JIS of the systems the
+// archives come from, which a UTF-8 system converts from CP932.
+std::string MemberNameForSystem(std::string_view stored, NameEncoding encoding, bool useUtf8,
+                                bool archiveUtf8 = false, std::string_view unicodeName = {});
+inline std::string MemberNameForSystem(const MemberInfo& member, bool useUtf8, bool archiveUtf8) {
+  return MemberNameForSystem(member.name, member.encoding, useUtf8, archiveUtf8, member.unicodeName);
+}
+
+// The judgement of an archive's names together. Archives made on a Mac carry
+// UTF-8 names without the flag, and a short UTF-8 name can read as valid
+// Shift-JIS (世界 as 荳也阜); when every name without a mark is valid UTF-8
+// and some go beyond ASCII, they are all UTF-8.
+class NameJudge {
+ public:
+  void Add(const MemberInfo& member);
+  bool Utf8() const { return valid_ && beyondAscii_; }
+  // Whether that verdict reads some name otherwise than LooksLikeUtf8 did.
+  bool ChangesNames() const { return Utf8() && changes_; }
+
+ private:
+  bool valid_ = true;
+  bool beyondAscii_ = false;
+  bool changes_ = false;
+};
+
+// Whether a cleaned member path is the Mac's own metadata rather than a
+// user's file: anything in a "__MACOSX" folder, and AppleDouble files, whose
+// names start with "._".
+bool IsMacMetadata(std::string_view path, const CodePage& cp);
 
 // A member's path as it is written: the converted name cleaned by
 // SanitizeMemberPath (no folder is made), with "." and empty components

@@ -27,6 +27,7 @@ inline constexpr const char* kThreads = "THREADS";
 inline constexpr const char* kMakeDirectory = "MAKE_DIRECTRY";  // spelled so in the file
 inline constexpr const char* kNumberFilter = "NUMBER_FILTER";
 inline constexpr const char* kSecurity = "SECURITY";
+inline constexpr const char* kMacMetadata = "MAC_METADATA";  // [OPTION]: extract __MACOSX and ._ files
 inline constexpr const char* kUseUtf8 = "USE_UTF8";
 inline constexpr const char* kZipStatus = "ZIP_STATUS";
 inline constexpr const char* kLzhStatus = "LZH_STATUS";

@@ -54,6 +54,10 @@ struct MemberInfo {
   // The name as stored, with the separators it was stored with ("/" or "\").
   std::string name;
   NameEncoding encoding = NameEncoding::Unknown;
+  // The name in UTF-8 from a field beside the stored one (ZIP's Unicode Path
+  // field), kept only when the field is valid and names this very stored
+  // name; empty otherwise.
+  std::string unicodeName;
   // The method as users know it ("Deflate", "-lh5-"), and whether this
   // reader decodes it.
   std::string method;

@@ -6,6 +6,45 @@ namespace quindo {
 
 namespace {
 
+// Characters that Japanese text reaches through the JIS mappings (a Mac's,
+// ISO-2022-JP's) where Windows has its own: each goes to the form CP932
+// holds, so that 〜 in a name is not lost.
+struct JisForm {
+  const char* from;
+  const char* to;
+};
+constexpr JisForm kJisForms[] = {
+    {"\xE3\x80\x9C", "\xEF\xBD\x9E"},  // U+301C WAVE DASH -> U+FF5E
+    {"\xE2\x88\x92", "\xEF\xBC\x8D"},  // U+2212 MINUS SIGN -> U+FF0D
+    {"\xE2\x80\x96", "\xE2\x88\xA5"},  // U+2016 DOUBLE VERTICAL LINE -> U+2225
+    {"\xE2\x80\x94", "\xE2\x80\x95"},  // U+2014 EM DASH -> U+2015
+    {"\xC2\xA2", "\xEF\xBF\xA0"},          // U+00A2 CENT SIGN -> U+FFE0
+    {"\xC2\xA3", "\xEF\xBF\xA1"},          // U+00A3 POUND SIGN -> U+FFE1
+    {"\xC2\xAC", "\xEF\xBF\xA2"},          // U+00AC NOT SIGN -> U+FFE2
+};
+
+// `utf8` with the JIS forms replaced by CP932's; false when there are none.
+bool WithCp932Forms(std::string_view utf8, std::string& out) {
+  bool any = false;
+  out.clear();
+  for (size_t i = 0; i < utf8.size();) {
+    bool replaced = false;
+    if (static_cast<uint8_t>(utf8[i]) >= 0xC2) {
+      for (const JisForm& form : kJisForms) {
+        const std::string_view from(form.from);
+        if (utf8.substr(i, from.size()) == from) {
+          out += form.to;
+          i += from.size();
+          replaced = any = true;
+          break;
+        }
+      }
+    }
+    if (!replaced) out += utf8[i++];
+  }
+  return any;
+}
+
 class Cp932 final : public CodePage {
  public:
   Cp932() {
@@ -18,6 +57,8 @@ class Cp932 final : public CodePage {
     return platform::ConvertCp932ToUtf8(text, out);
   }
   bool FromUtf8(std::string_view utf8, std::string& out) const override {
+    std::string mapped;
+    if (IsValidUtf8(utf8) && WithCp932Forms(utf8, mapped)) return platform::ConvertUtf8ToCp932(mapped, out);
     return platform::ConvertUtf8ToCp932(utf8, out);
   }
 };

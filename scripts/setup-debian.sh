@@ -20,8 +20,8 @@ done
 
 packages=(
   # the Linux program: compiler, build tools, zlib, libgcrypt (WinZip AES),
-  # msgfmt for the catalogues
-  build-essential cmake ninja-build pkg-config zlib1g-dev libgcrypt20-dev gettext
+  # libutf8proc (names in NFC), msgfmt for the catalogues
+  build-essential cmake ninja-build pkg-config zlib1g-dev libgcrypt20-dev libutf8proc-dev gettext
 )
 if [ "$tests" -eq 1 ]; then
   packages+=(

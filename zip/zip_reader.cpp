@@ -8,6 +8,7 @@
 #include <optional>
 #include <cstring>
 
+#include "common/code_page.h"
 #include "common/crc32.h"
 #include "common/little_endian.h"
 #include "zip/inflate64.h"
@@ -28,6 +29,9 @@ constexpr uint32_t kEndSignature = 0x06054b50;
 constexpr uint32_t kDescriptorSignature = 0x08074b50;
 // The largest method number any writer is known to use (99: WinZip AES).
 constexpr uint16_t kHighestMethod = 99;
+// Info-ZIP's Unicode Path field: version 1, the CRC-32 of the stored name, the
+// name in UTF-8.
+constexpr uint16_t kUnicodePathTag = 0x7075;
 
 uint64_t LoadLe64(const uint8_t* p) { return LoadLe32(p) | (static_cast<uint64_t>(LoadLe32(p + 4)) << 32); }
 
@@ -199,14 +203,25 @@ bool ZipReader::ReadLocalHeader(MemberInfo& m) {
   if (in_->Read(bytes.data(), nameLength) < nameLength) return false;
   // A name ends at a NUL byte (some writers keep a comment after it).
   const auto* nameStart = reinterpret_cast<const char*>(bytes.data());
-  m.name.assign(nameStart, strnlen(nameStart, nameLength));
+  m.name.assign(nameStart, nameLength ? strnlen(nameStart, nameLength) : 0);
+  const uint32_t nameCrc = nameLength ? Crc32(bytes.data(), nameLength) : 0;
   if (in_->Read(bytes.data(), extraLength) < extraLength) return false;
-  // A ZIP64 field carries the sizes that the header marks with 0xFFFFFFFF.
+  bool sizesRead = false;
   for (size_t p = 0; p + 4 <= extraLength;) {
     const uint16_t tag = LoadLe16(&bytes[p]);
     const uint16_t len = LoadLe16(&bytes[p + 2]);
     if (p + 4 + len > extraLength) break;
-    if (tag == 0x0001) {
+    if (tag == kUnicodePathTag && len >= 5 && bytes[p + 4] == 1 && LoadLe32(&bytes[p + 5]) == nameCrc &&
+        m.unicodeName.empty()) {
+      // The UTF-8 name, valid only for the stored name it was made from: a
+      // tool that renamed the member without knowing the field left a CRC
+      // that no longer matches.
+      const auto* text = reinterpret_cast<const char*>(&bytes[p + 9]);
+      const std::string_view name(text, strnlen(text, len - 5u));
+      if (!name.empty() && IsValidUtf8(name)) m.unicodeName.assign(name);
+    } else if (tag == 0x0001 && !sizesRead) {
+      // A ZIP64 field carries the sizes that the header marks with 0xFFFFFFFF.
+      sizesRead = true;
       m.zip64 = true;
       const uint8_t* field = &bytes[p + 4];
       size_t q = 0;
@@ -215,7 +230,6 @@ bool ZipReader::ReadLocalHeader(MemberInfo& m) {
         q += 8;
       }
       if (compressed == 0xFFFFFFFFu && q + 8 <= len) compressed = LoadLe64(field + q);
-      break;
     }
     p += 4 + len;
   }

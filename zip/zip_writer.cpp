@@ -158,7 +158,9 @@ bool ZipWriter::MakeName(std::string_view name, bool folder, std::string& out, u
   }
   if (folder && (out.empty() || out.back() != '/')) out.push_back('/');
   if (out.size() > zip::kMaxNameLength) return false;
-  if (!plainAscii && codePage_.Id() == CodePageId::Utf8) flags |= zip::kFlagUtf8Name;
+  // The flag promises UTF-8: a name in another encoding (a Latin-1 file name
+  // on a UTF-8 system) goes without it, as the bytes it is.
+  if (!plainAscii && codePage_.Id() == CodePageId::Utf8 && IsValidUtf8(out)) flags |= zip::kFlagUtf8Name;
   return true;
 }
 

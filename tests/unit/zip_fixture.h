@@ -34,6 +34,7 @@ struct MemberLayout {
   bool badCrc = false;      // the stored CRC does not match the data
   size_t truncateData = 0;  // bytes cut off the end of the member's data
   std::string raw;          // when not empty: the coded data, stored as it is
+  std::string extra;        // the extra field, in the local and central headers
 };
 
 inline MemberLayout Member(std::string name, std::string data, uint16_t method = 8, std::string password = "") {
@@ -131,10 +132,10 @@ class ZipBuilder {
     const bool streamed = m.descriptor && m.zeroSizes;
     central_ += std::string("PK\x01\x02\x14\0", 6) + Header(m, flags, crc, payload.size(), m.data.size());
     Put(central_, {{0, 10}, {bytes.size(), 4}});
-    central_ += m.name;
+    central_ += m.name + m.extra;
     bytes += "PK\x03\x04" + Header(m, flags, m.descriptor ? 0 : crc, streamed ? 0 : payload.size(),
                                    streamed ? 0 : m.data.size());
-    bytes += m.name + payload;
+    bytes += m.name + m.extra + payload;
     if (m.descriptor && !m.unsignedDescriptor) Put(bytes, {{0x08074b50, 4}});
     if (m.descriptor) Put(bytes, {{crc, 4}, {payload.size(), 4}, {m.data.size(), 4}});
     ++count_;
@@ -153,7 +154,7 @@ class ZipBuilder {
   static std::string Header(const MemberLayout& m, uint16_t flags, uint32_t crc, size_t packed, size_t size) {
     std::string h;
     Put(h, {{20, 2}, {flags, 2}, {m.method, 2}, {kDosTime, 2}, {kDosDate, 2}, {crc, 4}, {packed, 4}, {size, 4},
-            {m.name.size(), 4}});  // and no extra field
+            {m.name.size(), 2}, {m.extra.size(), 2}});
     return h;
   }
   std::string central_;

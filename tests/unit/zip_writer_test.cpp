@@ -197,7 +197,8 @@ TEST_F(ZipWriterTest, MethodByExtensionAndFlagsByLevel) {
 TEST_F(ZipWriterTest, NamesInBothCodePages) {
   const std::string path = Source("n.txt", "n");
   // Shift-JIS: the trail byte 0x5C of 表 is no separator, and no name is
-  // marked as UTF-8. UTF-8: names that are not plain ASCII carry bit 11.
+  // marked as UTF-8. UTF-8: names that are not plain ASCII
+  // carry bit 11 when they are valid UTF-8.
   const struct {
     const CodePage& codePage;
     std::string name, stored;
@@ -209,6 +210,9 @@ TEST_F(ZipWriterTest, NamesInBothCodePages) {
       {Utf8CodePage(), "資料\\表.txt", "資料/表.txt", false, 0x0802},
       {Utf8CodePage(), "plain.txt", "plain.txt", false, 0x0002},
       {Utf8CodePage(), "写真", "写真/", true, 0x0800},
+      // A Latin-1 name on a UTF-8 system is not UTF-8: its bytes, unflagged.
+      {Utf8CodePage(), "caf\xE9.txt", "caf\xE9.txt", false, 0x0002},
+      {Utf8CodePage(), "caf\xC3\xA9", "caf\xC3\xA9/", true, 0x0800},
       {Utf8CodePage(), std::string(259, 'n'), std::string(259, 'n'), false, 0x0002},  // the longest name
   };
   for (const auto& c : cases) {

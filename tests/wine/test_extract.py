@@ -3,7 +3,10 @@ import os
 import pathlib
 import shutil
 import subprocess
+import unicodedata
 import unittest
+import zipfile
+import zlib
 
 import winehelper
 
@@ -103,6 +106,33 @@ class ExtractUnderWineTest(winehelper.WineTestCase):
         self.assertEqual(sorted(tree(out / "表だよ")), ["一覧表.txt", "漢字.txt"])
         self.assertEqual(self.wine.run(exe, CORPUS / "zip-names" / "7zip-old7z_cp932.zip"), 0)
         self.assertTrue((out / "7zip-old7z_cp932" / "こんにちは世界.txt").exists())
+
+    def test_a_mac_archive_and_a_unicode_path_field(self):
+        if not shutil.which("zip"):
+            winehelper.unavailable("zip is not installed")
+        folder = self.scratch()
+        exe, out = self.program(folder)
+        src = folder / "src"
+        # zip on Linux stores UTF-8 names unflagged, as a Mac does; が
+        # decomposed, 〜 as U+301C, the Mac's metadata beside them.
+        ga = unicodedata.normalize("NFD", "が")
+        for name in ("世界/" + ga + ".txt", "世界/〜.txt", "世界/._〜.txt", "__MACOSX/世界/._" + ga + ".txt"):
+            (src / name).parent.mkdir(parents=True, exist_ok=True)
+            (src / name).write_bytes(b"mac")
+        subprocess.run(["zip", "-qr", str(folder / "mac.zip"), "世界", "__MACOSX"], cwd=src, check=True,
+                       env=dict(os.environ, LC_ALL="C.UTF-8"))
+        self.assertEqual(self.wine.run(exe, folder / "mac.zip"), 0)
+        # CP932 holds 〜 as the full-width tilde, which Wine shows as U+FF5E.
+        self.assertEqual(sorted(tree(out)), ["世界/が.txt", "世界/～.txt"])
+
+        field = "表−.txt".encode()
+        field = b"\x01" + zlib.crc32(b"x.txt").to_bytes(4, "little") + field
+        info = zipfile.ZipInfo("x.txt")
+        info.extra = b"\x75\x70" + len(field).to_bytes(2, "little") + field
+        with zipfile.ZipFile(folder / "field.zip", "w") as z:
+            z.writestr(info, b"field")
+        self.assertEqual(self.wine.run(exe, folder / "field.zip"), 0)
+        self.assertEqual(tree(out / "field"), {"表－.txt": b"field"})
 
 
 if __name__ == "__main__":

@@ -24,6 +24,7 @@
 
 #include "app/message_text.h"
 #include "common/code_page.h"
+#include "common/unicode_text.h"
 #include "platform/platform.h"
 #include "platform/win32/win_ui.h"
 
@@ -162,6 +163,13 @@ void SystemChecks() {
             empty.empty() && !platform::ConvertUtf8ToCp932("\xF0\x9F\x98\x80", back) &&
             !platform::ConvertCp932ToUtf8("\x81", utf8) && !platform::ConvertUtf8ToCp932("\xC3", back),
         "CP932 to UTF-8 and back, empty text; what has no mapping is refused");
+  // The JIS forms of 〜, −, ‖, ¢, £, ¬ and — take CP932's own; a Mac's
+  // decomposed が is composed by the system's normalisation.
+  std::string jis, composed;
+  Check(quindo::Cp932CodePage().FromUtf8("\xE3\x80\x9C\xE2\x88\x92\xE2\x80\x96\xC2\xA2\xC2\xA3\xC2\xAC\xE2\x80\x94", jis) &&
+            jis == "\x81\x60\x81\x7C\x81\x61\x81\x91\x81\x92\x81\xCA\x81\x5C" &&
+            quindo::ToNfc("\xE3\x81\x8B\xE3\x82\x99", composed) && composed == "\xE3\x81\x8C",
+        "JIS characters to CP932, names composed", jis + " " + composed);
 }
 
 // The worker asks before the window exists; the box must wait for it and be
