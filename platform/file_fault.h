@@ -26,4 +26,16 @@ bool WriteAllowed(intptr_t handle, uint64_t position, size_t size);
 // answers `error`.
 void SetNativeError(FileError error);
 
+// A read of `size` bytes at `position` as the faults allow it: false when it
+// must fail (the error is set), else `size` may have shrunk.
+inline bool LimitRead(intptr_t handle, uint64_t position, size_t& size) {
+  const int64_t allowed = ReadAllowance(handle, position, size);
+  if (allowed < 0) {
+    SetNativeError(FileError::ReadFailed);
+    return false;
+  }
+  size = static_cast<size_t>(allowed);
+  return true;
+}
+
 }  // namespace quindo::platform::fault

@@ -321,14 +321,7 @@ void File::Close() {
 
 int64_t File::Read(void* buffer, size_t size) {
   if (handle_ == kNoHandle) return -1;
-  if (fault::Active()) {
-    const int64_t allowed = fault::ReadAllowance(handle_, static_cast<uint64_t>(Position()), size);
-    if (allowed < 0) {
-      fault::SetNativeError(FileError::ReadFailed);
-      return -1;
-    }
-    size = static_cast<size_t>(allowed);
-  }
+  if (fault::Active() && !fault::LimitRead(handle_, static_cast<uint64_t>(Position()), size)) return -1;
   for (;;) {
     ssize_t n = ::read(static_cast<int>(handle_), buffer, size);
     if (n < 0 && errno == EINTR) continue;

@@ -289,14 +289,7 @@ void File::Close() {
 
 int64_t File::Read(void* buffer, size_t size) {
   if (handle_ == kNoHandle) return -1;
-  if (fault::Active()) {
-    const int64_t allowed = fault::ReadAllowance(handle_, static_cast<uint64_t>(Position()), size);
-    if (allowed < 0) {
-      fault::SetNativeError(FileError::ReadFailed);
-      return -1;
-    }
-    size = static_cast<size_t>(allowed);
-  }
+  if (fault::Active() && !fault::LimitRead(handle_, static_cast<uint64_t>(Position()), size)) return -1;
   // ReadFile takes a 32-bit count.
   DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
   DWORD got = 0;
