@@ -27,9 +27,6 @@ class AppServices {
   virtual void ShowSettingsDialog() = 0;
 };
 
-// The services of the real program.
-AppServices& ProgramServices();
-
 // True selects one compression job for all paths: some path is a folder,
 // cannot be queried, or is not a ZIP or LZH archive. The scan stops there.
 // `formats` receives the format of each path asked (args[1] first).

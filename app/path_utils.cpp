@@ -8,6 +8,7 @@
 
 #include "common/file_time.h"
 #include "common/path_text.h"
+#include "platform/platform.h"
 
 namespace quindo {
 

@@ -4,7 +4,8 @@
 // Japanese Windows systems, UTF-8 on Linux. A CodePage answers how long the
 // character at a byte is, so that path walks never split a character and never
 // take a trail byte (0x5C in CP932) for a separator, and converts to and from
-// UTF-8.
+// UTF-8. The concrete code pages are bound to the system's converters by the
+// platform layer (platform/platform.h).
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -32,10 +33,10 @@ class CodePage {
   int8_t leadLength_[256] = {};
 };
 
-const CodePage& Cp932CodePage();
-const CodePage& Utf8CodePage();
-// The code page of the system the program runs on (platform layer decides).
-const CodePage& SystemCodePage();
+// `utf8` with the characters that Japanese text reaches through the JIS
+// mappings (U+301C WAVE DASH and its kin) replaced by the forms CP932 holds;
+// false when there are none.
+bool WithCp932Forms(std::string_view utf8, std::string& out);
 
 // Strict UTF-8 validity (no overlongs, no surrogates, at most U+10FFFF).
 bool IsValidUtf8(std::string_view text);

@@ -1,7 +1,5 @@
 #include "common/path_text.h"
 
-#include "platform/platform.h"
-
 namespace quindo {
 
 bool IsPathSeparator(char c) {
@@ -46,13 +44,13 @@ static size_t RootLength(std::string_view path) {
 std::string JoinPath(std::string_view dir, std::string_view name, const CodePage& cp) {
   std::string out(dir);
   while (!name.empty() && IsPathSeparator(name.front())) name.remove_prefix(1);
-  if (!out.empty() && !EndsWithSeparator(out, cp)) out += platform::kPathSeparator;
+  if (!out.empty() && !EndsWithSeparator(out, cp)) out += kPathSeparator;
   out += name;
   return out;
 }
 
 void AddTrailingSeparator(std::string& path, const CodePage& cp) {
-  if (!EndsWithSeparator(path, cp)) path += platform::kPathSeparator;
+  if (!EndsWithSeparator(path, cp)) path += kPathSeparator;
 }
 
 void RemoveTrailingSeparator(std::string& path, const CodePage& cp) {

@@ -13,6 +13,12 @@
 
 namespace quindo {
 
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
+
 bool IsPathSeparator(char c);
 
 // Byte offsets of every separator that is a character of its own.

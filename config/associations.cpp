@@ -54,22 +54,4 @@ void RemoveAssociations(AssociationStore& store, const Settings& settings) {
   store.NotifyChanged();
 }
 
-void RegisterAssociation(const char* progId) {
-  Settings settings;
-  RegisterAssociation(progId, SystemAssociationStore(), settings, platform::ProgramPath());
-}
-
-void UnregisterAssociation(const char* progId) {
-  Settings settings;
-  UnregisterAssociation(progId, SystemAssociationStore(), settings);
-}
-
-void RemoveAssociations() {
-  // Each step makes its own settings store, as the dialog's OK does.
-  UnregisterAssociation("QuindoZip");
-  UnregisterAssociation("QuindoLzh");
-  for (const AssociationRow& row : kRows) SystemAssociationStore().DeleteOwnEntry(row);
-  SystemAssociationStore().NotifyChanged();
-}
-
 }  // namespace quindo

@@ -41,20 +41,11 @@ class AssociationStore {
   virtual void NotifyChanged() = 0;
 };
 
-// The running system's store (registry on Windows, XDG on Linux).
-AssociationStore& SystemAssociationStore();
-
 // The operations over a given store, settings file and program path (an
 // empty path makes RegisterAssociation change nothing).
 void RegisterAssociation(const char* progId, AssociationStore& store, const Settings& settings,
                          const std::string& programPath);
 void UnregisterAssociation(const char* progId, AssociationStore& store, const Settings& settings);
 void RemoveAssociations(AssociationStore& store, const Settings& settings);
-
-// The program's own: the system store, a settings store made anew for each
-// call, and the running program's path.
-void RegisterAssociation(const char* progId);
-void UnregisterAssociation(const char* progId);
-void RemoveAssociations();
 
 }  // namespace quindo

@@ -10,6 +10,7 @@
 
 #include "app/member_names.h"
 #include "app/path_utils.h"
+#include "platform/platform.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include "common/code_page.h"
 #include "lzh/data_crc.h"
 #include "lzh/decoder.h"
+#include "platform/platform.h"
 
 namespace quindo {
 

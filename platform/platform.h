@@ -12,14 +12,21 @@
 #include <vector>
 
 #include "common/code_page.h"
+#include "common/path_text.h"
+
+namespace quindo {
+
+// The code pages, bound to this system's converters.
+const CodePage& Cp932CodePage();
+const CodePage& Utf8CodePage();
+// The code page of the system the program runs on.
+const CodePage& SystemCodePage();
+
+}  // namespace quindo
 
 namespace quindo::platform {
 
-#ifdef _WIN32
-constexpr char kPathSeparator = '\\';
-#else
-constexpr char kPathSeparator = '/';
-#endif
+using quindo::kPathSeparator;
 
 // --- file attributes (Windows values; the POSIX layer maps the file mode) ---
 constexpr uint32_t kAttrReadOnly = 0x01;

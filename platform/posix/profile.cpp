@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "app/ini_text.h"
+#include "common/ini_text.h"
 #include "platform/platform.h"
 
 namespace quindo::platform {

@@ -12,6 +12,7 @@
 #include "tests/support/walk_fixture.h"
 #include "tests/unit/zip_fixture.h"
 #include "zip/zip_reader.h"
+#include "platform/platform.h"
 
 namespace quindo {
 namespace {

@@ -361,7 +361,7 @@ class LanguageTest(CommandLineTestCase):
         kana_kanji = re.compile("[\u3040-\u30ff\u4e00-\u9fff]")
         missing = []
         # The core's Japanese texts, line by line, in the English catalogue.
-        for folder in ("app", "zip", "lzh", "platform/posix"):
+        for folder in ("app", "zip", "lzh", "frontend", "frontend/terminal"):
             for name in sorted(os.listdir(os.path.join(SOURCE, folder))):
                 if not name.endswith((".cpp", ".h")) or name == "settings_form.cpp":
                     continue
@@ -375,7 +375,7 @@ class LanguageTest(CommandLineTestCase):
         # The front end's English texts in the Japanese catalogue.
         code = ""
         for name in ("command_line.cpp", "quindo_main.cpp"):
-            with open(os.path.join(SOURCE, "platform/posix", name), encoding="utf-8") as f:
+            with open(os.path.join(SOURCE, "frontend/terminal", name), encoding="utf-8") as f:
                 code += f.read()
         for call in re.finditer(r"\bTr(?:Format)?\(\s*((?:\"(?:[^\"\\\n]|\\.)*\"\s*)+)", code):
             text = joined(call.group(1))

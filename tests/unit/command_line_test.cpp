@@ -3,8 +3,8 @@
 #include <cstdint>
 
 #include "app/settings.h"
-#include "platform/posix/command_line.h"
-#include "platform/posix/translation.h"
+#include "frontend/terminal/command_line.h"
+#include "frontend/terminal/translation.h"
 #include "tests/support/test_support.h"
 
 namespace quindo {

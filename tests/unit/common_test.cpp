@@ -7,6 +7,7 @@
 #include "common/crc32.h"
 #include "common/file_time.h"
 #include "common/path_text.h"
+#include "platform/platform.h"
 
 namespace quindo {
 namespace {

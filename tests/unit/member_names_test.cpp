@@ -7,6 +7,7 @@
 #include "common/unicode_text.h"
 #include "tests/support/walk_fixture.h"
 #include "tests/unit/zip_fixture.h"
+#include "platform/platform.h"
 
 namespace quindo {
 namespace {

@@ -11,6 +11,7 @@
 
 #include "zip/zip_reader.h"
 #include "tests/support/test_support.h"
+#include "platform/platform.h"
 
 namespace quindo {
 namespace {

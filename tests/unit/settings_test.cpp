@@ -2,7 +2,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/ini_text.h"
+#include "common/ini_text.h"
 #include "app/output_folders.h"
 #include "app/settings.h"
 #include "tests/support/test_support.h"

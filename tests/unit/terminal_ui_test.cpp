@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "app/worker.h"
-#include "platform/posix/terminal_ui.h"
+#include "frontend/terminal/terminal_ui.h"
 
 namespace quindo {
 namespace {

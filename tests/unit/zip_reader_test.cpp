@@ -8,6 +8,7 @@
 #include "app/member_names.h"
 #include "tests/support/walk_fixture.h"
 #include "tests/unit/zip_fixture.h"
+#include "platform/platform.h"
 
 namespace quindo {
 namespace {

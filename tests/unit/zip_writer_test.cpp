@@ -16,6 +16,7 @@
 #include "tests/support/test_support.h"
 #include "tests/unit/zip_fixture.h"
 #include "zip/zip_writer.h"
+#include "platform/platform.h"
 
 namespace quindo {
 namespace {

@@ -26,7 +26,7 @@
 #include "common/code_page.h"
 #include "common/unicode_text.h"
 #include "platform/platform.h"
-#include "platform/win32/win_ui.h"
+#include "frontend/win32/win_ui.h"
 
 namespace platform = quindo::platform;
 

@@ -1,5 +1,5 @@
-#include "platform/posix/terminal_ui.h"
-#include "platform/posix/translation.h"
+#include "frontend/terminal/terminal_ui.h"
+#include "frontend/terminal/translation.h"
 
 #include <errno.h>
 #include <unistd.h>

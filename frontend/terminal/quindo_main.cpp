@@ -14,14 +14,15 @@
 #include <vector>
 
 #include "app/entry.h"
+#include "frontend/program_services.h"
 #include "app/extraction_job.h"
 #include "app/user_interface.h"
 #include "common/ascii_case.h"
 #include "platform/platform.h"
-#include "platform/posix/command_line.h"
-#include "platform/posix/command_line_ui.h"
-#include "platform/posix/terminal_ui.h"
-#include "platform/posix/translation.h"
+#include "frontend/terminal/command_line.h"
+#include "frontend/terminal/command_line_ui.h"
+#include "frontend/terminal/terminal_ui.h"
+#include "frontend/terminal/translation.h"
 
 namespace {
 

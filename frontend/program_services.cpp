@@ -1,9 +1,9 @@
+#include "frontend/program_services.h"
+
 #include "app/compression_job.h"
-#include "app/entry.h"
 #include "app/extraction_job.h"
 #include "app/settings.h"
-#include "config/associations.h"
-#include "config/settings_dialog.h"
+#include "platform/platform.h"
 
 namespace quindo {
 
@@ -26,6 +26,21 @@ class RealServices final : public AppServices {
 };
 
 }  // namespace
+
+void RegisterAssociation(const char* progId) {
+  Settings settings;
+  RegisterAssociation(progId, SystemAssociationStore(), settings, platform::ProgramPath());
+}
+
+void UnregisterAssociation(const char* progId) {
+  Settings settings;
+  UnregisterAssociation(progId, SystemAssociationStore(), settings);
+}
+
+void RemoveAssociations() {
+  Settings settings;
+  RemoveAssociations(SystemAssociationStore(), settings);
+}
 
 AppServices& ProgramServices() {
   static RealServices services;

@@ -16,9 +16,10 @@
 #include "app/worker.h"
 #include "common/code_page.h"
 #include "common/display_text.h"
-#include "platform/win32/gradient_label_win.h"
-#include "platform/win32/text_fit.h"
-#include "platform/win32/win_ui.h"
+#include "frontend/win32/gradient_label_win.h"
+#include "frontend/win32/text_fit.h"
+#include "frontend/win32/win_ui.h"
+#include "platform/platform.h"
 
 namespace quindo {
 

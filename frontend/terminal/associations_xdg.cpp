@@ -14,7 +14,7 @@
 #include <sstream>
 #include <vector>
 
-#include "config/associations.h"
+#include "frontend/program_services.h"
 
 extern char** environ;
 

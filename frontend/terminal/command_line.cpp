@@ -1,10 +1,10 @@
-#include "platform/posix/command_line.h"
+#include "frontend/terminal/command_line.h"
 
 #include <getopt.h>
 
 #include <cstring>
 
-#include "platform/posix/translation.h"
+#include "frontend/terminal/translation.h"
 
 namespace quindo {
 

@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "app/entry.h"
+#include "frontend/program_services.h"
 #include "app/settings.h"
-#include "platform/win32/win_ui.h"
+#include "frontend/win32/win_ui.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "common/display_text.h"
-#include "platform/posix/terminal_ui.h"
-#include "platform/posix/translation.h"
+#include "frontend/terminal/terminal_ui.h"
+#include "frontend/terminal/translation.h"
 
 namespace quindo {
 

@@ -8,9 +8,9 @@
 
 #include "app/message_text.h"
 #include "common/display_text.h"
-#include "platform/win32/gradient_label_win.h"
-#include "platform/win32/text_fit.h"
-#include "platform/win32/win_ui.h"
+#include "frontend/win32/gradient_label_win.h"
+#include "frontend/win32/text_fit.h"
+#include "frontend/win32/win_ui.h"
 
 namespace quindo {
 

@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 
 #include "config/associations.h"
-#include "config/settings_dialog.h"
+#include "frontend/program_services.h"
 #include "config/settings_form.h"
 
 namespace quindo {

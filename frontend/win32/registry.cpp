@@ -5,6 +5,7 @@
 #include <shlwapi.h>
 
 #include "config/registry.h"
+#include "frontend/program_services.h"
 
 namespace quindo {
 

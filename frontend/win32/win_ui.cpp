@@ -5,7 +5,7 @@
 #include <string>
 
 #include "common/display_text.h"
-#include "platform/win32/win_ui.h"
+#include "frontend/win32/win_ui.h"
 
 namespace quindo {
 

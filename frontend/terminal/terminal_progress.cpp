@@ -20,8 +20,9 @@
 #include "app/worker.h"
 #include "common/code_page.h"
 #include "common/display_text.h"
-#include "platform/posix/terminal_ui.h"
-#include "platform/posix/translation.h"
+#include "frontend/terminal/terminal_ui.h"
+#include "frontend/terminal/translation.h"
+#include "platform/platform.h"
 
 namespace quindo {
 

@@ -1,4 +1,4 @@
-#include "platform/win32/gradient_label_win.h"
+#include "frontend/win32/gradient_label_win.h"
 
 #include <commctrl.h>
 

@@ -1,4 +1,4 @@
-#include "platform/posix/translation.h"
+#include "frontend/terminal/translation.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "platform/posix/command_line_ui.h"
+#include "frontend/terminal/command_line_ui.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 
 #include "app/worker.h"
-#include "platform/posix/translation.h"
+#include "frontend/terminal/translation.h"
 
 namespace quindo {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/gradient_label_win.h"
+#include "frontend/win32/gradient_label_win.h"
 #include "uninstall/removal.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/win32/text_fit.h"
+#include "frontend/win32/text_fit.h"
 
 namespace quindo {
 

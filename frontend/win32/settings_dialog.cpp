@@ -13,10 +13,10 @@
 #include <string>
 
 #include "config/associations.h"
-#include "config/settings_dialog.h"
+#include "frontend/program_services.h"
 #include "config/settings_form.h"
 #include "platform/platform.h"
-#include "platform/win32/gradient_label_win.h"
+#include "frontend/win32/gradient_label_win.h"
 
 namespace quindo {
 

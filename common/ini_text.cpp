@@ -1,4 +1,4 @@
-#include "app/ini_text.h"
+#include "common/ini_text.h"
 
 #include "common/ascii_case.h"
 
