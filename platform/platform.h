@@ -91,7 +91,8 @@ struct FolderItem {
   bool isSymlink = false;  // POSIX: the item itself is a symbolic link
 };
 // Lists a folder's items in file-system order, hidden and system items
-// included, "." and ".." skipped. False when the listing cannot start.
+// included, "." and ".." skipped. False when the listing cannot start or
+// is cut short by a read failure.
 bool ListFolder(const std::string& folder, const std::function<void(const FolderItem&)>& visit);
 
 // --- why a file call failed ----------------------------------------------------------

@@ -233,7 +233,17 @@ bool ListFolder(const std::string& folder, const std::function<void(const Folder
   }
   DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
   if (!dir) return false;
-  while (struct dirent* e = ::readdir(dir)) {
+  // readdir answers null both at the end and on a failure; only errno tells
+  // them apart, and a listing cut short must not pass for a whole one.
+  for (;;) {
+    errno = 0;
+    struct dirent* e = ::readdir(dir);
+    if (!e) {
+      const int error = errno;
+      ::closedir(dir);
+      errno = error;
+      return error == 0;
+    }
     std::string name = e->d_name;
     if (name == "." || name == "..") continue;
     std::string full = folder;
@@ -242,7 +252,15 @@ bool ListFolder(const std::string& folder, const std::function<void(const Folder
     FolderItem item;
     item.name = name;
     struct stat lst;
-    if (::lstat(full.c_str(), &lst) != 0) continue;
+    if (::lstat(full.c_str(), &lst) != 0) {
+      // A name that vanished since the listing is gone; any other failure is
+      // handed on as a file, whose opening then reports why.
+      if (errno == ENOENT) continue;
+      item.info = FileInfo{};
+      item.isFolder = false;
+      visit(item);
+      continue;
+    }
     item.isSymlink = S_ISLNK(lst.st_mode);
     struct stat st;
     if (item.isSymlink) {
@@ -254,8 +272,6 @@ bool ListFolder(const std::string& folder, const std::function<void(const Folder
     item.isFolder = S_ISDIR(st.st_mode);
     visit(item);
   }
-  ::closedir(dir);
-  return true;
 }
 
 // --- File ---------------------------------------------------------------------------
