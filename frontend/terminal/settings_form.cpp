@@ -13,6 +13,8 @@
 #include "config/associations.h"
 #include "frontend/program_services.h"
 #include "config/settings_form.h"
+#include "common/display_text.h"
+#include "frontend/terminal/translation.h"
 
 namespace quindo {
 
@@ -60,14 +62,14 @@ bool ReadLine(std::string& line) {
 class TerminalFolderPicker final : public FolderPicker {
  public:
   bool PickFolder(const char* title, std::string& folder) override {
-    std::printf("%s\n(空行でキャンセル) > ", title);
+    std::printf("%s\n%s > ", Tr(title).c_str(), Tr("(空行でキャンセル)").c_str());
     std::fflush(stdout);
     std::string line;
     if (!ReadLine(line) || line.empty()) return false;
     char resolved[PATH_MAX];
     struct stat st;
     if (!::realpath(line.c_str(), resolved) || ::stat(resolved, &st) != 0 || !S_ISDIR(st.st_mode)) {
-      std::printf("フォルダが見つかりません: %s\n", line.c_str());
+      std::printf("%s\n", TrFormat("フォルダが見つかりません: %s", {SafeDisplayText(line)}).c_str());
       return false;
     }
     folder = resolved;
@@ -82,37 +84,37 @@ class SystemAssociations final : public AssociationActions {
 };
 
 void Show(const SettingsForm& form) {
-  std::printf("\n%s - %s%*s%s\n", form_text::kTitle, form_text::kHeader, 8, "", form_text::kVersion);
+  std::printf("\n%s - %s%*s%s\n", form_text::kTitle, Tr(form_text::kHeader).c_str(), 8, "", form_text::kVersion);
   int number = 1;
   for (const Field& field : kFields) {
-    if (field.heading) std::printf(" %s\n", field.heading);
+    if (field.heading) std::printf(" %s\n", Tr(field.heading).c_str());
     switch (field.kind) {
       case Kind::Check: {
         const CheckField* check = FindCheckField(field.controlId);
         const bool on = form.*check->member;
         const bool indented = field.controlId == control::kNumberFilter;
         const bool enabled = !indented || form.NumberFilterEnabled();
-        std::printf("  %2d %s %s%s%s\n", number, on ? "[x]" : "[ ]", indented ? "  " : "", check->label,
-                    enabled ? "" : " (無効)");
+        std::printf("  %2d %s %s%s%s\n", number, on ? "[x]" : "[ ]", indented ? "  " : "", Tr(check->label).c_str(),
+                    enabled ? "" : (" " + Tr("(無効)")).c_str());
         break;
       }
       case Kind::Radio: {
         const DestinationColumn& column = field.column == Column::Extract ? form.extract : form.compress;
         std::printf("  %2d %s %s", number, column.checkedRadio == field.radio ? "(*)" : "( )",
-                    kRadioLabels[field.radio]);
-        if (field.radio == kModeChosen) std::printf("  [%s]", column.folder.c_str());
+                    Tr(kRadioLabels[field.radio]).c_str());
+        if (field.radio == kModeChosen) std::printf("  [%s]", SafeDisplayText(column.folder).c_str());
         std::printf("\n");
         break;
       }
       case Kind::Level: {
         const char* name = form.levelIndex >= 0 && form.levelIndex < 3 ? form_text::kLevelNames[form.levelIndex] : "";
-        std::printf("  %2d     圧縮レベル: %s\n", number, name);
+        std::printf("  %2d     %s\n", number, TrFormat("圧縮レベル: %s", {Tr(name)}).c_str());
         break;
       }
     }
     ++number;
   }
-  std::printf("番号で切り替え / o: OK / c: キャンセル > ");
+  std::printf("%s", Tr("番号で切り替え / o: OK / c: キャンセル > ").c_str());
   std::fflush(stdout);
 }
 

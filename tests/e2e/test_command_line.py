@@ -361,9 +361,9 @@ class LanguageTest(CommandLineTestCase):
         kana_kanji = re.compile("[\u3040-\u30ff\u4e00-\u9fff]")
         missing = []
         # The core's Japanese texts, line by line, in the English catalogue.
-        for folder in ("app", "zip", "lzh", "frontend", "frontend/terminal"):
+        for folder in ("app", "zip", "lzh", "config", "frontend", "frontend/terminal"):
             for name in sorted(os.listdir(os.path.join(SOURCE, folder))):
-                if not name.endswith((".cpp", ".h")) or name == "settings_form.cpp":
+                if not name.endswith((".cpp", ".h")):
                     continue
                 with open(os.path.join(SOURCE, folder, name), encoding="utf-8") as f:
                     # No comments, no character literals such as '"'.
