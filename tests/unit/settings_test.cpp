@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include "app/ini_text.h"
 #include "app/output_folders.h"
@@ -40,9 +43,11 @@ TEST(Settings, EveryKeyGivesTheDefaultWhenMissingAndIsFoundInAnyLetterCase) {
   for (auto [s, k] : kKeys) {
     SCOPED_TRACE(std::string(s) + "/" + k);
     for (const Settings& m : missing)
-      EXPECT_TRUE(m.ReadString(s, k, "dflt") == "dflt" && m.ReadInt(s, k, 5) == 5 && m.ReadFlag(s, k, "1"));
+      EXPECT_EQ(std::make_tuple(m.ReadString(s, k, "dflt"), m.ReadInt(s, k, 5), m.ReadFlag(s, k, "1")),
+                std::make_tuple("dflt", 5, true));
     Settings found(dir / "lower.ini");
-    EXPECT_TRUE(found.ReadString(s, k, "dflt") == "1" && found.ReadInt(s, k, 5) == 1 && found.ReadFlag(s, k, "0"));
+    EXPECT_EQ(std::make_tuple(found.ReadString(s, k, "dflt"), found.ReadInt(s, k, 5), found.ReadFlag(s, k, "0")),
+              std::make_tuple("1", 1, true));
   }
 }
 
@@ -82,28 +87,61 @@ TEST(Settings, WritesCreateWhatTheyNeedAndChangeOneLine) {
   EXPECT_EQ(IniReplace("[A]", "A", "k", "v"), "[A]\nk=v\n");
 }
 
-TEST(Settings, ConcurrentWritersLoseNoKeyAndAKilledWriteLeavesTheOldFile) {
+// Runs `body` in a child process and answers how it ended (a wait status).
+template <class Body>
+int InChild(Body body) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    body();
+    _exit(0);
+  }
+  int status = -1;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid) ADD_FAILURE() << "fork or wait failed";
+  return status;
+}
+
+TEST(Settings, ConcurrentWritersLoseNoKey) {
   ScratchDir dir;
   const std::string path = dir / "q.ini";
   auto key = [](int w, int k) { return "K" + std::to_string(w) + "_" + std::to_string(k); };
+  std::vector<pid_t> writers;
   for (int w = 0; w < 4; ++w) {
-    pid_t pid = fork();
+    const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       for (int k = 0; k < 25; ++k) Settings(path).WriteInt("OPTION", key(w, k).c_str(), w * 100 + k);
       _exit(0);
     }
+    writers.push_back(pid);
   }
-  for (int st = 0, w = 0; w < 4; ++w) EXPECT_TRUE(wait(&st) > 0 && WIFEXITED(st) && WEXITSTATUS(st) == 0);
+  for (pid_t pid : writers) {
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
   for (int w = 0; w < 4; ++w)
     for (int k = 0; k < 25; ++k) EXPECT_EQ(Settings(path).ReadInt("OPTION", key(w, k).c_str(), -1), w * 100 + k);
+}
 
-  // The new text goes to a temporary file that is renamed over the old one:
-  // a writer that dies before the rename leaves at most a stray temporary.
-  WriteFile(path, "[ARC]\nOUTPUT=1\n");
-  WriteFile(path + ".AbC123", "[ARC]\nOUT");  // what a killed writer leaves
+TEST(Settings, AWriterKilledInTheMiddleOfItsWriteLeavesTheOldFile) {
+  ScratchDir dir;
+  const std::string path = dir / "q.ini", old = "[ARC]\nOUTPUT=1\n";
+  WriteFile(path, old);
+  // The child may write files of 4 KiB at most; the default action of the
+  // signal for a write past that ends it in the middle of a 64 KiB value.
+  const int status = InChild([&] {
+    const rlimit limit{4096, 4096};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    Settings(path).WriteString("OPTION", "NOTE", std::string(65536, 'n'));
+  });
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the writer was not killed: " << status;
+  EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
+  EXPECT_EQ(ReadFile(path), old);
   Settings s(path);
   EXPECT_EQ(s.ReadInt("ARC", "OUTPUT", 0), 1);
+  EXPECT_EQ(s.ReadString("OPTION", "NOTE", "none"), "none");
+  // What the killed writer left in the folder stands in no later write's way.
   EXPECT_TRUE(s.WriteInt("ARC", "OUTPUT", 2));
   EXPECT_EQ(ReadFile(path), "[ARC]\nOUTPUT=2\n");
 }
