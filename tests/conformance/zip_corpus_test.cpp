@@ -10,7 +10,7 @@
 #include "common/crc32.h"
 #include "tests/support/test_support.h"
 #include "tests/support/walk_fixture.h"
-#include "tests/unit/zip_fixture.h"
+#include "tests/support/zip_fixture.h"
 #include "zip/zip_reader.h"
 
 namespace quindo {

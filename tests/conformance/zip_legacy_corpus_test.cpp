@@ -15,7 +15,7 @@
 #include "common/little_endian.h"
 #include "tests/support/test_support.h"
 #include "tests/support/walk_fixture.h"
-#include "tests/unit/zip_fixture.h"
+#include "tests/support/zip_fixture.h"
 #include "zip/legacy_methods.h"
 
 namespace quindo {

@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "tests/unit/local_members.h"
+#include "tests/support/zip_fixture.h"
 
 namespace quindo {
 namespace {

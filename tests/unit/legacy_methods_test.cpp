@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "tests/unit/zip_fixture.h"
+#include "tests/support/zip_fixture.h"
 #include "zip/legacy_methods.h"
 
 namespace quindo {

@@ -6,7 +6,7 @@
 #include "app/member_names.h"
 #include "common/unicode_text.h"
 #include "tests/support/walk_fixture.h"
-#include "tests/unit/zip_fixture.h"
+#include "tests/support/zip_fixture.h"
 
 namespace quindo {
 namespace {

@@ -8,7 +8,7 @@
 #include <array>
 #include <string>
 
-#include "tests/unit/local_members.h"
+#include "tests/support/zip_fixture.h"
 #include "zip/traditional_cipher.h"
 
 namespace quindo {
