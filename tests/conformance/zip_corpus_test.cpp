@@ -105,8 +105,11 @@ TEST_F(ZipCorpus, JapaneseNamesComeOutReadable) {
 
 TEST_F(ZipCorpus, StoredAndDeflatedLegacyMembersExtractIntact) {
   for (const std::string& path : Archives("zip-legacy")) {
+    // PKZIP 2.04g wrote them all; others may hold legacy methods too.
     const bool ok = Extract(path);
-    EXPECT_TRUE(ok || !fs::path(path).filename().string().starts_with("PKZ204")) << path;
+    if (fs::path(path).filename().string().starts_with("PKZ204")) {
+      EXPECT_TRUE(ok) << path;
+    }
   }
 }
 

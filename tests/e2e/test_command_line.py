@@ -212,7 +212,8 @@ class ListAndTestTest(CommandLineTestCase):
         self.assertEqual(r.returncode, 0, r.stderr.decode())
         lines = r.stdout.decode().splitlines()
         # Size, date, method, then the name cleaned as extraction writes it.
-        self.assertTrue(any(line.split()[-1] == "docs/readme.txt" and line.split()[0] == "800" for line in lines), lines)
+        listed = {line.split()[-1]: line.split()[0] for line in lines if line.split()}
+        self.assertEqual(listed.get("docs/readme.txt"), "800", lines)
         self.assertTrue(any(line.split()[-1] == "__/escape.txt" for line in lines), lines)
         self.assertEqual(self.made(), [])
 

@@ -126,7 +126,7 @@ TEST_F(SettingsFormTest, ChosenFolderRadioOpensTheBrowserOnlyOnEntering) {
   Click(form, Column::Extract, kModeChosen);
   EXPECT_EQ(picker.titles.back(), "解凍ファイルの保存先を指定してください。");
   EXPECT_EQ((std::pair{form.extract.mode, form.extract.checkedRadio}), (std::pair{kModeBeside, kModeBeside}));
-  EXPECT_EQ(std::make_pair(form.extract.folder, form.compress.folder), std::make_pair("/kept", "/never"));
+  EXPECT_EQ(std::make_tuple(form.extract.folder, form.compress.folder), std::make_tuple("/kept", "/never"));
 
   // A radio that did not end up checked opens nothing.
   form.extract.checkedRadio = kModeDesktop;

@@ -128,12 +128,12 @@ TEST(Settings, AWriterKilledInTheMiddleOfItsWriteLeavesTheOldFile) {
   ScratchDir dir;
   const std::string path = dir / "q.ini", old = "[ARC]\nOUTPUT=1\n";
   WriteFile(path, old);
-  // The child may write files of 4 KiB at most; the default action of the
-  // signal for a write past that ends it in the middle of a 64 KiB value.
+  // The child may write files of 1 KiB at most; the default action of the
+  // signal for a write past that ends it in the middle of an 8 KiB value.
   const int status = InChild([&] {
-    const rlimit limit{4096, 4096};
+    const rlimit limit{1024, 1024};
     setrlimit(RLIMIT_FSIZE, &limit);
-    Settings(path).WriteString("OPTION", "NOTE", std::string(65536, 'n'));
+    Settings(path).WriteString("OPTION", "NOTE", std::string(8192, 'n'));
   });
   ASSERT_TRUE(WIFSIGNALED(status)) << "the writer was not killed: " << status;
   EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
