@@ -50,7 +50,7 @@ class ZipCorpus : public ::testing::Test {
     target = {};
     host.prompts.clear();
     const std::string data = test::ReadFile(path);
-    const bool ok = !test::ExtractInMemory(data, target, host).record.Failed();
+    const bool ok = !test::ExtractInto(data, target, host).record.Failed();
     std::vector<uint32_t> got;
     for (const auto& [name, bytes] : target.files) got.push_back(Crc32(bytes.data(), bytes.size()));
     for (uint32_t crc : DirectoryCrcs(data, methods)) {
@@ -78,7 +78,7 @@ TEST_F(ZipCorpus, NamesAndMiscArchivesExtractIntact) {
       const std::string name = fs::path(path).filename().string();
       if (name == "libarchive-size_exceeds_declared_deflate.zip" || name == "libarchive-size_exceeds_declared_stored.zip" ||
           name == "libarchive-uncompressed_size_off_by_4gib.zip") {
-        const test::Extracted r = test::ExtractInMemory(test::ReadFile(path), target, host);
+        const test::Extracted r = test::ExtractInto(test::ReadFile(path), target, host);
         EXPECT_TRUE(r.record.Failed());
         continue;
       }

@@ -99,7 +99,7 @@ TEST_F(ZipLegacyCorpus, EncryptedShrunkMemberExtracts) {
   test::ScriptedHost host;
   host.passwords = {"legacz", "legacy"};
   test::MemoryTree target;
-  EXPECT_FALSE(test::ExtractInMemory(test::ZipBuilder().Add(layout).Finish(), target, host).record.Failed());
+  EXPECT_FALSE(test::ExtractInto(test::ZipBuilder().Add(layout).Finish(), target, host).record.Failed());
   EXPECT_EQ(host.prompts.size(), 2u);
   EXPECT_EQ(Crc(target.files["shrunk.txt"]), shrunk->crc);
 }

@@ -69,18 +69,5 @@ TEST(CodePage, Cp932LeadBytesAndConversion) {
     EXPECT_EQ(IsValidUtf8(text), valid) << ::testing::PrintToString(std::string(text));
 }
 
-TEST(PathText, ShellHelpers) {
-  const CodePage& cp = SystemCodePage();
-  EXPECT_EQ(JoinPath("/x/", "y", cp) + " " + JoinPath("/x", "y", cp), "/x/y /x/y");
-  using Parts = std::vector<std::string_view>;
-  EXPECT_EQ((Parts{FileNamePart("/a/report.final.doc", cp), BaseNamePart("/d/report.final.doc", cp),
-                   ExtensionPart("report.final.doc", cp), ExtensionPart("/a.b/noext", cp)}),
-            (Parts{"report.final.doc", "report.final", ".doc", ""}));
-  std::string trimmed = "/x/", slash = "/", folder = "/work/photos", root = "/a.zip";
-  RemoveTrailingSeparator(trimmed, cp), RemoveTrailingSeparator(slash, cp);
-  RemoveFileSpec(folder, cp), RemoveFileSpec(root, cp);
-  EXPECT_EQ(trimmed + " " + slash + " " + folder + " " + root, "/x / /work /");
-}
-
 }  // namespace
 }  // namespace quindo

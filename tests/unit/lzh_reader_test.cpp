@@ -107,7 +107,7 @@ TEST_F(LzhReaderTest, RootFolderOfTheMembers) {
   std::string deep =
       MakeMember({.level = 2, .name = "b.txt", .data = "b", .extended = {ExtendedHeader(0x02, "top\xffsub\xff")}});
   MemoryTree tree;
-  auto root = [&](const std::string& archive) { return ExtractInMemory(archive, tree, host_).plan.rootFolder; };
+  auto root = [&](const std::string& archive) { return ExtractInto(archive, tree, host_).plan.rootFolder; };
   EXPECT_EQ(root(Stored(0, "top\\a.txt", "a") + deep), "top");
   // A drive is no top folder; nor is a first character whose second byte
   // is 0x5C (ソ).
