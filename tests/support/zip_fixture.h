@@ -90,6 +90,40 @@ std::optional<std::string> RawInflate(const Stream& stream, size_t size) {
   return out;
 }
 
+// Packs a stream least significant bit first, as DEFLATE and the PKZIP 1.x
+// methods read it; Code puts a Huffman or Shannon-Fano code top bit first.
+struct BitWriter {
+  BitWriter& Put(uint32_t value, int n) {
+    for (int i = 0; i < n; ++i, ++used) {
+      if (used % 8 == 0) bytes.push_back(0);
+      bytes.back() = static_cast<char>(bytes.back() | ((value >> i) & 1) << used % 8);
+    }
+    return *this;
+  }
+  BitWriter& Code(uint32_t code, int n) {
+    for (int i = n - 1; i >= 0; --i) Put((code >> i) & 1, 1);
+    return *this;
+  }
+  // A DEFLATE stored block.
+  BitWriter& Stored(const std::string& data, bool final) {
+    Put(final, 1).Put(0, 2);
+    used = (used + 7) / 8 * 8;
+    Put(static_cast<uint32_t>(data.size()), 16).Put(static_cast<uint32_t>(data.size()) ^ 0xFFFF, 16);
+    bytes += data;
+    used += 8 * data.size();
+    return *this;
+  }
+  // A symbol of DEFLATE's fixed literal/length code.
+  BitWriter& Fixed(int symbol) {
+    if (symbol < 144) return Code(0x30 + symbol, 8);
+    if (symbol < 256) return Code(0x190 + symbol - 144, 9);
+    if (symbol < 280) return Code(symbol - 256, 7);
+    return Code(0xC0 + symbol - 280, 8);
+  }
+  std::string bytes;
+  size_t used = 0;
+};
+
 // --- archives built in memory -----------------------------------------------
 
 struct MemberLayout {

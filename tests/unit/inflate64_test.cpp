@@ -12,6 +12,7 @@
 namespace quindo {
 namespace {
 
+using test::BitWriter;
 using test::Noise;
 using test::StringInput;
 using test::StringOutput;
@@ -30,39 +31,6 @@ Decoded Decode(const std::string& stream, size_t piece = SIZE_MAX, int acceptWri
   d.text = std::move(out.text);
   return d;
 }
-
-// Packs a stream least significant bit first; Huffman codes go in top bit
-// first, as DEFLATE stores them.
-struct BitWriter {
-  BitWriter& Put(uint32_t value, int n) {
-    for (int i = 0; i < n; ++i, ++used) {
-      if (used % 8 == 0) bytes.push_back(0);
-      bytes.back() = static_cast<char>(bytes.back() | ((value >> i) & 1) << used % 8);
-    }
-    return *this;
-  }
-  BitWriter& Code(uint32_t code, int n) {
-    for (int i = n - 1; i >= 0; --i) Put((code >> i) & 1, 1);
-    return *this;
-  }
-  BitWriter& Stored(const std::string& data, bool final) {
-    Put(final, 1).Put(0, 2);
-    used = (used + 7) / 8 * 8;
-    Put(static_cast<uint32_t>(data.size()), 16).Put(static_cast<uint32_t>(data.size()) ^ 0xFFFF, 16);
-    bytes += data;
-    used += 8 * data.size();
-    return *this;
-  }
-  // A symbol of the fixed literal/length code.
-  BitWriter& Fixed(int symbol) {
-    if (symbol < 144) return Code(0x30 + symbol, 8);
-    if (symbol < 256) return Code(0x190 + symbol - 144, 9);
-    if (symbol < 280) return Code(symbol - 256, 7);
-    return Code(0xC0 + symbol - 280, 8);
-  }
-  std::string bytes;
-  size_t used = 0;
-};
 
 // Copies a match the slow way, byte by byte.
 void Match(std::string& out, size_t length, size_t distance) {

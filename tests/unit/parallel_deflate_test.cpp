@@ -49,7 +49,9 @@ std::string DeflateInPieces(const std::string& input, int level, size_t size) {
     const bool last = end == input.size();
     const std::string piece = Deflate(input.substr(at, end - at), level, Span(input).subspan(at - primed, primed), last);
     // A piece before the last ends on a byte boundary, with an empty stored block.
-    if (!last) EXPECT_EQ(piece.substr(piece.size() - 4), std::string("\0\0\xff\xff", 4));
+    if (!last) {
+      EXPECT_EQ(piece.substr(piece.size() - 4), std::string("\0\0\xff\xff", 4));
+    }
     stream += piece;
     if (last) return stream;
   }

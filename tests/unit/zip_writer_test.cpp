@@ -92,7 +92,9 @@ class ZipWriterTest : public ::testing::Test {
     const std::string path = dir / ("src/" + name);
     test::WriteFile(path, bytes);
     const struct timeval times[2] = {{when, 0}, {when, 0}};
-    if (when != 0) EXPECT_EQ(::utimes(path.c_str(), times), 0);
+    if (when != 0) {
+      EXPECT_EQ(::utimes(path.c_str(), times), 0);
+    }
     return path;
   }
   ZipResult Add(ZipWriter& w, std::string_view name, const std::string& path, int level = 6) {
@@ -141,7 +143,9 @@ TEST_F(ZipWriterTest, HeadersAttributesTimesAndDataOfEveryKindOfEntry) {
       continue;
     }
     const std::string path = Source(e.name, e.bytes, e.when);
-    if (e.external & 1) ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    if (e.external & 1) {
+      ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    }
     progress = 0;
     ASSERT_EQ(Add(w, e.name, path), ZipOk);
     EXPECT_EQ(progress.load(), e.bytes.size());
