@@ -324,22 +324,30 @@ class LanguageTest(CommandLineTestCase):
         japanese = entries(os.path.join(SOURCE, "po", "ja.po"))
         kana_kanji = re.compile("[\u3040-\u30ff\u4e00-\u9fff]")
         missing = []
-        # The core's Japanese texts, line by line, in the English catalogue.
-        for folder in ("app", "zip", "lzh", "platform/posix"):
-            for name in sorted(os.listdir(os.path.join(SOURCE, folder))):
-                if not name.endswith((".cpp", ".h")) or name == "settings_form.cpp":
-                    continue
-                with open(os.path.join(SOURCE, folder, name), encoding="utf-8") as f:
-                    # No comments, no character literals such as '"'.
-                    code = re.sub(r"//[^\n]*|'(?:[^'\\\n]|\\.)'", "", f.read())
-                for piece in literal.findall(code):
-                    for line in ast.literal_eval('"' + piece + '"').split("\n"):
-                        if kana_kanji.search(line) and not english.get(line):
-                            missing.append(f"en: {folder}/{name}: {line}")
+        def sources(*folders):  # the .cpp and .h files below those of the folders that exist
+            for folder in folders:
+                for base, _, names in sorted(os.walk(os.path.join(SOURCE, folder))):
+                    yield from (os.path.join(base, n) for n in sorted(names) if n.endswith((".cpp", ".h")))
+
+        # The core's Japanese texts, line by line, in the English catalogue
+        # (the terminal front end is in platform/posix, or frontend/terminal).
+        terminal = ("platform/posix", "frontend/terminal")
+        for path in sources("app", "zip", "lzh", *terminal):
+            if os.path.basename(path) == "settings_form.cpp":
+                continue
+            with open(path, encoding="utf-8") as f:
+                # No comments, no character literals such as '"'.
+                code = re.sub(r"//[^\n]*|'(?:[^'\\\n]|\\.)'", "", f.read())
+            for piece in literal.findall(code):
+                for line in ast.literal_eval('"' + piece + '"').split("\n"):
+                    if kana_kanji.search(line) and not english.get(line):
+                        missing.append(f"en: {os.path.relpath(path, SOURCE)}: {line}")
         # The front end's English texts in the Japanese catalogue.
+        front = [p for p in sources(*terminal) if os.path.basename(p) in ("command_line.cpp", "quindo_main.cpp")]
+        self.assertEqual(len(front), 2, front)
         code = ""
-        for name in ("command_line.cpp", "quindo_main.cpp"):
-            with open(os.path.join(SOURCE, "platform/posix", name), encoding="utf-8") as f:
+        for path in front:
+            with open(path, encoding="utf-8") as f:
                 code += f.read()
         for call in re.finditer(r"\bTr(?:Format)?\(\s*((?:\"(?:[^\"\\\n]|\\.)*\"\s*)+)", code):
             text = joined(call.group(1))
