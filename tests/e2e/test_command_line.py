@@ -236,15 +236,8 @@ class PasswordTest(CommandLineTestCase):
                                    password="s3cret word")
         self.extracted = os.path.join(self.desktop, "locked", "secret.txt")
 
-    def run_with(self, *args, variable=None):
-        env = self.env()
-        if variable is not None:
-            env["QUINDO_PASSWORD"] = variable
-        return subprocess.run([QUINDO, *args], env=env, cwd=self.root, capture_output=True,
-                              stdin=subprocess.DEVNULL, timeout=120)
-
     def test_the_variable_and_the_file_answer_without_a_prompt(self):
-        r = self.run_with(self.archive, variable="s3cret word")
+        r = self.run_in({"QUINDO_PASSWORD": "s3cret word"}, self.archive)
         self.assertEqual(r.returncode, 0, r.stderr.decode())
         with open(self.extracted, "rb") as f:
             self.assertEqual(f.read(), b"the secret")
@@ -252,7 +245,7 @@ class PasswordTest(CommandLineTestCase):
 
         # The file's first line, without its line end; it wins over the variable.
         password_file = self.write_file("password.txt", "s3cret word\r\nsecond line\n")
-        r = self.run_with("-p", password_file, self.archive, variable="wrong")
+        r = self.run_in({"QUINDO_PASSWORD": "wrong"}, "-p", password_file, self.archive)
         self.assertEqual(r.returncode, 0, r.stderr.decode())
         with open(self.extracted, "rb") as f:
             self.assertEqual(f.read(), b"the secret")
