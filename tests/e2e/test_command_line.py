@@ -284,17 +284,6 @@ class LanguageTest(CommandLineTestCase):
         r = self.run_in({"LC_ALL": None, "LANG": "ja_JP"}, "--help")
         self.assertTrue(r.stdout.decode().startswith("使い方: quindo"))
 
-    def test_progress_title_and_composed_warning_in_english(self):
-        self.write_settings("[MELT]\nOPENDIR=0\n[OPTION]\nSECURITY=1\n")
-        archive = self.zip_of("docs.zip", {"annual-report-2026-final.exe": b"MZ not really"})
-        self.extra_env = ENGLISH
-        code, _, text = self.run_on_terminal([archive])
-        self.assertEqual(code, 0, text)
-        self.assertIn("Extract ", text)
-        self.assertIn("Security: An executable that is most likely disguised", text)
-        self.assertIn("File: annual-report-2026-final.exe", text)
-        self.assertNotRegex(text, "[\u3040-\u30ff\u4e00-\u9fff]")
-
     @unittest.skipUnless(SOURCE, "QUINDO_SOURCE_DIR is not set")
     def test_every_shown_text_has_its_translation(self):
         literal = re.compile(r'"((?:[^"\\\n]|\\.)*)"')
