@@ -12,10 +12,9 @@
 #include <vector>
 
 #include "common/crc32.h"
-#include "common/little_endian.h"
 #include "tests/support/test_support.h"
 #include "tests/support/walk_fixture.h"
-#include "tests/unit/zip_fixture.h"
+#include "tests/support/zip_fixture.h"
 #include "zip/legacy_methods.h"
 
 namespace quindo {
@@ -23,30 +22,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Member {
-  std::string name, data;
-  uint16_t flags = 0, method = 0;
-  uint32_t crc = 0, uncompressedSize = 0;
-};
+using Member = test::LocalMember;
 
 // The PKZIP 1.x members in file order, from their local headers.
 std::vector<Member> LegacyMembers(const std::string& file) {
-  const std::string archive = test::ReadFile((fs::path(test::CorpusDir()) / "zip-legacy" / file).string());
-  std::vector<Member> members;
-  for (size_t at = 0; (at = archive.find("PK\x03\x04", at)) != std::string::npos && at + 30 <= archive.size();) {
-    auto p = reinterpret_cast<const uint8_t*>(archive.data()) + at;
-    const size_t name = at + 30, data = name + LoadLe16(p + 26) + LoadLe16(p + 28), size = LoadLe32(p + 18);
-    if (data + size > archive.size()) break;
-    Member m{archive.substr(name, LoadLe16(p + 26)), archive.substr(data, size), LoadLe16(p + 6),
-             LoadLe16(p + 8), LoadLe32(p + 14), LoadLe32(p + 22)};
-    if (m.method >= 1 && m.method <= 6) members.push_back(std::move(m));
-    at = data + size;
-  }
+  std::vector<Member> members =
+      test::LocalMembers(test::ReadFile((fs::path(test::CorpusDir()) / "zip-legacy" / file).string()));
+  std::erase_if(members, [](const Member& m) { return m.method < 1 || m.method > 6; });
   return members;
 }
 
 test::Decoded DecodeMember(const Member& m) {
-  return test::DecodeLegacy(m.method, m.data, m.uncompressedSize, static_cast<uint32_t>(m.data.size()), m.flags);
+  return test::DecodeLegacy(m.method, m.data, m.size, static_cast<uint32_t>(m.data.size()), m.flags);
 }
 
 uint32_t Crc(const std::string& s) { return Crc32(s.data(), s.size()); }
@@ -75,7 +62,7 @@ TEST_F(ZipLegacyCorpus, EveryMemberMatchesItsCrc) {
       ASSERT_EQ(m.flags & 1, 0) << "encrypted members are tested apart";
       const test::Decoded out = DecodeMember(m);
       EXPECT_EQ(std::make_tuple(out.result, out.text.size(), Crc(out.text)),
-                std::make_tuple(DecodeResult::Ok, size_t{m.uncompressedSize}, m.crc));
+                std::make_tuple(DecodeResult::Ok, size_t{m.size}, m.crc));
       EXPECT_LE(out.largestChunk, 16384u);
       ++decodedByKind[Kind(m)];
     }
@@ -94,7 +81,8 @@ TEST_F(ZipLegacyCorpus, TruncatedMembersAreCorrupt) {
       m.data.resize(m.data.size() / 2);
       const test::Decoded out = DecodeMember(m);
       EXPECT_EQ(out.result, DecodeResult::Corrupt);
-      EXPECT_TRUE(out.text.size() > 0 && out.text.size() < m.uncompressedSize) << out.text.size();
+      EXPECT_GT(out.text.size(), 0u);
+      EXPECT_LT(out.text.size(), m.size);
     }
   }
 }
@@ -111,7 +99,7 @@ TEST_F(ZipLegacyCorpus, EncryptedShrunkMemberExtracts) {
   test::ScriptedHost host;
   host.passwords = {"legacz", "legacy"};
   test::MemoryTree target;
-  EXPECT_FALSE(test::ExtractInMemory(test::ZipBuilder().Add(layout).Finish(), target, host).record.Failed());
+  EXPECT_FALSE(test::ExtractInto(test::ZipBuilder().Add(layout).Finish(), target, host).record.Failed());
   EXPECT_EQ(host.prompts.size(), 2u);
   EXPECT_EQ(Crc(target.files["shrunk.txt"]), shrunk->crc);
 }

@@ -97,20 +97,14 @@ class UsageTest(CommandLineTestCase):
 
     def test_help_and_version_do_nothing_else(self):
         text = self.write_file("notes.txt", "hello")
-        for args in (["-h"], ["--help"], [text, "--help"], ["-V", "-h"]):
+        for args in (["--help"], [text, "-h"]):
             with self.subTest(args=args):
                 r = self.run_in(ENGLISH, *args)
                 self.assertEqual((r.returncode, r.stderr), (0, b""))
-                out = r.stdout.decode()
-                self.assertTrue(out.startswith("Usage: quindo [OPTION]... PATH...\n"), out)
-                for option in ("--output", "--password-file", "--quiet", "--overwrite", "--no-overwrite",
-                               "--level", "--compress", "--extract", "--help", "--version", "QUINDO_PASSWORD",
-                               "130"):
-                    self.assertIn(option, out)
-                self.assertLessEqual(max(len(line) for line in out.splitlines()), 80)
-        for args in (["-V"], ["--version"]):
-            r = self.run_quindo(*args)
-            self.assertEqual((r.returncode, r.stdout.decode()), (0, "quindo 0.5.0\n"))
+                self.assertTrue(r.stdout.decode().startswith("Usage: quindo [OPTION]... PATH...\n"), r.stdout)
+                self.assertLessEqual(max(len(line) for line in r.stdout.decode().splitlines()), 80)
+        r = self.run_quindo("--version")
+        self.assertEqual((r.returncode, r.stdout.decode()), (0, "quindo 0.5.0\n"))
         self.assertEqual(self.made(), [])
 
 
@@ -120,10 +114,15 @@ class OptionsTest(CommandLineTestCase):
         with open(self.ini) as f:
             before = f.read()
         self.write_file("photos/a.txt", "a")
-        # Relative to the current folder, and made when missing.
+        # Relative to the current folder, and made when missing. The archive,
+        # written privately in the temporary folder, gets the rights of any
+        # file of the user's.
+        self.addCleanup(os.umask, os.umask(0o022))
         r = self.run_quindo("-o", "out/new", "photos")
-        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        # Without a terminal, where the output went is not said.
+        self.assertEqual((r.returncode, r.stdout, r.stderr), (0, b"", b""))
         archive = self.path("out", "new", "photos.zip")
+        self.assertEqual(os.stat(archive).st_mode & 0o777, 0o644)
         with zipfile.ZipFile(archive) as z:
             self.assertEqual(z.read("photos/a.txt"), b"a")
         r = self.run_quindo("--output=" + self.path("out", "unpacked"), archive)
@@ -141,48 +140,24 @@ class OptionsTest(CommandLineTestCase):
             self.assertEqual(f.read(), before)
 
     def test_overwrite_and_no_overwrite_on_both_sides(self):
+        # The settings allow overwriting; -n keeps the old archive and fails.
         source = self.write_file("doc.txt", "new text")
         archive = os.path.join(self.desktop, "doc.zip")
         with open(archive, "wb") as f:
             f.write(b"an old archive")
-        # The settings allow overwriting; -n keeps the old archive and fails.
         r = self.run_quindo("-n", source)
         self.assertEqual(r.returncode, 1)
         self.assertIn("ファイル名重複エラー", r.stderr.decode())
         with open(archive, "rb") as f:
             self.assertEqual(f.read(), b"an old archive")
-        # The settings forbid it; -y replaces.
+        # The settings forbid it; -y replaces, the archive and then the file it holds.
         self.write_settings("[ARC]\nOVERWRITE=0\nOPENDIR=0\n[MELT]\nOVERWRITE=0\nOPENDIR=0\n")
-        r = self.run_quindo("--overwrite", source)
-        self.assertEqual(r.returncode, 0, r.stderr.decode())
-        with zipfile.ZipFile(archive) as z:
-            self.assertEqual(z.read("doc.txt"), b"new text")
-
-        extracted = os.path.join(self.desktop, "doc", "doc.txt")
-        os.makedirs(os.path.dirname(extracted))
-        for option, expected in (("-n", "kept"), ("--no-overwrite", "kept"), ("-y", "new text")):
-            with open(extracted, "w") as f:
-                f.write("kept")
-            r = self.run_quindo(option, "--extract", archive)
+        extracted = self.write_file(os.path.join(self.desktop, "doc", "doc.txt"), "kept")
+        for args, expected in ((["--overwrite", source], "kept"), (["-y", "--extract", archive], "new text")):
+            r = self.run_quindo(*args)
             self.assertEqual(r.returncode, 0, r.stderr.decode())
             with open(extracted) as f:
-                self.assertEqual(f.read(), expected, option)
-
-    def test_level_words_choose_the_deflate_level(self):
-        text = "".join(f"line {i} of a text that repeats itself with numbers {i * i}\n" for i in range(20000))
-        source = self.write_file("text.txt", text)
-        # Each level packs tighter than the one before; best is marked as such.
-        sizes = {}
-        for word in ("fast", "normal", "best"):
-            r = self.run_quindo("-y", "--level", word, source)
-            self.assertEqual(r.returncode, 0, r.stderr.decode())
-            with zipfile.ZipFile(os.path.join(self.desktop, "text.zip")) as z:
-                info = z.getinfo("text.txt")
-                self.assertEqual(z.read(info).decode(), text)
-                sizes[word] = (info.compress_size, info.flag_bits & 6)
-        self.assertGreater(sizes["fast"][0], sizes["normal"][0])
-        self.assertGreater(sizes["normal"][0], sizes["best"][0])
-        self.assertEqual(sizes["best"][1], 2)
+                self.assertEqual(f.read(), expected, args)
 
     def test_compress_and_extract_force_the_job(self):
         a = self.zip_of("a.zip", {"one.txt": b"1"})
@@ -198,18 +173,6 @@ class OptionsTest(CommandLineTestCase):
         self.assertEqual(r.returncode, 1)
         self.assertIn("非対応フォーマットのファイルです。", r.stderr.decode())
         self.assertEqual(sorted(os.listdir(self.desktop)), ["a", "b"])
-
-    def test_double_dash_and_relative_paths(self):
-        self.write_file("-n.txt", "dash")
-        r = self.run_quindo("-q", "--", "-n.txt")
-        self.assertEqual(r.returncode, 0, r.stderr.decode())
-        with zipfile.ZipFile(os.path.join(self.desktop, "-n.zip")) as z:
-            self.assertEqual(z.read("-n.txt"), b"dash")
-        # Options after the paths count too; the archive is found after the
-        # job has changed its current folder.
-        r = self.run_quindo(os.path.join(self.desktop, "-n.zip"), "-o", "out")
-        self.assertEqual(r.returncode, 0, r.stderr.decode())
-        self.assertTrue(os.path.exists(self.path("out", "-n", "-n.txt")))
 
     def test_quiet_has_no_progress_line_and_ctrl_c_still_cancels(self):
         self.write_file("big/file.txt", "x" * 300000)
@@ -250,7 +213,8 @@ class ListAndTestTest(CommandLineTestCase):
         self.assertEqual(r.returncode, 0, r.stderr.decode())
         lines = r.stdout.decode().splitlines()
         # Size, date, method, then the name cleaned as extraction writes it.
-        self.assertTrue(any(line.split()[-1] == "docs/readme.txt" and line.split()[0] == "800" for line in lines), lines)
+        listed = {line.split()[-1]: line.split()[0] for line in lines if line.split()}
+        self.assertEqual(listed.get("docs/readme.txt"), "800", lines)
         self.assertTrue(any(line.split()[-1] == "__/escape.txt" for line in lines), lines)
         self.assertEqual(self.made(), [])
 
@@ -272,15 +236,8 @@ class PasswordTest(CommandLineTestCase):
                                    password="s3cret word")
         self.extracted = os.path.join(self.desktop, "locked", "secret.txt")
 
-    def run_with(self, *args, variable=None):
-        env = self.env()
-        if variable is not None:
-            env["QUINDO_PASSWORD"] = variable
-        return subprocess.run([QUINDO, *args], env=env, cwd=self.root, capture_output=True,
-                              stdin=subprocess.DEVNULL, timeout=120)
-
     def test_the_variable_and_the_file_answer_without_a_prompt(self):
-        r = self.run_with(self.archive, variable="s3cret word")
+        r = self.run_in({"QUINDO_PASSWORD": "s3cret word"}, self.archive)
         self.assertEqual(r.returncode, 0, r.stderr.decode())
         with open(self.extracted, "rb") as f:
             self.assertEqual(f.read(), b"the secret")
@@ -288,7 +245,7 @@ class PasswordTest(CommandLineTestCase):
 
         # The file's first line, without its line end; it wins over the variable.
         password_file = self.write_file("password.txt", "s3cret word\r\nsecond line\n")
-        r = self.run_with("-p", password_file, self.archive, variable="wrong")
+        r = self.run_in({"QUINDO_PASSWORD": "wrong"}, "-p", password_file, self.archive)
         self.assertEqual(r.returncode, 0, r.stderr.decode())
         with open(self.extracted, "rb") as f:
             self.assertEqual(f.read(), b"the secret")
@@ -327,17 +284,6 @@ class LanguageTest(CommandLineTestCase):
         r = self.run_in({"LC_ALL": None, "LANG": "ja_JP"}, "--help")
         self.assertTrue(r.stdout.decode().startswith("使い方: quindo"))
 
-    def test_progress_title_and_composed_warning_in_english(self):
-        self.write_settings("[MELT]\nOPENDIR=0\n[OPTION]\nSECURITY=1\n")
-        archive = self.zip_of("docs.zip", {"annual-report-2026-final.exe": b"MZ not really"})
-        self.extra_env = ENGLISH
-        code, _, text = self.run_on_terminal([archive])
-        self.assertEqual(code, 0, text)
-        self.assertIn("Extract ", text)
-        self.assertIn("Security: An executable that is most likely disguised", text)
-        self.assertIn("File: annual-report-2026-final.exe", text)
-        self.assertNotRegex(text, "[\u3040-\u30ff\u4e00-\u9fff]")
-
     @unittest.skipUnless(SOURCE, "QUINDO_SOURCE_DIR is not set")
     def test_every_shown_text_has_its_translation(self):
         literal = re.compile(r'"((?:[^"\\\n]|\\.)*)"')
@@ -360,22 +306,27 @@ class LanguageTest(CommandLineTestCase):
         japanese = entries(os.path.join(SOURCE, "po", "ja.po"))
         kana_kanji = re.compile("[\u3040-\u30ff\u4e00-\u9fff]")
         missing = []
+        def sources(*folders):  # the .cpp and .h files below those of the folders that exist
+            for folder in folders:
+                for base, _, names in sorted(os.walk(os.path.join(SOURCE, folder))):
+                    yield from (os.path.join(base, n) for n in sorted(names) if n.endswith((".cpp", ".h")))
+
         # The core's Japanese texts, line by line, in the English catalogue.
-        for folder in ("app", "zip", "lzh", "config", "frontend", "frontend/terminal"):
-            for name in sorted(os.listdir(os.path.join(SOURCE, folder))):
-                if not name.endswith((".cpp", ".h")):
-                    continue
-                with open(os.path.join(SOURCE, folder, name), encoding="utf-8") as f:
-                    # No comments, no character literals such as '"'.
-                    code = re.sub(r"//[^\n]*|'(?:[^'\\\n]|\\.)'", "", f.read())
-                for piece in literal.findall(code):
-                    for line in ast.literal_eval('"' + piece + '"').split("\n"):
-                        if kana_kanji.search(line) and not english.get(line):
-                            missing.append(f"en: {folder}/{name}: {line}")
+        terminal = ("frontend/terminal",)
+        for path in sources("app", "zip", "lzh", "config", *terminal):
+            with open(path, encoding="utf-8") as f:
+                # No comments, no character literals such as '"'.
+                code = re.sub(r"//[^\n]*|'(?:[^'\\\n]|\\.)'", "", f.read())
+            for piece in literal.findall(code):
+                for line in ast.literal_eval('"' + piece + '"').split("\n"):
+                    if kana_kanji.search(line) and not english.get(line):
+                        missing.append(f"en: {os.path.relpath(path, SOURCE)}: {line}")
         # The front end's English texts in the Japanese catalogue.
+        front = [p for p in sources(*terminal) if os.path.basename(p) in ("command_line.cpp", "quindo_main.cpp")]
+        self.assertEqual(len(front), 2, front)
         code = ""
-        for name in ("command_line.cpp", "quindo_main.cpp"):
-            with open(os.path.join(SOURCE, "frontend/terminal", name), encoding="utf-8") as f:
+        for path in front:
+            with open(path, encoding="utf-8") as f:
                 code += f.read()
         for call in re.finditer(r"\bTr(?:Format)?\(\s*((?:\"(?:[^\"\\\n]|\\.)*\"\s*)+)", code):
             text = joined(call.group(1))

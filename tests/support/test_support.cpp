@@ -1,5 +1,6 @@
 #include "tests/support/test_support.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -56,6 +57,13 @@ std::vector<std::string> ListTree(const std::string& root) {
   std::sort(out.begin(), out.end());
   return out;
 }
+
+ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
+  if (const char* old = std::getenv(name)) saved_ = old;
+  ::setenv(name, value.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() { saved_ ? ::setenv(name_.c_str(), saved_->c_str(), 1) : ::unsetenv(name_.c_str()); }
 
 std::string CorpusDir() {
   const char* env = std::getenv("QUINDO_CORPUS");

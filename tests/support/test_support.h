@@ -2,10 +2,12 @@
 // Shared pieces of the unit tests: a scratch folder that cleans up after
 // itself, file helpers, and a scripted user interface.
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/user_interface.h"
+#include "platform/platform.h"
 
 namespace quindo::test {
 
@@ -31,6 +33,25 @@ bool Exists(const std::string& path);
 std::vector<std::string> ListTree(const std::string& root);
 // Where the archive corpus is; empty (and the test should skip) when absent.
 std::string CorpusDir();
+
+// An environment variable set for the life of a test, then put back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> saved_;
+};
+
+// Faults injected into the file layer for the life of a test.
+struct ScopedFaults {
+  explicit ScopedFaults(std::vector<platform::FileFault> faults) { platform::SetFileFaults(std::move(faults)); }
+  ~ScopedFaults() { platform::SetFileFaults({}); }
+};
 
 // A user interface that records every box and answers prompts from a script.
 class ScriptedUi final : public UserInterface {

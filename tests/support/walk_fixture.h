@@ -118,11 +118,6 @@ inline Extracted ExtractInto(const std::string& archive, OutputTree& tree, Scrip
   return result;
 }
 
-inline Extracted ExtractInMemory(const std::string& archive, MemoryTree& tree, ScriptedHost& host,
-                                 ExtractionOptions options = {}, bool useUtf8 = true) {
-  return ExtractInto(archive, tree, host, options, useUtf8);
-}
-
 // Into a real folder (absolute), as the job writes.
 inline Extracted ExtractToFolder(const std::string& archive, const std::string& folder, ScriptedHost& host,
                                  ExtractionOptions options = {}) {

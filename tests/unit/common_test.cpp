@@ -57,27 +57,17 @@ TEST(CodePage, Cp932LeadBytesAndConversion) {
   // "表示" in CP932: 0x95 0x5C is a character whose trail byte is "\".
   const std::string sjis = "\x95\x5C\x8E\xA6";
   std::string utf8, back;
-  ASSERT_TRUE(cp.ToUtf8(sjis, utf8) && cp.FromUtf8(utf8, back));
+  ASSERT_TRUE(cp.ToUtf8(sjis, utf8));
+  ASSERT_TRUE(cp.FromUtf8(utf8, back));
   EXPECT_EQ(utf8 + back, "表示" + sjis);
   EXPECT_FALSE(cp.ToUtf8("\x81", utf8));  // a lone lead byte
   EXPECT_EQ(LastSeparator("\x95\x5C", cp), std::string::npos);  // the helpers walk by character
 
-  EXPECT_TRUE(IsValidUtf8("plain") && IsValidUtf8("日本語"));
   // Overlong, a surrogate, past U+10FFFF, cut short.
-  for (const char* bad : {"\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE6\x97"}) EXPECT_FALSE(IsValidUtf8(bad));
-}
-
-TEST(PathText, ShellHelpers) {
-  const CodePage& cp = SystemCodePage();
-  EXPECT_EQ(JoinPath("/x/", "y", cp) + " " + JoinPath("/x", "y", cp), "/x/y /x/y");
-  using Parts = std::vector<std::string_view>;
-  EXPECT_EQ((Parts{FileNamePart("/a/report.final.doc", cp), BaseNamePart("/d/report.final.doc", cp),
-                   ExtensionPart("report.final.doc", cp), ExtensionPart("/a.b/noext", cp)}),
-            (Parts{"report.final.doc", "report.final", ".doc", ""}));
-  std::string trimmed = "/x/", slash = "/", folder = "/work/photos", root = "/a.zip";
-  RemoveTrailingSeparator(trimmed, cp), RemoveTrailingSeparator(slash, cp);
-  RemoveFileSpec(folder, cp), RemoveFileSpec(root, cp);
-  EXPECT_EQ(trimmed + " " + slash + " " + folder + " " + root, "/x / /work /");
+  for (auto [text, valid] : std::initializer_list<std::pair<const char*, bool>>{
+           {"plain", true}, {"日本語", true}, {"\xC0\xAF", false}, {"\xED\xA0\x80", false},
+           {"\xF4\x90\x80\x80", false}, {"\xE6\x97", false}})
+    EXPECT_EQ(IsValidUtf8(text), valid) << ::testing::PrintToString(std::string(text));
 }
 
 }  // namespace

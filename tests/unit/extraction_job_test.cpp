@@ -13,7 +13,7 @@
 #include "app/settings.h"
 #include "platform/platform.h"
 #include "tests/support/test_support.h"
-#include "tests/unit/zip_fixture.h"
+#include "tests/support/zip_fixture.h"
 
 namespace quindo {
 namespace {
@@ -65,16 +65,6 @@ TEST(ArchiveFolderName, StripsOneByteSerialsOnly) {
   }
 }
 
-TEST_F(ExtractionJob, DetectsFormatsByContent) {
-  std::string zip = Archive("data.bin", ZipBuilder().Add(Member("a", "x")));
-  EXPECT_EQ(DetectArchiveFormat(zip), FormatZip);
-  test::WriteFile(dir / "in/sfx.exe", std::string(4096, 'M') + test::ReadFile(zip));
-  EXPECT_EQ(DetectArchiveFormat(dir / "in/sfx.exe"), FormatZip);
-  test::WriteFile(dir / "in/text.zip", "just text, nothing to extract here");
-  EXPECT_EQ(DetectArchiveFormat(dir / "in/text.zip"), FormatNone);
-  EXPECT_EQ(DetectArchiveFormat(dir / "in/missing.zip"), FormatNone);
-}
-
 #if __has_include("lzh/lzh_reader.h")
 TEST_F(ExtractionJob, AFileThatPassesBothProbesIsLzh) {
   const std::string corpus = test::CorpusDir();
@@ -116,7 +106,8 @@ TEST_F(ExtractionJob, MissingOutputFoldersAreCreatedAndBadOnesRefused) {
   out = dir / "x/../y";
   Configure("");
   EXPECT_EQ(Run(zip), ResultBadPath);
-  EXPECT_FALSE(test::Exists(dir / "x") || test::Exists(dir / "y"));
+  EXPECT_FALSE(test::Exists(dir / "x"));
+  EXPECT_FALSE(test::Exists(dir / "y"));
 }
 
 TEST_F(ExtractionJob, ReadOnlyFolderCannotBeWritten) {
@@ -185,28 +176,6 @@ TEST_F(ExtractionJob, NoMemberReplacesTheArchiveBeingRead) {
   EXPECT_EQ(test::ReadFile(zip), before);
   EXPECT_EQ(test::ReadFile(dir / "in/x"), "x");
   EXPECT_EQ(details, "self.zip: ファイルを作成できませんでした");
-}
-
-TEST_F(ExtractionJob, MembersOfTheCurrentFolderDoNotLandLoose) {
-  // What `bsdtar -a -cf x.zip .` writes: "./" before every name.
-  EXPECT_EQ(Run(Archive("dot.zip", ZipBuilder().Add(Member("./", "", 0)).Add(Member("./a.txt", "a"))
-                                      .Add(Member("./sub/b.txt", "b")))), ResultOk);
-  EXPECT_EQ(test::ListTree(out), (std::vector<std::string>{"dot/", "dot/a.txt", "dot/sub/", "dot/sub/b.txt"}));
-}
-
-TEST_F(ExtractionJob, HostileNamesWriteNothingOutsideTheOutputFolder) {
-  ZipBuilder b;
-  for (const std::string& name : std::initializer_list<std::string>{
-           "../escape.txt", "../../escape2.txt", "/tmp/quindo-abs-escape.txt", "C:/x.txt", "a\\..\\..\\b.txt", "CON",
-           "nul.txt", "dir/COM1/x", ".. /y", std::string(300, 'L') + ".txt",
-           "ok/" + std::string(200, 'M') + "/" + std::string(100, 'N')})
-    b.Add(Member(name, "h"));
-  Run(Archive("hostile.zip", b));
-  for (const std::string& p : test::ListTree(dir.path()))
-    EXPECT_TRUE(p.rfind("out/", 0) == 0 || p.rfind("in/", 0) == 0 || p.rfind("cfg/", 0) == 0) << p;
-  EXPECT_FALSE(test::Exists("/tmp/quindo-abs-escape.txt"));
-  for (const char* made : {"out/hostile/__/escape.txt", "out/hostile/_CON", "out/hostile/dir/_COM1/x"})
-    EXPECT_TRUE(test::Exists(dir / made)) << made;
 }
 
 TEST_F(ExtractionJob, WrongPasswordsFailAndCancelIsACancel) {

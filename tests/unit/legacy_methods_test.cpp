@@ -6,27 +6,13 @@
 #include <string>
 #include <utility>
 
-#include "tests/unit/zip_fixture.h"
+#include "tests/support/zip_fixture.h"
 #include "zip/legacy_methods.h"
 
 namespace quindo {
 namespace {
 
-// Packs values least significant bit first, as the methods read them; a
-// Shannon-Fano code goes in top bit first.
-struct BitWriter {
-  BitWriter& Put(uint32_t value, int n, bool topFirst = false) {
-    for (int i = 0; i < n; ++i, ++used) {
-      if (used % 8 == 0) bytes.push_back(0);
-      bytes.back() = static_cast<char>(bytes.back() | ((value >> (topFirst ? n - 1 - i : i)) & 1) << used % 8);
-    }
-    return *this;
-  }
-  BitWriter& PutCode(uint32_t code, int n) { return Put(code, n, true); }
-  std::string bytes;
-  size_t used = 0;
-};
-
+using test::BitWriter;
 using test::Decoded;
 std::pair<DecodeResult, std::string> Ok(std::string text) { return {DecodeResult::Ok, std::move(text)}; }
 
@@ -167,7 +153,7 @@ BitWriter& Tree256(BitWriter& bits) {
 }
 // A match: `low` distance bits, then the distance's high part and the length from their trees.
 BitWriter& Match(BitWriter& bits, uint32_t low, int lowBits, int high, int length) {
-  return bits.Put(0, 1).Put(low, lowBits).PutCode(63 - high, 6).PutCode(63 - length, 6);
+  return bits.Put(0, 1).Put(low, lowBits).Code(63 - high, 6).Code(63 - length, 6);
 }
 
 TEST(Explode, TwoTreesPlainLiteralsAndShortMatches) {
@@ -183,7 +169,7 @@ TEST(Explode, TwoTreesPlainLiteralsAndShortMatches) {
 TEST(Explode, EveryDictionaryAndTreeCount) {
   // Three trees, 8 KiB: literals from the tree, 7 low bits, matches from 3.
   BitWriter bits;
-  Tree64(Tree64(Tree256(bits))).Put(1, 1).PutCode(255 - 'x', 8).Put(1, 1).PutCode(255 - 'y', 8);
+  Tree64(Tree64(Tree256(bits))).Put(1, 1).Code(255 - 'x', 8).Put(1, 1).Code(255 - 'y', 8);
   Match(bits, 1, 7, 0, 1);  // 2 back, length 1 + 3
   // The farthest distance, (63 << 7 | 127) + 1 = 8192, is before the start.
   Match(bits, 127, 7, 63, 0);
@@ -194,7 +180,7 @@ TEST(Explode, EveryDictionaryAndTreeCount) {
   EXPECT_EQ(Decode(6, big, 3, 2).text, "kkk");
   // Flag bit 2 alone: 6 low bits, tree literals, matches from 3.
   BitWriter small;
-  Match(Tree64(Tree64(Tree256(small))).Put(1, 1).PutCode(255 - 'k', 8), 0, 6, 0, 0);
+  Match(Tree64(Tree64(Tree256(small))).Put(1, 1).Code(255 - 'k', 8), 0, 6, 0, 0);
   EXPECT_EQ(Decode(6, small, 4, 4).text, "kkkk");
 }
 
@@ -208,8 +194,8 @@ TEST(Explode, CorruptTreesAndCodesAndARefusedWrite) {
   // "1x" starts no code.
   BitWriter sparse;
   Tree64(sparse.Put(0, 8).Put(0x11, 8)).Put(1, 1).Put('q', 8);
-  sparse.Put(0, 1).Put(0, 6).PutCode(63, 6).PutCode(1, 2);  // value 0: length 2
-  sparse.Put(0, 1).Put(0, 6).PutCode(63, 6).PutCode(2, 2);
+  sparse.Put(0, 1).Put(0, 6).Code(63, 6).Code(1, 2);  // value 0: length 2
+  sparse.Put(0, 1).Put(0, 6).Code(63, 6).Code(2, 2);
   EXPECT_EQ(Decode(6, sparse, 10).out(), std::make_pair(DecodeResult::Corrupt, std::string("qqq")));
   // Data that ends inside the trees.
   EXPECT_EQ(Decode(6, BitWriter().Put(3, 8).Put(0xF5, 8), 1).result, DecodeResult::Corrupt);

@@ -7,7 +7,7 @@
 #include "lzh/lzh_header.h"
 #include "lzh/window_loop.h"
 #include "tests/support/test_support.h"
-#include "tests/unit/lzh_test_streams.h"
+#include "tests/support/lzh_fixture.h"
 
 namespace quindo::test {
 namespace {

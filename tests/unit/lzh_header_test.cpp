@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "lzh/lzh_header.h"
-#include "tests/unit/lzh_test_streams.h"
+#include "tests/support/lzh_fixture.h"
 
 namespace quindo::test {
 namespace {

@@ -1,7 +1,8 @@
 // The LZH reader through the extraction walk, into real folders: integrity
 // checks, hostile names, folders, links in the way, the root folder and the
 // first-header search (the times of each header level: the jlha archives of
-// lzh_corpus_test).
+// lzh_corpus_test; overwrite and the security warning, which the walk does
+// for both formats: zip_reader_test).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -11,7 +12,7 @@
 #include "platform/platform.h"
 #include "tests/support/test_support.h"
 #include "tests/support/walk_fixture.h"
-#include "tests/unit/lzh_test_streams.h"
+#include "tests/support/lzh_fixture.h"
 
 namespace quindo::test {
 namespace {
@@ -102,26 +103,12 @@ TEST_F(LzhReaderTest, LinksInTheOutputFolderAreReplacedNeverFollowed) {
   EXPECT_EQ(platform::QueryPathKind(Out("a.txt")), platform::PathKind::File);
 }
 
-TEST_F(LzhReaderTest, OverwriteOffAndTheSecurityWarning) {
-  WriteFile(Out("keep.txt"), "original");
-  ExtractionOptions options;
-  options.overwrite = false;
-  options.securityCheck = true;
-  Extract(Stored(0, "keep.txt", "new") + Stored(0, "abcdefghijklmnopqr.exe", "MZ") + Stored(0, "setup.exe", "MZ"),
-          options);
-  // The disguised program is warned about and extracted all the same.
-  EXPECT_EQ(ReadFile(Out("keep.txt")) + ReadFile(Out("abcdefghijklmnopqr.exe")), "originalMZ");
-  EXPECT_EQ(host_.warnings, std::vector<std::string>{"abcdefghijklmnopqr.exe"});
-}
-
 TEST_F(LzhReaderTest, RootFolderOfTheMembers) {
   std::string deep =
       MakeMember({.level = 2, .name = "b.txt", .data = "b", .extended = {ExtendedHeader(0x02, "top\xffsub\xff")}});
   MemoryTree tree;
-  auto root = [&](const std::string& archive) { return ExtractInMemory(archive, tree, host_).plan.rootFolder; };
+  auto root = [&](const std::string& archive) { return ExtractInto(archive, tree, host_).plan.rootFolder; };
   EXPECT_EQ(root(Stored(0, "top\\a.txt", "a") + deep), "top");
-  for (const std::string& other : {Stored(0, "x.txt", "x"), Stored(0, "other\\x", "x")})
-    EXPECT_EQ(root(Stored(0, "top\\a.txt", "a") + other), "");
   // A drive is no top folder; nor is a first character whose second byte
   // is 0x5C (ソ).
   EXPECT_EQ(root(Stored(0, "C:\\x", "x") + Stored(0, "C:\\y", "y")), "");

@@ -6,7 +6,7 @@
 #include "app/member_names.h"
 #include "common/unicode_text.h"
 #include "tests/support/walk_fixture.h"
-#include "tests/unit/zip_fixture.h"
+#include "tests/support/zip_fixture.h"
 #include "platform/platform.h"
 
 namespace quindo {
@@ -132,7 +132,7 @@ TEST_F(MemberNamesTest, MacMetadataIsLeftOutUnlessAsked) {
   // Extracted, the skipped members are no failures.
   test::MemoryTree tree;
   test::ScriptedHost host;
-  const test::Extracted r = test::ExtractInMemory(zip, tree, host);
+  const test::Extracted r = test::ExtractInto(zip, tree, host);
   EXPECT_FALSE(r.record.Failed());
   EXPECT_EQ(r.record.files, 2u);
   EXPECT_EQ(tree.files.size(), 2u);
@@ -145,7 +145,7 @@ TEST_F(MemberNamesTest, NamesThatMeetWhenComposedBothComeOut) {
                               .Finish();
   test::MemoryTree tree;
   test::ScriptedHost host;
-  EXPECT_FALSE(test::ExtractInMemory(zip, tree, host).record.Failed());
+  EXPECT_FALSE(test::ExtractInto(zip, tree, host).record.Failed());
   EXPECT_EQ(tree.files, (std::map<std::string, std::string>{{"が.txt", "composed"}, {"が (2).txt", "decomposed"}}));
 }
 

@@ -14,42 +14,25 @@
 namespace quindo {
 namespace {
 
-TEST(SafeDisplayText, ControlsOfEveryKindBecomeQuestionMarks) {
-  // C0 (escape sequences, bell, backspace, carriage return), DEL, and C1
-  // written as UTF-8 (U+009B is the one-character CSI).
-  EXPECT_EQ(SafeDisplayText("a\x1b[2Jb\x07\x08\r\x7F"), "a?[2Jb????");
-  EXPECT_EQ(SafeDisplayText("x\xC2\x9B" "31my\xC2\x80\xC2\x9F"), "x?31my??");
-  // U+00A0 is the first character after the C1 range and stays.
-  EXPECT_EQ(SafeDisplayText("\xC2\xA0"), "\xC2\xA0");
-  // Direction overrides would show "evil\u202Etxt.exe" as "evilexe.txt".
-  EXPECT_EQ(SafeDisplayText("evil\xE2\x80\xAEtxt.exe"), "evil?txt.exe");
-  EXPECT_EQ(SafeDisplayText("\xE2\x81\xA6\xE2\x80\x8F\xE2\x80\xA8"), "???");
-  EXPECT_EQ(SafeDisplayText(std::string("nul\0x", 5)), "nul?x");
-}
-
-TEST(SafeDisplayText, LineBreaksStayOnlyWhenAsked) {
-  EXPECT_EQ(SafeDisplayText("one\ntwo"), "one?two");
+TEST(SafeDisplayText, ControlsOverridesAndBytesThatAreNotUtf8AreReplaced) {
+  const std::string r = "\xEF\xBF\xBD";  // the replacement character
+  const std::pair<std::string, std::string> cases[] = {
+      // C0 (escape sequences, bell, backspace, carriage return, line feed), DEL.
+      {"a\x1b[2Jb\x07\x08\r\x7F", "a?[2Jb????"}, {"one\ntwo", "one?two"}, {std::string("nul\0x", 5), "nul?x"},
+      // C1 written as UTF-8 (U+009B is the one-character CSI); U+00A0 stays.
+      {"x\xC2\x9B" "31my\xC2\x80\xC2\x9F", "x?31my??"}, {"\xC2\xA0", "\xC2\xA0"},
+      // Direction overrides would show "evil\u202Etxt.exe" as "evilexe.txt".
+      {"evil\xE2\x80\xAEtxt.exe", "evil?txt.exe"}, {"\xE2\x81\xA6\xE2\x80\x8F\xE2\x80\xA8", "???"},
+      // Shift-JIS never converted, a lone lead byte at the end, an overlong
+      // "/", a surrogate, past U+10FFFF, a C1 byte on its own.
+      {"\x95\x5C.txt", r + "\\.txt"}, {"ab\xE3\x81", "ab" + r + r}, {"\xC0\xAF", r + r},
+      {"\xED\xA0\x80", r + r + r}, {"\xF4\x90\x80\x80", r + r + r + r}, {"\x9B" "2J", r + "2J"},
+      {"漢字 かな ｶﾅ émoji \xF0\x9F\x93\xA6 [1].txt", "漢字 かな ｶﾅ émoji \xF0\x9F\x93\xA6 [1].txt"},
+  };
+  for (const auto& [text, shown] : cases) EXPECT_EQ(SafeDisplayText(text), shown) << ::testing::PrintToString(text);
+  // Line breaks stay only when asked.
   EXPECT_EQ(SafeDisplayText("one\ntwo\r\n", LineBreaks::Keep), "one\ntwo?\n");
   EXPECT_EQ(SafeDisplayText("a\tb", LineBreaks::Keep), "a?b");
-}
-
-TEST(SafeDisplayText, BytesThatAreNotUtf8BecomeReplacementCharacters) {
-  const std::string replacement = "\xEF\xBF\xBD";
-  // Shift-JIS "表" (0x95 0x5C) that was never converted, a lone lead byte at
-  // the end, an overlong "/", a surrogate, and a code point above U+10FFFF.
-  EXPECT_EQ(SafeDisplayText("\x95\x5C.txt"), replacement + "\\.txt");
-  EXPECT_EQ(SafeDisplayText("ab\xE3\x81"), "ab" + replacement + replacement);
-  EXPECT_EQ(SafeDisplayText("\xC0\xAF"), replacement + replacement);
-  EXPECT_EQ(SafeDisplayText("\xED\xA0\x80"), replacement + replacement + replacement);
-  EXPECT_EQ(SafeDisplayText("\xF4\x90\x80\x80"), replacement + replacement + replacement + replacement);
-  // A C1 byte on its own is no UTF-8 either, and never reaches a terminal raw.
-  EXPECT_EQ(SafeDisplayText("\x9B" "2J"), replacement + "2J");
-}
-
-TEST(SafeDisplayText, ShowableTextPassesUnchanged) {
-  const std::string text = "漢字 かな ｶﾅ émoji \xF0\x9F\x93\xA6 [1].txt";
-  EXPECT_EQ(SafeDisplayText(text), text);
-  EXPECT_EQ(SafeDisplayText(""), "");
 }
 
 std::vector<MemberFailure> Failures(int count) {
@@ -107,17 +90,6 @@ TEST(FailureDetails, HostileNamesStayOnTheirLine) {
   EXPECT_EQ(details, "x?f2.txt: ok?[1A: データが途中で終わっています\ny: 対応していない圧縮方式です (m?e?)");
 }
 
-TEST(ResultBoxes, KeepTheirTextsAndAddDetailsAfterABlankLine) {
-  EXPECT_EQ(WithDetails(result_box::kFailedText, ""), "処理失敗");
-  EXPECT_EQ(WithDetails(result_box::kFailedText, FailureDetails(Failures(1))),
-            "処理失敗\n\nf1.txt: データが壊れています");
-  EXPECT_EQ(WithDetails(result_box::kCannotWriteText, FolderDetails("/out/a", FolderProblem::ReadOnly)),
-            "ファイルの出力ができませんでした。\n保存先に対する書き込み権限があるかを確認してください。\n\n"
-            "保存先: /out/a\nフォルダが読み取り専用です");
-  EXPECT_EQ(FolderDetails("D:\\x\x1b", FolderProblem::Missing), "保存先: D:\\x?\nフォルダが見つかりません");
-  EXPECT_EQ(FolderDetails("/o", FolderProblem::Other), "保存先: /o");
-}
-
 TEST(CannotWriteDetails, SayWhetherTheFolderIsMissingOrReadOnly) {
   test::ScratchDir scratch;
   const std::string missing = scratch / "gone/deeper/";
@@ -131,6 +103,8 @@ TEST(CannotWriteDetails, SayWhetherTheFolderIsMissingOrReadOnly) {
   EXPECT_EQ(FolderProblemOf(locked + "/"), FolderProblem::ReadOnly);
   EXPECT_EQ(CannotWriteDetails(locked), "保存先: " + locked + "\nフォルダが読み取り専用です");
   EXPECT_EQ(FolderProblemOf(scratch.path()), FolderProblem::Other);
+  EXPECT_EQ(FolderDetails("D:\\x\x1b", FolderProblem::Missing), "保存先: D:\\x?\nフォルダが見つかりません");
+  EXPECT_EQ(FolderDetails("/o", FolderProblem::Other), "保存先: /o");
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "app/settings.h"
-#include "common/gradient_label.h"
 #include "config/settings_form.h"
 #include "tests/support/test_support.h"
 
@@ -71,7 +70,7 @@ TEST_F(SettingsFormTest, EmptyFileShowsTheDefaults) {
   EXPECT_TRUE(form.NumberFilterEnabled());
   EXPECT_STREQ(form_text::kLevelNames[form.levelIndex], "通常圧縮");
   for (const DestinationColumn* c : {&form.extract, &form.compress})
-    EXPECT_TRUE(c->checkedRadio == kModeDesktop && c->mode == kModeDesktop && c->folder.empty());
+    EXPECT_EQ(std::make_tuple(c->checkedRadio, c->mode, c->folder), std::make_tuple(kModeDesktop, kModeDesktop, ""));
 }
 
 TEST_F(SettingsFormTest, StoredValuesOutsideTheRulesAreShownAndWrittenBackAsTheRulesSay) {
@@ -87,7 +86,7 @@ TEST_F(SettingsFormTest, StoredValuesOutsideTheRulesAreShownAndWrittenBackAsTheR
   EXPECT_EQ((std::vector{form.extract.checkedRadio, form.extract.mode, form.compress.checkedRadio}),
             (std::vector{kModeDesktop, kModeDesktop, kModeChosen}));
   const std::string cut = longPath.substr(0, 254);
-  EXPECT_TRUE(form.extract.folder == cut && form.compress.folder == cut);
+  EXPECT_EQ(std::make_pair(form.extract.folder, form.compress.folder), std::make_pair(cut, cut));
 
   // The number filter keeps its state while disabled and is still written;
   // the status keys belong to the associations, not to OK.
@@ -112,7 +111,7 @@ TEST_F(SettingsFormTest, ChosenFolderRadioOpensTheBrowserOnlyOnEntering) {
   // Already in chosen-folder mode: a click opens nothing.
   picker.answer = "/never";
   Click(form, Column::Compress, kModeChosen);
-  EXPECT_TRUE(picker.titles.empty() && form.compress.folder == "/old");
+  EXPECT_EQ(std::make_pair(picker.titles.size(), form.compress.folder), std::make_pair(size_t{0}, std::string("/old")));
 
   // Another radio first, then the chosen folder again: the browser opens.
   Click(form, Column::Compress, kModeBeside);
@@ -127,7 +126,7 @@ TEST_F(SettingsFormTest, ChosenFolderRadioOpensTheBrowserOnlyOnEntering) {
   Click(form, Column::Extract, kModeChosen);
   EXPECT_EQ(picker.titles.back(), "解凍ファイルの保存先を指定してください。");
   EXPECT_EQ((std::pair{form.extract.mode, form.extract.checkedRadio}), (std::pair{kModeBeside, kModeBeside}));
-  EXPECT_TRUE(form.extract.folder == "/kept" && form.compress.folder == "/never");
+  EXPECT_EQ(std::make_tuple(form.extract.folder, form.compress.folder), std::make_tuple("/kept", "/never"));
 
   // A radio that did not end up checked opens nothing.
   form.extract.checkedRadio = kModeDesktop;
@@ -168,21 +167,6 @@ TEST_F(SettingsFormTest, WithoutASettingsFileOkRegistersTickedTypesAndWritesNoth
   for (int twice = 0; twice < 2; ++twice) ApplySettingsForm(form, none, actions);
   EXPECT_EQ(actions.calls, (std::vector<std::string>{"+QuindoZip", "+QuindoZip"}));
   EXPECT_FALSE(test::Exists(path));
-}
-
-TEST(GradientLabelTest, BandsCoverTheWidthAndStopOneStepShortOfTheEnd) {
-  const Rgb start{50, 50, 255}, end{150, 150, 240};
-  auto bands = GradientBands(4, 510, start, end);
-  ASSERT_EQ(bands.size(), 255u);
-  EXPECT_EQ((std::pair{bands.front().left, bands.back().right}), (std::pair{4, 514}));
-  for (size_t i = 1; i < bands.size(); ++i) EXPECT_EQ(bands[i].left, bands[i - 1].right);
-  // 50 + 100 * 254 / 255 = 149.6 and 255 - 15 * 254 / 255 = 240.06, both cut down;
-  // a falling channel is cut towards zero too: 255 - 15/255 is 254.
-  EXPECT_EQ((std::vector{bands[0].colour, bands[1].colour, bands[254].colour}),
-            (std::vector{start, Rgb{50, 50, 254}, Rgb{149, 149, 240}}));
-  // Narrower than 255 pixels: empty bands, the last reaching the right edge.
-  auto narrow = GradientBands(0, 100, start, end);
-  EXPECT_EQ((std::pair{narrow[0].right, narrow[254].right}), (std::pair{0, 100}));
 }
 
 }  // namespace

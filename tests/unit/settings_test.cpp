@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include "common/ini_text.h"
 #include "app/output_folders.h"
@@ -14,35 +17,21 @@ using test::ReadFile;
 using test::ScratchDir;
 using test::WriteFile;
 
-// Every key of the settings file, grouped by section.
-const std::pair<const char*, const char*> kKeys[] = {
-    {"ARC", "OUTPUT"},         {"ARC", "OUTPUT_PATH"},       {"ARC", "OVERWRITE"},          {"ARC", "OPENDIR"},
-    {"MELT", "OUTPUT"},        {"MELT", "OUTPUT_PATH"},      {"MELT", "OVERWRITE"},         {"MELT", "OPENDIR"},
-    {"OPTION", "ZIP_LEVEL"},   {"OPTION", "MAKE_DIRECTRY"},  {"OPTION", "NUMBER_FILTER"},   {"OPTION", "SECURITY"},
-    {"OPTION", "THREADS"},     {"ZIP_OPTION", "USE_UTF8"}, {"EXT_SETTING", "ZIP_STATUS"}, {"EXT_SETTING", "LZH_STATUS"},
-    {"EXT_SETTING", "OLD_ZIP_TYPE"}, {"EXT_SETTING", "OLD_LZH_TYPE"},
-};
-
-TEST(Settings, EveryKeyGivesTheDefaultWhenMissingAndIsFoundInAnyLetterCase) {
+TEST(Settings, MissingValuesGiveTheDefaultAndNamesMatchInAnyLetterCase) {
   ScratchDir dir;
   WriteFile(dir / "other.ini", "[ARC]\nSOMETHING=else\n[UNRELATED]\nOUTPUT=2\n");
-  std::string lower, section;
-  auto lowerCase = [](std::string t) {
-    for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return t;
-  };
-  for (auto [s, k] : kKeys) {
-    if (section != s) lower += "[" + lowerCase(section = s) + "]\n";
-    lower += lowerCase(k) + " = 1 \n";
+  WriteFile(dir / "lower.ini", "[arc]\noutput = 1 \n[ext_setting]\nold_zip_type = 1 \n");
+  for (const Settings& missing : {Settings(dir / "none.ini"), Settings(""), Settings(dir / "other.ini")}) {
+    SCOPED_TRACE(missing.Path());
+    EXPECT_EQ(std::make_tuple(missing.ReadString("ARC", "OUTPUT", "dflt"), missing.ReadInt("ARC", "OUTPUT", 5),
+                              missing.ReadFlag("ARC", "OUTPUT", "1")),
+              std::make_tuple("dflt", 5, true));
   }
-  WriteFile(dir / "lower.ini", lower);
-  const Settings missing[] = {Settings(dir / "none.ini"), Settings(""), Settings(dir / "other.ini")};
-  for (auto [s, k] : kKeys) {
-    SCOPED_TRACE(std::string(s) + "/" + k);
-    for (const Settings& m : missing)
-      EXPECT_TRUE(m.ReadString(s, k, "dflt") == "dflt" && m.ReadInt(s, k, 5) == 5 && m.ReadFlag(s, k, "1"));
-    Settings found(dir / "lower.ini");
-    EXPECT_TRUE(found.ReadString(s, k, "dflt") == "1" && found.ReadInt(s, k, 5) == 1 && found.ReadFlag(s, k, "0"));
+  const Settings found(dir / "lower.ini");
+  for (auto [section, key] : {std::pair{"ARC", "OUTPUT"}, {"EXT_SETTING", "OLD_ZIP_TYPE"}}) {
+    EXPECT_EQ(std::make_tuple(found.ReadString(section, key, "dflt"), found.ReadInt(section, key, 5),
+                              found.ReadFlag(section, key, "0")),
+              std::make_tuple("1", 1, true)) << section << "/" << key;
   }
 }
 
@@ -82,28 +71,61 @@ TEST(Settings, WritesCreateWhatTheyNeedAndChangeOneLine) {
   EXPECT_EQ(IniReplace("[A]", "A", "k", "v"), "[A]\nk=v\n");
 }
 
-TEST(Settings, ConcurrentWritersLoseNoKeyAndAKilledWriteLeavesTheOldFile) {
+// Runs `body` in a child process and answers how it ended (a wait status).
+template <class Body>
+int InChild(Body body) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    body();
+    _exit(0);
+  }
+  int status = -1;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid) ADD_FAILURE() << "fork or wait failed";
+  return status;
+}
+
+TEST(Settings, ConcurrentWritersLoseNoKey) {
   ScratchDir dir;
   const std::string path = dir / "q.ini";
   auto key = [](int w, int k) { return "K" + std::to_string(w) + "_" + std::to_string(k); };
+  std::vector<pid_t> writers;
   for (int w = 0; w < 4; ++w) {
-    pid_t pid = fork();
+    const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       for (int k = 0; k < 25; ++k) Settings(path).WriteInt("OPTION", key(w, k).c_str(), w * 100 + k);
       _exit(0);
     }
+    writers.push_back(pid);
   }
-  for (int st = 0, w = 0; w < 4; ++w) EXPECT_TRUE(wait(&st) > 0 && WIFEXITED(st) && WEXITSTATUS(st) == 0);
+  for (pid_t pid : writers) {
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
   for (int w = 0; w < 4; ++w)
     for (int k = 0; k < 25; ++k) EXPECT_EQ(Settings(path).ReadInt("OPTION", key(w, k).c_str(), -1), w * 100 + k);
+}
 
-  // The new text goes to a temporary file that is renamed over the old one:
-  // a writer that dies before the rename leaves at most a stray temporary.
-  WriteFile(path, "[ARC]\nOUTPUT=1\n");
-  WriteFile(path + ".AbC123", "[ARC]\nOUT");  // what a killed writer leaves
+TEST(Settings, AWriterKilledInTheMiddleOfItsWriteLeavesTheOldFile) {
+  ScratchDir dir;
+  const std::string path = dir / "q.ini", old = "[ARC]\nOUTPUT=1\n";
+  WriteFile(path, old);
+  // The child may write files of 1 KiB at most; the default action of the
+  // signal for a write past that ends it in the middle of an 8 KiB value.
+  const int status = InChild([&] {
+    const rlimit limit{1024, 1024};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    Settings(path).WriteString("OPTION", "NOTE", std::string(8192, 'n'));
+  });
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the writer was not killed: " << status;
+  EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
+  EXPECT_EQ(ReadFile(path), old);
   Settings s(path);
   EXPECT_EQ(s.ReadInt("ARC", "OUTPUT", 0), 1);
+  EXPECT_EQ(s.ReadString("OPTION", "NOTE", "none"), "none");
+  // What the killed writer left in the folder stands in no later write's way.
   EXPECT_TRUE(s.WriteInt("ARC", "OUTPUT", 2));
   EXPECT_EQ(ReadFile(path), "[ARC]\nOUTPUT=2\n");
 }

@@ -1,6 +1,6 @@
 // The Linux front end on a pseudo-terminal: the progress line and the
-// password prompt share the screen, Ctrl-C at the prompt cancels at once,
-// and no terminal means no prompt.
+// password prompt share the screen, and Ctrl-C at the prompt cancels at
+// once (no terminal, no prompt: e2e test_extract).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -176,23 +176,6 @@ TEST(TerminalUi, AFailedRunEndsAtItsPercentWithTheWordForIt) {
   EXPECT_NE(out.find("圧縮状況 data.bin"), std::string::npos) << out;
   EXPECT_NE(out.find(" 37% 失敗"), std::string::npos) << out;
   EXPECT_EQ(out.find("100%"), std::string::npos) << out;
-}
-
-TEST(TerminalUi, WithoutATerminalThePromptIsUnavailable) {
-  int pipeFds[2];
-  ASSERT_EQ(::pipe(pipeFds), 0);
-  std::string password = "left over";
-  TerminalUi noTerminal(pipeFds[1], "/nonexistent/tty");
-  EXPECT_EQ(noTerminal.AskPassword({"a.txt", false}, password), PasswordAnswer::Unavailable);
-  EXPECT_EQ(password, "");
-  TerminalUi notATerminal(pipeFds[1], "/dev/null");
-  EXPECT_EQ(notATerminal.AskPassword({"a.txt", false}, password), PasswordAnswer::Unavailable);
-  // Where the output went is said only on a terminal.
-  notATerminal.ReportOutputFolder("/out");
-  ::close(pipeFds[1]);
-  char c;
-  EXPECT_EQ(::read(pipeFds[0], &c, 1), 0);
-  ::close(pipeFds[0]);
 }
 
 TEST(TerminalUi, BoxesAndTheOutputFolderPrintOneSafeLineEach) {

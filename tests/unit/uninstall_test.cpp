@@ -78,8 +78,9 @@ class FakeHost final : public RemovalHost {
 };
 
 TEST(UninstallStartTest, OnlySwitchAndPathStartTheWorkerAndPathsAreQuoted) {
-  EXPECT_FALSE(DecideStartMode({"uninstall.exe"}).worker || DecideStartMode({"uninstall.exe", "/uninstall"}).worker ||
-               DecideStartMode({"uninstall.exe", "/remove", kRecord}).worker);
+  for (const std::vector<std::string>& launcher : {std::vector<std::string>{"uninstall.exe"},
+                                                   {"uninstall.exe", "/uninstall"}, {"uninstall.exe", "/remove", kRecord}})
+    EXPECT_FALSE(DecideStartMode(launcher).worker) << launcher.size();
   StartMode mode = DecideStartMode({"uninstall.exe", "/UNINSTALL", kRecord, "extra"});
   EXPECT_TRUE(mode.worker);
   EXPECT_EQ(mode.recordPath, kRecord);
@@ -97,7 +98,7 @@ TEST(UninstallRemovalTest, RemovesEverythingListedInOrderAndASecondRunFindsNothi
   expected.insert(expected.end(), {"rmdir C:\\Menu\\Quindo\\", "delete " + kRecord, "rmdir " + kDir,
                                    "delete entry", kDone});
   EXPECT_EQ(host.log, expected);
-  EXPECT_TRUE(host.files.empty() && host.folders.empty() && !host.entryPresent);
+  EXPECT_EQ(std::make_tuple(host.files.size(), host.folders.size(), host.entryPresent), std::make_tuple(0u, 0u, false));
 
   host.log.clear();
   host.entryPresent = true;
@@ -127,8 +128,9 @@ TEST(UninstallRemovalTest, MissingValuesAddressNothing) {
   for (const char* key : {"PROGRAM/DIRECTRY", "SHORTCAT/DESKTOP"}) host.record.erase(key);
   host.files.insert("quindo.exe");
   RunRemoval(host, kRecord);
-  EXPECT_TRUE(host.files.count("quindo.exe") && host.files.count("C:\\Desktop\\Quindo.lnk"));
-  EXPECT_FALSE(host.files.count("C:\\SendTo\\Quindo.lnk") || host.files.count(kRecord));
+  for (const std::string& file : {std::string("quindo.exe"), std::string("C:\\Desktop\\Quindo.lnk")})
+    EXPECT_EQ(host.files.count(file), 1u) << file;
+  for (const std::string& file : {std::string("C:\\SendTo\\Quindo.lnk"), kRecord}) EXPECT_EQ(host.files.count(file), 0u) << file;
   for (const std::string& line : host.log) EXPECT_NE(line.rfind("run ", 0), 0u) << line;
 
   // An empty file name leaves the folder's files alone.
@@ -143,8 +145,9 @@ TEST(UninstallRemovalTest, OverlongRecordPathIsNotCutToAnotherName) {
   const std::string longPath = "C:\\" + std::string(260, 'd') + "\\setup.inf";
   host.files.insert({longPath, longPath.substr(0, 259)});
   RunRemoval(host, longPath);
-  EXPECT_TRUE(host.log.size() == 1 && host.log[0].rfind("box エラー: ", 0) == 0) << host.log.size();
-  EXPECT_TRUE(host.files.count(longPath.substr(0, 259)));
+  ASSERT_EQ(host.log.size(), 1u);
+  EXPECT_EQ(host.log[0].rfind("box エラー: ", 0), 0u) << host.log[0];
+  EXPECT_EQ(host.files.count(longPath.substr(0, 259)), 1u);
 }
 
 }  // namespace

@@ -4,13 +4,12 @@
 #include "zip/winzip_aes.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <map>
 #include <optional>
 #include <string>
 
-#include "tests/unit/local_members.h"
+#include "tests/support/zip_fixture.h"
 #include "zip/inflate64.h"
 
 namespace quindo {
@@ -19,25 +18,6 @@ namespace {
 using test::LocalMember;
 
 std::span<const uint8_t> Span(const std::string& s) { return test::Bytes(s); }
-
-std::optional<std::string> RawInflate(const std::string& stream) {
-  std::string out;
-  z_stream z{};
-  if (inflateInit2(&z, -15) != Z_OK) return std::nullopt;
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(stream.data()));
-  z.avail_in = static_cast<uInt>(stream.size());
-  int rc = Z_OK;
-  char buffer[65536];
-  while (rc == Z_OK) {
-    z.next_out = reinterpret_cast<Bytef*>(buffer);
-    z.avail_out = sizeof buffer;
-    rc = inflate(&z, Z_NO_FLUSH);
-    out.append(buffer, sizeof buffer - z.avail_out);
-  }
-  inflateEnd(&z);
-  if (rc != Z_STREAM_END) return std::nullopt;
-  return out;
-}
 
 // A member's data taken apart: salt, verifier, encrypted data, code.
 struct Sealed {
@@ -58,20 +38,17 @@ bool Open(AesDecryptor& aes, const AesInfo& info, const Sealed& s, std::string_v
   return aes.Open(info, password, Span(s.salt), Span(s.verifier).first<kAesVerifierSize>());
 }
 
-bool Authentic(AesDecryptor& aes, const std::string& code) {
-  return aes.Authentic(Span(code).first<kAesAuthCodeSize>());
-}
+bool Authentic(AesDecryptor& aes, const std::string& code) { return aes.Authentic(Span(code).first<kAesAuthCodeSize>()); }
 
 // Decrypts in pieces of `piece` bytes; nullopt when the password is refused.
-std::optional<std::string> Decrypt(const AesInfo& info, const Sealed& s, std::string_view password,
-                                   bool* authentic = nullptr, size_t piece = SIZE_MAX) {
+std::optional<std::string> Decrypt(const AesInfo& info, const Sealed& s, std::string_view password, bool& authentic,
+                                   size_t piece = SIZE_MAX) {
   AesDecryptor aes;
   if (!Open(aes, info, s, password)) return std::nullopt;
   std::string plain = s.data;
   for (size_t at = 0; at < plain.size(); at += piece)
     aes.Decrypt(reinterpret_cast<uint8_t*>(plain.data()) + at, std::min(piece, plain.size() - at));
-  bool ok = Authentic(aes, s.code);
-  if (authentic) *authentic = ok;
+  authentic = Authentic(aes, s.code);
   return plain;
 }
 
@@ -79,15 +56,17 @@ class WinZipAes : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new test::ScratchDir;
-    std::string text;
-    for (int i = 0; text.size() < 200000; ++i) text += "entry " + std::to_string(i * 613 % 4099) + "\n";
-    files_ = {{"text.txt", text}, {"small.txt", "short"}, {"noise.bin", test::Noise(70001, 9)}};
+    files_ = {{"text.txt", test::Text(200000)}, {"small.txt", "short"}, {"noise.bin", test::Noise(70001, 9)}};
     for (const auto& [name, data] : files_) test::WriteFile(*dir_ / name, data);
     for (const char* strength : {"AES128", "AES192", "AES256"})
       archives_[strength] = test::LocalMembers(
           test::SevenZip(*dir_, std::string("-mem=") + strength + " -p" + kPassword + " text.txt small.txt noise.bin"));
   }
   static void TearDownTestSuite() { delete dir_; }
+  // A member's plain data, inflated when it was deflated.
+  static std::optional<std::string> Plain(const AesInfo& info, const std::string& data, const std::string& name) {
+    return info.method == 8 ? test::RawInflate(data, files_[name].size()) : data;
+  }
 
   static constexpr const char* kPassword = "Pa55-word";
   static inline test::ScratchDir* dir_;
@@ -103,23 +82,20 @@ TEST_F(WinZipAes, EveryKeySizeDecryptsDeflatedAndStoredMembers) {
     ASSERT_EQ(members.size(), 3u);
     for (const LocalMember& m : members) {
       SCOPED_TRACE(m.name);
-      EXPECT_EQ(m.method, kAesMethod);
-      EXPECT_TRUE(m.flags & 1);
+      EXPECT_EQ(std::make_tuple(m.method, m.flags & 1), std::make_tuple(kAesMethod, 1));
       auto info = ParseAesExtra(Span(m.extra));
       ASSERT_TRUE(info);
       EXPECT_EQ(info->strength, strength);
-      Sealed s = Split(*info, m.data);
-      for (size_t piece : {SIZE_MAX, size_t{1}, size_t{4095}, size_t{4097}}) {
-        bool authentic = false;
-        auto plain = Decrypt(*info, s, kPassword, &authentic, piece);
-        ASSERT_TRUE(plain);
-        EXPECT_TRUE(authentic);
-        auto data = info->method == 8 ? RawInflate(*plain) : info->method == 0 ? plain : std::nullopt;
-        EXPECT_TRUE(data == files_[m.name]) << "method " << info->method;
-      }
       // AE-2 members (what 7-Zip writes) carry no CRC.
       if (!info->CrcStored()) {
         EXPECT_EQ(m.crc, 0u);
+      }
+      for (size_t piece : {SIZE_MAX, size_t{1}, size_t{4097}}) {
+        bool authentic = false;
+        auto plain = Decrypt(*info, Split(*info, m.data), kPassword, authentic, piece);
+        ASSERT_TRUE(plain);
+        EXPECT_TRUE(authentic);
+        EXPECT_EQ(Plain(*info, *plain, m.name), files_[m.name]) << "method " << info->method;
       }
     }
     EXPECT_EQ(ParseAesExtra(Span(test::Find(members, "text.txt")->extra))->method, 8);
@@ -133,29 +109,25 @@ TEST_F(WinZipAes, WrongPasswordsAndDamageAreFound) {
     const LocalMember& m = *test::Find(members, "text.txt");
     auto info = ParseAesExtra(Span(m.extra));
     ASSERT_TRUE(info);
-    Sealed s = Split(*info, m.data);
+    const Sealed s = Split(*info, m.data);
 
     // A wrong password fails the verifier, or (one time in 65,536) passes it
     // and then fails the code.
     for (const char* wrong : {"pa55-word", "Pa55-word ", ""}) {
       bool authentic = true;
-      auto plain = Decrypt(*info, s, wrong, &authentic);
-      EXPECT_TRUE(!plain || !authentic) << wrong;
+      if (Decrypt(*info, s, wrong, authentic)) {
+        EXPECT_FALSE(authentic) << "the wrong password \"" << wrong << "\" passed the verifier and the code";
+      }
     }
-
-    bool authentic = true;
-    Sealed damaged = s;
-    damaged.data[damaged.data.size() / 2] ^= 0x10;
-    ASSERT_TRUE(Decrypt(*info, damaged, kPassword, &authentic));
-    EXPECT_FALSE(authentic) << "a changed data byte";
-    damaged = s;
-    damaged.code[9] ^= 1;
-    ASSERT_TRUE(Decrypt(*info, damaged, kPassword, &authentic));
-    EXPECT_FALSE(authentic) << "a changed code";
-    damaged = s;
-    damaged.data.pop_back();
-    ASSERT_TRUE(Decrypt(*info, damaged, kPassword, &authentic));
-    EXPECT_FALSE(authentic) << "data one byte short";
+    Sealed changedData = s, changedCode = s, shortData = s;
+    changedData.data[s.data.size() / 2] ^= 0x10;
+    changedCode.code[9] ^= 1;
+    shortData.data.pop_back();
+    for (const Sealed* damaged : {&changedData, &changedCode, &shortData}) {
+      bool authentic = true;
+      ASSERT_TRUE(Decrypt(*info, *damaged, kPassword, authentic));
+      EXPECT_FALSE(authentic) << damaged - &changedData;
+    }
 
     // The salt must have the key size's length; the verifier follows it.
     AesInfo other = *info;
@@ -163,95 +135,78 @@ TEST_F(WinZipAes, WrongPasswordsAndDamageAreFound) {
     AesDecryptor aes;
     EXPECT_FALSE(Open(aes, other, s, kPassword));
     EXPECT_FALSE(Authentic(aes, s.code)) << "an unopened decryptor vouches for nothing";
-    uint8_t byte = 0x55;
-    aes.Decrypt(&byte, 1);
-    EXPECT_EQ(byte, 0x55);
     // One decryptor opens member after member.
     ASSERT_TRUE(Open(aes, *info, s, kPassword));
     ASSERT_TRUE(Open(aes, *info, s, kPassword));
     std::string plain = s.data;
     aes.Decrypt(reinterpret_cast<uint8_t*>(plain.data()), plain.size());
     EXPECT_TRUE(Authentic(aes, s.code));
-    EXPECT_TRUE(RawInflate(plain) == files_["text.txt"]);
+    EXPECT_EQ(Plain(*info, plain, "text.txt"), files_["text.txt"]);
   }
 }
 
 TEST(WinZipAesMemberInput, FeedsADecoderAndChecksTheCodeAtTheEnd) {
   test::ScratchDir dir;
-  std::string text;
-  for (int i = 0; text.size() < 300000; ++i) text += "record " + std::to_string(i * 389 % 7001) + ";\n";
+  const std::string text = test::Text(300000);
   test::WriteFile(dir / "t.txt", text);
   for (const char* strength : {"AES128", "AES256"}) {
     SCOPED_TRACE(strength);
-    auto members = test::LocalMembers(
-        test::SevenZip(dir, std::string("-mm=Deflate64 -mem=") + strength + " -psecret t.txt"));
+    auto members = test::LocalMembers(test::SevenZip(dir, std::string("-mm=Deflate64 -mem=") + strength + " -psecret t.txt"));
     ASSERT_EQ(members.size(), 1u);
     auto info = ParseAesExtra(Span(members[0].extra));
     ASSERT_TRUE(info);
     ASSERT_EQ(info->method, 9);
     const std::string& stored = members[0].data;
     const size_t head = info->SaltSize() + kAesVerifierSize, encrypted = stored.size() - info->Overhead();
+    const std::string body = stored.substr(head, encrypted), code = stored.substr(head + encrypted);
 
-    // `tail` replaces the stored bytes after the encrypted data.
-    auto run = [&](std::string body, std::string tail, DecodeResult expected) {
+    // The member's data is `data`; the decoder's verdict must be `expected`.
+    auto authentic = [&](const std::string& data, DecodeResult expected) {
       AesDecryptor aes;
-      Sealed s = Split(*info, stored);
-      EXPECT_TRUE(Open(aes, *info, s, "secret"));
-      test::StringInput raw(body + tail, 1000);
+      EXPECT_TRUE(Open(aes, *info, Split(*info, stored), "secret"));
+      test::StringInput raw(data, 1000);
       AesMemberInput in(raw, aes, encrypted);
       test::StringOutput out;
       EXPECT_EQ(Inflate64(in, out), expected);
       if (expected == DecodeResult::Ok) {
-        EXPECT_TRUE(out.text == text);
+        EXPECT_EQ(out.text, text);
       }
       return in.Authenticate();
     };
-    const std::string body = stored.substr(head, encrypted), code = stored.substr(head + encrypted);
-    EXPECT_TRUE(run(body, code, DecodeResult::Ok));
     std::string badCode = code;
     badCode[0] ^= 0x80;
-    EXPECT_FALSE(run(body, badCode, DecodeResult::Ok));
-    EXPECT_FALSE(run(body, code.substr(0, 9), DecodeResult::Ok)) << "a cut code";
-    EXPECT_FALSE(run(body.substr(0, body.size() / 2), "", DecodeResult::Corrupt)) << "cut data";
+    EXPECT_TRUE(authentic(body + code, DecodeResult::Ok));
+    EXPECT_FALSE(authentic(body + badCode, DecodeResult::Ok));
+    EXPECT_FALSE(authentic(body + code.substr(0, 9), DecodeResult::Ok)) << "a cut code";
+    EXPECT_FALSE(authentic(body.substr(0, body.size() / 2), DecodeResult::Corrupt)) << "cut data";
   }
 }
 
 TEST(WinZipAesExtra, RecordIsFoundAndChecked) {
   auto record = [](uint16_t version, std::string vendor, uint8_t strength, uint16_t method, uint16_t size = 7) {
     std::string s;
-    AppendLe16(s, kAesExtraId);
-    AppendLe16(s, size);
-    AppendLe16(s, version);
-    s += vendor;
-    s += static_cast<char>(strength);
-    AppendLe16(s, method);
+    test::Put(s, {{kAesExtraId, 2}, {size, 2}, {version, 2}});
+    s += vendor + static_cast<char>(strength);
+    test::Put(s, {{method, 2}});
     return s;
   };
   const std::string timestamp("UT\x05\x00\x01\x00\x00\x00\x00", 9);
   auto info = ParseAesExtra(Span(timestamp + record(1, "AE", 3, 12)));
   ASSERT_TRUE(info);
-  EXPECT_EQ(info->vendorVersion, 1);
-  EXPECT_TRUE(info->CrcStored());
-  EXPECT_EQ(info->method, 12);
-  EXPECT_EQ(info->KeySize(), 32u);
-  EXPECT_EQ(info->SaltSize(), 16u);
-  EXPECT_EQ(info->Overhead(), 28u);
+  EXPECT_EQ(std::make_tuple(info->vendorVersion, info->CrcStored(), info->method, info->KeySize(), info->SaltSize(),
+                            info->Overhead()),
+            std::make_tuple(1, true, 12, 32u, 16u, 28u));
   info = ParseAesExtra(Span(record(2, "AE", 1, 8)));
   ASSERT_TRUE(info);
-  EXPECT_FALSE(info->CrcStored());
-  EXPECT_EQ(info->KeySize(), 16u);
-  EXPECT_EQ(info->Overhead(), 20u);
+  EXPECT_EQ(std::make_tuple(info->CrcStored(), info->KeySize(), info->SaltSize(), info->Overhead()),
+            std::make_tuple(false, 16u, 8u, 20u));
   EXPECT_EQ(ParseAesExtra(Span(record(2, "AE", 2, 8)))->SaltSize(), 12u);
 
-  EXPECT_FALSE(ParseAesExtra(Span(record(3, "AE", 1, 8))));
-  EXPECT_FALSE(ParseAesExtra(Span(record(2, "AX", 1, 8))));
-  EXPECT_FALSE(ParseAesExtra(Span(record(2, "AE", 0, 8))));
-  EXPECT_FALSE(ParseAesExtra(Span(record(2, "AE", 4, 8))));
-  EXPECT_FALSE(ParseAesExtra(Span(record(2, "AE", 1, 8, 6))));
-  std::string cut = record(2, "AE", 1, 8);
-  EXPECT_FALSE(ParseAesExtra(Span(cut.substr(0, cut.size() - 1)))) << "a record longer than the field";
-  EXPECT_FALSE(ParseAesExtra(Span(timestamp)));
-  EXPECT_FALSE(ParseAesExtra({}));
+  const std::string cut = record(2, "AE", 1, 8);
+  const std::string refused[] = {record(3, "AE", 1, 8), record(2, "AX", 1, 8),    record(2, "AE", 0, 8),
+                                 record(2, "AE", 4, 8), record(2, "AE", 1, 8, 6), cut.substr(0, cut.size() - 1),
+                                 timestamp,             ""};
+  for (const std::string& extra : refused) EXPECT_FALSE(ParseAesExtra(Span(extra))) << ::testing::PrintToString(extra);
 }
 
 }  // namespace

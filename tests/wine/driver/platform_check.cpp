@@ -10,8 +10,8 @@
 //                                    wrong answer, over a progress window; prints
 //                                    "entered TEXT" or "cancelled"
 //
-// Each check prints "ok NAME" or "FAIL NAME: detail" (UTF-8); the exit code
-// is the number of failures.
+// Each check prints "ok CONDITION" or "FAIL CONDITION: what it saw"; the
+// exit code is the number of failures.
 #include "platform/win32/windows_api.h"
 
 #include <atomic>
@@ -34,11 +34,31 @@ namespace {
 
 int failures = 0;
 
-void Check(bool ok, const char* name, const std::string& detail = {}) {
+// Each check prints the condition as written; a comparison that fails also
+// what it saw and what it wanted.
+void Check(bool ok, const char* what, const std::string& detail = {}) {
   failures += !ok;
-  std::printf(ok ? "ok %s\n" : "FAIL %s: %s\n", name, detail.c_str());
+  if (ok)
+    std::printf("ok %s\n", what);
+  else
+    std::printf("FAIL %s%s%s\n", what, detail.empty() ? "" : ": ", detail.c_str());
   std::fflush(stdout);
 }
+
+std::string Shown(const std::string& s) { return "\"" + s + "\""; }
+std::string Shown(const char* s) { return Shown(std::string(s)); }
+template <typename T>
+std::string Shown(T value) {
+  return std::to_string(value);
+}
+
+template <typename Got, typename Want>
+void CheckEqual(const Got& got, const Want& want, const char* what) {
+  Check(got == want, what, "saw " + Shown(got) + ", wanted " + Shown(want));
+}
+
+#define CHECK(condition) Check(static_cast<bool>(condition), #condition)
+#define CHECK_EQ(got, want) CheckEqual((got), (want), #got " == " #want)
 
 std::string Join(const std::string& folder, const std::string& name) { return folder + "\\" + name; }
 
@@ -56,120 +76,137 @@ std::string ReadAll(const std::string& path) {
 }
 
 void FileChecks(const std::string& root) {
-  // Create-new refuses an existing name and leaves its content alone.
+  // Create-new refuses an existing file and leaves it; a missing file or a
+  // folder does not open.
   const std::string a = Join(root, "a.txt"), nothing = Join(root, "nothing");
   platform::File f;
-  Check(WriteAll(a, "first") && !f.Open(a, platform::OpenMode::CreateNew) && ReadAll(a) == "first" &&
-            !f.Open(nothing, platform::OpenMode::Read) && !f.Open(root, platform::OpenMode::Read),
-        "create-new refuses an existing file and leaves it; a missing file or a folder does not open", ReadAll(a));
+  CHECK(WriteAll(a, "first"));
+  CHECK(!f.Open(a, platform::OpenMode::CreateNew));
+  CHECK_EQ(ReadAll(a), "first");
+  CHECK(!f.Open(nothing, platform::OpenMode::Read));
+  CHECK(!f.Open(root, platform::OpenMode::Read));
 
-  // A missing path answers the invalid value, whose directory bit is set; a
-  // read-only file is deleted only once the attribute is cleared.
+  // Attributes of a missing path and a folder; read-only set, read, cleared
+  // and the file deleted.
   const std::string locked = Join(root, "locked.txt");
-  const uint32_t missing = platform::GetFileAttributes(nothing);
-  Check(missing == platform::kInvalidAttributes && (missing & platform::kAttrDirectory) &&
-            (platform::GetFileAttributes(root) & platform::kAttrDirectory) && WriteAll(locked, "keep") &&
-            platform::SetFileAttributes(locked, platform::kAttrReadOnly) &&
-            (platform::GetFileAttributes(locked) & platform::kAttrReadOnly) &&
-            platform::SetFileAttributes(locked, platform::kAttrNormal) && platform::DeleteFile(locked),
-        "attributes of a missing path and a folder; read-only set, read, cleared and the file deleted");
+  CHECK_EQ(platform::GetFileAttributes(nothing), platform::kInvalidAttributes);
+  CHECK(platform::kInvalidAttributes & platform::kAttrDirectory);
+  CHECK(platform::GetFileAttributes(root) != platform::kInvalidAttributes);
+  CHECK(platform::GetFileAttributes(root) & platform::kAttrDirectory);
+  CHECK(WriteAll(locked, "keep"));
+  CHECK(platform::SetFileAttributes(locked, platform::kAttrReadOnly));
+  CHECK(platform::GetFileAttributes(locked) & platform::kAttrReadOnly);
+  CHECK(platform::SetFileAttributes(locked, platform::kAttrNormal));
+  CHECK(platform::DeleteFile(locked));
 
-  // The listing includes hidden and system items and skips "." and "..",
-  // also with a trailing separator on the folder. Names in CP932 with a trail
-  // byte 0x5C ("表" is 0x95 0x5C) survive the A calls.
+  // The listing: hidden, system, folder, size, a CP932 name, no dots.
   const std::string sub = Join(root, "sub"), hidden = Join(root, "hidden.txt"), system = Join(root, "system.txt");
   const std::string table = "\x95\x5C.txt";
-  const bool made = platform::CreateDirectory(sub) && WriteAll(Join(sub, "inner.txt"), "x") && WriteAll(hidden, "h") &&
-                    WriteAll(system, "sys") && WriteAll(Join(root, table), "table") &&
-                    ReadAll(Join(root, table)) == "table" &&
-                    platform::SetFileAttributes(hidden, platform::kAttrHidden) &&
-                    platform::SetFileAttributes(system, platform::kAttrSystem);
+  CHECK(platform::CreateDirectory(sub));
+  CHECK(WriteAll(Join(sub, "inner.txt"), "x") && WriteAll(hidden, "h") && WriteAll(system, "sys"));
+  CHECK(WriteAll(Join(root, table), "table"));
+  CHECK_EQ(ReadAll(Join(root, table)), "table");
+  CHECK(platform::SetFileAttributes(hidden, platform::kAttrHidden));
+  CHECK(platform::SetFileAttributes(system, platform::kAttrSystem));
   std::map<std::string, platform::FolderItem> items;
-  const bool listed =
-      platform::ListFolder(root + "\\", [&](const platform::FolderItem& item) { items[item.name] = item; });
-  Check(made && listed && items.size() == 5 && items.count(table) && items["sub"].isFolder &&
-            (items["hidden.txt"].info.attributes & platform::kAttrHidden) &&
-            (items["system.txt"].info.attributes & platform::kAttrSystem) && items["system.txt"].info.size == 3 &&
-            items["system.txt"].info.writeTime != 0,
-        "listing: hidden, system, folder, size, a CP932 name, no dots", std::to_string(items.size()));
+  CHECK(platform::ListFolder(root + "\\", [&](const platform::FolderItem& item) { items[item.name] = item; }));
+  std::string names;
+  for (const auto& [name, item] : items) names += name + " ";
+  CHECK_EQ(names, "a.txt hidden.txt sub system.txt " + table + " ");
+  CHECK(items["sub"].isFolder);
+  CHECK(items["hidden.txt"].info.attributes & platform::kAttrHidden);
+  CHECK(items["system.txt"].info.attributes & platform::kAttrSystem);
+  CHECK_EQ(items["system.txt"].info.size, 3u);
+  CHECK(items["system.txt"].info.writeTime != 0);
   platform::SetFileAttributes(hidden, platform::kAttrNormal);
   platform::SetFileAttributes(system, platform::kAttrNormal);
 
-  // Times: 0 leaves a time alone. Wine keeps no creation time on a Unix
-  // file system, so only the write time is read back.
+  // The write time set and read back; a zero one leaves it.
   const uint64_t t1 = 132000000000000000ULL, t2 = 133000000000000000ULL;
-  std::string t1s;
   platform::FileInfo info;
-  Check(platform::SetFileTimes(a, t1, t2) && platform::GetFileInfo(a, info) && info.writeTime == t2 && info.size == 5 &&
-            platform::SetFileTimes(a, t2, 0) && platform::GetFileInfo(a, info) && info.writeTime == t2,
-        "write time set and read back; a zero one leaves it", std::to_string(info.writeTime));
-  Check(!platform::SetFileTimes(nothing, t1, t1) && !platform::DeleteFile(nothing) &&
-            !platform::CreateTempFile(nothing, "arc", t1s) &&
-            !platform::ListFolder(nothing, [](const platform::FolderItem&) {}),
-        "times, delete, temporary file and listing on a missing path fail");
+  CHECK(platform::SetFileTimes(a, t1, t2));
+  CHECK(platform::GetFileInfo(a, info));
+  CHECK_EQ(info.writeTime, t2);
+  CHECK_EQ(info.size, 5u);
+  CHECK(platform::SetFileTimes(a, t2, 0));
+  CHECK(platform::GetFileInfo(a, info));
+  CHECK_EQ(info.writeTime, t2);
+  // Times, delete, a temporary file and a listing on a missing path fail.
+  std::string temp;
+  CHECK(!platform::SetFileTimes(nothing, t1, t1));
+  CHECK(!platform::DeleteFile(nothing));
+  CHECK(!platform::CreateTempFile(nothing, "arc", temp));
+  CHECK(!platform::ListFolder(nothing, [](const platform::FolderItem&) {}));
 
-  // A move keeps a taken name unless it is asked to replace.
+  // A move keeps or replaces what is there.
   const std::string from = Join(root, "from.txt"), to = Join(root, "to.txt");
-  Check(WriteAll(from, "new") && WriteAll(to, "old") && !platform::MoveFileIntoPlace(from, to, false) &&
-            ReadAll(to) == "old" && platform::MoveFileIntoPlace(from, to, true) && ReadAll(to) == "new" &&
-            platform::GetFileAttributes(from) == platform::kInvalidAttributes,
-        "move keeps or replaces");
+  CHECK(WriteAll(from, "new") && WriteAll(to, "old"));
+  CHECK(!platform::MoveFileIntoPlace(from, to, false));
+  CHECK_EQ(ReadAll(to), "old");
+  CHECK(platform::MoveFileIntoPlace(from, to, true));
+  CHECK_EQ(ReadAll(to), "new");
+  CHECK_EQ(platform::GetFileAttributes(from), platform::kInvalidAttributes);
 
-  // The current folder, as the extraction job enters its output folder.
   const std::string before = platform::GetCurrentDirectory();
-  Check(platform::SetCurrentDirectory(sub) && platform::GetCurrentDirectory() == sub &&
-            platform::SetCurrentDirectory(before),
-        "the current folder set and read back", before);
+  CHECK(platform::SetCurrentDirectory(sub));
+  CHECK_EQ(platform::GetCurrentDirectory(), sub);
+  CHECK(platform::SetCurrentDirectory(before));
 
-  // Profile files: names without regard to case, defaults, values cut to 254
-  // bytes, one value replaced, other sections kept.
+  // Defaults for a missing section or file; a write makes the section;
+  // names match without regard to case; a value is cut to 254 bytes; a
+  // CP932 value is kept byte for byte.
   const std::string ini = Join(root, "set.ini");
   const std::string japanese = "C:\\\x95\x5C\\\x83\x5C\x83\x74\x83\x67";  // 表\ソフト in CP932
-  Check(WriteAll(ini, "[Other]\r\nkeep=this\r\n") &&
-            platform::ReadProfileString(ini, "ARC", "OUTPUT", "dflt") == "dflt" &&
-            platform::ReadProfileString(Join(root, "none.ini"), "ARC", "OUTPUT", "d") == "d" &&
-            platform::WriteProfileString(ini, "ARC", "OUTPUT", "2") &&
-            platform::ReadProfileString(ini, "arc", "output", "") == "2" &&
-            platform::WriteProfileString(ini, "Arc", "Output", "1") &&
-            platform::ReadProfileString(ini, "ARC", "OUTPUT", "") == "1" &&
-            platform::ReadProfileString(ini, "OTHER", "KEEP", "") == "this",
-        "defaults for a missing section or file; write creates the section; names without regard to case");
+  CHECK(WriteAll(ini, "[Other]\r\nkeep=this\r\n"));
+  CHECK_EQ(platform::ReadProfileString(ini, "ARC", "OUTPUT", "dflt"), "dflt");
+  CHECK_EQ(platform::ReadProfileString(Join(root, "none.ini"), "ARC", "OUTPUT", "d"), "d");
+  CHECK(platform::WriteProfileString(ini, "ARC", "OUTPUT", "2"));
+  CHECK_EQ(platform::ReadProfileString(ini, "arc", "output", ""), "2");
+  CHECK(platform::WriteProfileString(ini, "Arc", "Output", "1"));
+  CHECK_EQ(platform::ReadProfileString(ini, "ARC", "OUTPUT", ""), "1");
+  CHECK_EQ(platform::ReadProfileString(ini, "OTHER", "KEEP", ""), "this");
   platform::WriteProfileString(ini, "ARC", "OUTPUT_PATH", std::string(300, 'v'));
   platform::WriteProfileString(ini, "MELT", "OUTPUT_PATH", japanese);
-  const std::string cut = platform::ReadProfileString(ini, "ARC", "OUTPUT_PATH", "");
-  Check(cut.size() == 254 && platform::ReadProfileString(ini, "MELT", "OUTPUT_PATH", "") == japanese,
-        "value cut to 254 bytes; a CP932 value kept byte for byte", std::to_string(cut.size()));
+  CHECK_EQ(platform::ReadProfileString(ini, "ARC", "OUTPUT_PATH", "").size(), 254u);
+  CHECK_EQ(platform::ReadProfileString(ini, "MELT", "OUTPUT_PATH", ""), japanese);
 }
 
 void SystemChecks() {
-  // The check program carries the program's version block.
-  const std::string program = platform::ProgramPath(), settings = platform::SettingsFilePath();
-  Check(settings == program.substr(0, program.rfind('\\') + 1) + "quindo.ini", "the settings file beside the program",
-        program + " " + settings);
+  const std::string program = platform::ProgramPath();
+  CHECK_EQ(platform::SettingsFilePath(), program.substr(0, program.rfind('\\') + 1) + "quindo.ini");
 
   std::string desktop;
-  Check(platform::GetDesktopFolder(desktop) && !desktop.empty() &&
-            (platform::GetFileAttributes(desktop) & platform::kAttrDirectory),
-        "desktop folder", desktop);
+  CHECK(platform::GetDesktopFolder(desktop));
+  CHECK(!desktop.empty());
+  // The attributes of a missing path have the folder bit set too.
+  CHECK(platform::GetFileAttributes(desktop) != platform::kInvalidAttributes);
+  CHECK(platform::GetFileAttributes(desktop) & platform::kAttrDirectory);
 
-  Check(platform::SystemCodePageId() == quindo::CodePageId::Cp932 && quindo::SystemCodePage().IsLeadByte(0x95) &&
-            !quindo::SystemCodePage().IsLeadByte(0x5C),
-        "the ANSI code page is 932, and so the lead-byte table", std::to_string(::GetACP()));
-  // A character CP932 lacks, a lone lead byte and broken UTF-8 are refused.
+  // The ANSI code page is 932, and so the lead-byte table.
+  CHECK_EQ(::GetACP(), 932u);
+  CHECK(platform::SystemCodePageId() == quindo::CodePageId::Cp932);
+  CHECK(quindo::SystemCodePage().IsLeadByte(0x95));
+  CHECK(!quindo::SystemCodePage().IsLeadByte(0x5C));
+  // CP932 to UTF-8 and back, and empty text; a character CP932 lacks, a
+  // lone lead byte and broken UTF-8 are refused.
   std::string utf8, back, empty = "x";
   const std::string cp932 = "\x95\x5C\x83\x5C";  // 表ソ
-  Check(platform::ConvertCp932ToUtf8(cp932, utf8) && utf8 == "\xE8\xA1\xA8\xE3\x82\xBD" &&
-            platform::ConvertUtf8ToCp932(utf8, back) && back == cp932 && platform::ConvertCp932ToUtf8("", empty) &&
-            empty.empty() && !platform::ConvertUtf8ToCp932("\xF0\x9F\x98\x80", back) &&
-            !platform::ConvertCp932ToUtf8("\x81", utf8) && !platform::ConvertUtf8ToCp932("\xC3", back),
-        "CP932 to UTF-8 and back, empty text; what has no mapping is refused");
+  CHECK(platform::ConvertCp932ToUtf8(cp932, utf8));
+  CHECK_EQ(utf8, "\xE8\xA1\xA8\xE3\x82\xBD");
+  CHECK(platform::ConvertUtf8ToCp932(utf8, back));
+  CHECK_EQ(back, cp932);
+  CHECK(platform::ConvertCp932ToUtf8("", empty));
+  CHECK_EQ(empty, "");
+  CHECK(!platform::ConvertUtf8ToCp932("\xF0\x9F\x98\x80", back));
+  CHECK(!platform::ConvertCp932ToUtf8("\x81", utf8));
+  CHECK(!platform::ConvertUtf8ToCp932("\xC3", back));
   // The JIS forms of 〜, −, ‖, ¢, £, ¬ and — take CP932's own; a Mac's
   // decomposed が is composed by the system's normalisation.
   std::string jis, composed;
-  Check(quindo::Cp932CodePage().FromUtf8("\xE3\x80\x9C\xE2\x88\x92\xE2\x80\x96\xC2\xA2\xC2\xA3\xC2\xAC\xE2\x80\x94", jis) &&
-            jis == "\x81\x60\x81\x7C\x81\x61\x81\x91\x81\x92\x81\xCA\x81\x5C" &&
-            quindo::ToNfc("\xE3\x81\x8B\xE3\x82\x99", composed) && composed == "\xE3\x81\x8C",
-        "JIS characters to CP932, names composed", jis + " " + composed);
+  CHECK(quindo::Cp932CodePage().FromUtf8("\xE3\x80\x9C\xE2\x88\x92\xE2\x80\x96\xC2\xA2\xC2\xA3\xC2\xAC\xE2\x80\x94", jis));
+  CHECK_EQ(jis, "\x81\x60\x81\x7C\x81\x61\x81\x91\x81\x92\x81\xCA\x81\x5C");
+  CHECK(quindo::ToNfc("\xE3\x81\x8B\xE3\x82\x99", composed));
+  CHECK_EQ(composed, "\xE3\x81\x8C");
 }
 
 // The worker asks before the window exists; the box must wait for it and be
