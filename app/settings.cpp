@@ -71,8 +71,7 @@ bool Settings::ReadFlag(const char* sectionName, const char* keyName, const char
 
 bool Settings::WriteString(const char* sectionName, const char* keyName, const std::string& text) const {
   if (path_.empty()) return false;
-  platform::WriteProfileString(path_, sectionName, keyName, text);
-  return true;
+  return platform::WriteProfileString(path_, sectionName, keyName, text);
 }
 
 bool Settings::WriteInt(const char* sectionName, const char* keyName, int value) const {

@@ -41,11 +41,12 @@ void LoadColumn(const Settings& settings, const char* sectionName, DestinationCo
   if (column.folder.size() > kFolderTextLimit) column.folder.resize(kFolderTextLimit);
 }
 
-void ApplyColumn(const Settings& settings, const char* sectionName, const DestinationColumn& column) {
+bool ApplyColumn(const Settings& settings, const char* sectionName, const DestinationColumn& column) {
+  bool written = true;
   if (column.checkedRadio >= kModeDesktop && column.checkedRadio <= kModeChosen)
-    settings.WriteInt(sectionName, key::kOutput, column.checkedRadio);
+    written = settings.WriteInt(sectionName, key::kOutput, column.checkedRadio);
   std::string folder = column.folder.substr(0, kFolderTextLimit);
-  settings.WriteString(sectionName, key::kOutputPath, folder);
+  return settings.WriteString(sectionName, key::kOutputPath, folder) && written;
 }
 
 void ApplyAssociation(const Settings& settings, const char* statusKey, bool checked, const char* progId,
@@ -90,17 +91,19 @@ int OnDestinationRadio(SettingsForm& form, Column column, int radio, FolderPicke
   return previous;
 }
 
-void ApplySettingsForm(const SettingsForm& form, const Settings& settings, AssociationActions& actions) {
+bool ApplySettingsForm(const SettingsForm& form, const Settings& settings, AssociationActions& actions) {
   ApplyAssociation(settings, key::kZipStatus, form.zipAssociation, "QuindoZip", actions);
   ApplyAssociation(settings, key::kLzhStatus, form.lzhAssociation, "QuindoLzh", actions);
-  // The association boxes are written by the associations themselves.
+  // The association boxes are written by the associations themselves. Every
+  // value is tried, whatever became of the one before.
+  bool written = true;
   for (size_t i = 2; i < kCheckFields.size(); ++i) {
     const CheckField& field = kCheckFields[i];
-    settings.WriteFlag(field.section, field.key, form.*field.member);
+    written = settings.WriteFlag(field.section, field.key, form.*field.member) && written;
   }
-  settings.WriteInt(section::kOption, key::kZipLevel, form.levelIndex);
-  ApplyColumn(settings, section::kMelt, form.extract);
-  ApplyColumn(settings, section::kArc, form.compress);
+  written = settings.WriteInt(section::kOption, key::kZipLevel, form.levelIndex) && written;
+  written = ApplyColumn(settings, section::kMelt, form.extract) && written;
+  return ApplyColumn(settings, section::kArc, form.compress) && written;
 }
 
 }  // namespace quindo

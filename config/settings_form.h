@@ -142,7 +142,8 @@ SettingsForm LoadSettingsForm(const Settings& settings);
 // radio the view must click to follow (kNoRadio when none).
 int OnDestinationRadio(SettingsForm& form, Column column, int radio, FolderPicker& picker);
 
-// OK: the association changes first, then every setting.
-void ApplySettingsForm(const SettingsForm& form, const Settings& settings, AssociationActions& actions);
+// OK: the association changes first, then every setting. False when some
+// value could not be written to the settings file.
+bool ApplySettingsForm(const SettingsForm& form, const Settings& settings, AssociationActions& actions);
 
 }  // namespace quindo

@@ -159,7 +159,8 @@ void ShowSettingsDialog() {
     }
     if (line == "o" || line == "O") {
       SystemAssociations actions;
-      ApplySettingsForm(form, settings, actions);
+      if (!ApplySettingsForm(form, settings, actions))
+        std::printf("%s\n", TrFormat("設定を保存できませんでした: %s", {SafeDisplayText(settings.Path())}).c_str());
       return;
     }
     char* end = nullptr;

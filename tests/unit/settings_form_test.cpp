@@ -7,6 +7,7 @@
 
 #include "app/settings.h"
 #include "config/settings_form.h"
+#include "platform/platform.h"
 #include "tests/support/test_support.h"
 
 namespace quindo {
@@ -154,7 +155,7 @@ TEST_F(SettingsFormTest, OkWritesEveryKeyInOrderAndAssociationsOnlyWhenChanged) 
   // No radio checked: the mode is not written.
   WriteFile(path, "[EXT_SETTING]\nZIP_STATUS=1\nLZH_STATUS=0\n");
   form.zipAssociation = false, form.lzhAssociation = true, form.extract.checkedRadio = kNoRadio;
-  ApplySettingsForm(form, settings, actions);
+  EXPECT_TRUE(ApplySettingsForm(form, settings, actions));
   EXPECT_EQ(actions.calls, (std::vector<std::string>{"-QuindoZip", "+QuindoLzh"}));
   EXPECT_EQ(Stored("MELT", "OUTPUT") + Stored("ARC", "OUTPUT"), "<missing>1");
 }
@@ -164,9 +165,17 @@ TEST_F(SettingsFormTest, WithoutASettingsFileOkRegistersTickedTypesAndWritesNoth
   SettingsForm form = LoadSettingsForm(none);
   EXPECT_FALSE(form.zipAssociation);
   form.zipAssociation = true;
-  for (int twice = 0; twice < 2; ++twice) ApplySettingsForm(form, none, actions);
+  for (int twice = 0; twice < 2; ++twice) EXPECT_FALSE(ApplySettingsForm(form, none, actions));
   EXPECT_EQ(actions.calls, (std::vector<std::string>{"+QuindoZip", "+QuindoZip"}));
   EXPECT_FALSE(test::Exists(path));
+}
+
+TEST_F(SettingsFormTest, OkTellsWhenTheSettingsFileCannotBeWritten) {
+  // A folder where the file should be: no value can replace it.
+  const std::string blocked = path + ".d";
+  ASSERT_TRUE(platform::CreateDirectory(blocked));
+  Settings unwritable{blocked};
+  EXPECT_FALSE(ApplySettingsForm(LoadSettingsForm(unwritable), unwritable, actions));
 }
 
 }  // namespace
