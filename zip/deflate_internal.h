@@ -11,6 +11,12 @@
 
 #include "zip/deflater.h"
 
+#if defined(__GNUC__) || defined(__clang__)
+#define QUINDO_ALWAYS_INLINE __attribute__((always_inline))
+#else
+#define QUINDO_ALWAYS_INLINE
+#endif
+
 namespace quindo {
 
 constexpr int kWindowSize = 32768;
@@ -202,6 +208,21 @@ struct Deflater::State {
   void PrimeDictionary(unsigned length);
   void EndStream();
   void FillWindow(const ReadFn& read);
+  bool EndBlock();
+  bool EndBlockAndRefill(bool flush, const ReadFn& read, unsigned& pos, unsigned& ahead, unsigned& start);
+  // Rolls `hash` on to the string at `pos`, enters the string at the head of
+  // its chain with the links after the next (prev2, and prev3 with kThree),
+  // and answers the chain's former head.
+  template <bool kThree>
+  QUINDO_ALWAYS_INLINE unsigned LinkString(unsigned pos, unsigned& hash) {
+    hash = ((hash << kHashShift) ^ window[pos + kMinMatch - 1]) & kHashMask;
+    const unsigned h = head[hash];
+    prev[pos & kWindowMask] = static_cast<uint16_t>(h);
+    prev2[pos & kWindowMask] = prev[h & kWindowMask];
+    if constexpr (kThree) prev3[pos & kWindowMask] = prev2[h & kWindowMask];
+    head[hash] = static_cast<uint16_t>(pos);
+    return h;
+  }
   template <bool kThree>
   unsigned LongestMatch(unsigned curMatch, unsigned strStart, unsigned lookahead, unsigned bestLength,
                         unsigned& matchStart) const;

@@ -143,20 +143,38 @@ void Deflater::State::FillWindow(const ReadFn& read) {
 void Deflater::State::PrimeDictionary(unsigned length) {
   unsigned hash = ((window[0] << kHashShift) ^ window[1]) & kHashMask;
   for (unsigned p = 0; p < length; ++p) {
-    hash = ((hash << kHashShift) ^ window[p + kMinMatch - 1]) & kHashMask;
-    const unsigned h = head[hash];
-    prev[p & kWindowMask] = static_cast<uint16_t>(h);
-    prev2[p & kWindowMask] = prev[h & kWindowMask];
-    prev3[p & kWindowMask] = prev2[h & kWindowMask];
-    head[hash] = static_cast<uint16_t>(p);
+    LinkString<true>(p, hash);
   }
   insertHash = hash;
   strStart = length;
   blockStart = length;
 }
 
-// The last block of the input: final, or for a piece that another follows,
-// an ordinary block and an empty stored block, which ends on a byte boundary.
+// Sends the block that ends at strStart; false when the output failed.
+bool Deflater::State::EndBlock() {
+  FlushBlock(false);
+  blockStart = strStart;
+  return !writeFailed;
+}
+
+// The parsers keep their position, lookahead and match start in locals: they
+// go back into the state, the block ends when `flush` says so, the window is
+// filled, and they come back; false when the output failed.
+inline QUINDO_ALWAYS_INLINE bool Deflater::State::EndBlockAndRefill(bool flush, const ReadFn& read,
+                                                                    unsigned& pos, unsigned& ahead,
+                                                                    unsigned& start) {
+  strStart = pos;
+  lookahead = ahead;
+  matchStart = start;
+  if (flush && !EndBlock()) return false;
+  while (lookahead < static_cast<unsigned>(kMinLookahead) && !endOfInput) FillWindow(read);
+  pos = strStart;
+  ahead = lookahead;
+  start = matchStart;
+  return true;
+}
+
+// Answers the longest match for the string at strStart among at most the
 // level's chain limit of earlier positions on the chain from curMatch, or
 // bestLength when none is longer; a longer match sets matchStart.
 template <bool kThree>
@@ -221,11 +239,7 @@ void Deflater::State::DeflateGreedy(const ReadFn& read) {
   uint8_t* const win = window;
   const unsigned insertLimit = level.lazyLimit;
   while (ahead != 0) {
-    hash = ((hash << kHashShift) ^ win[pos + kMinMatch - 1]) & kHashMask;
-    hashHead = head[hash];
-    prev[pos & kWindowMask] = static_cast<uint16_t>(hashHead);
-    prev2[pos & kWindowMask] = prev[hashHead & kWindowMask];
-    head[hash] = static_cast<uint16_t>(pos);
+    hashHead = LinkString<false>(pos, hash);
     if (hashHead != 0 && pos - hashHead <= static_cast<unsigned>(kMaxDistance)) {
       matchLength = LongestMatch<false>(hashHead, pos, ahead, kMinMatch - 1, start);
       if (matchLength > ahead) matchLength = ahead;
@@ -238,11 +252,7 @@ void Deflater::State::DeflateGreedy(const ReadFn& read) {
         --matchLength;
         do {
           ++pos;
-          hash = ((hash << kHashShift) ^ win[pos + kMinMatch - 1]) & kHashMask;
-          const unsigned h = head[hash];
-          prev[pos & kWindowMask] = static_cast<uint16_t>(h);
-          prev2[pos & kWindowMask] = prev[h & kWindowMask];
-          head[hash] = static_cast<uint16_t>(pos);
+          LinkString<false>(pos, hash);
         } while (--matchLength != 0);
         ++pos;
       } else {
@@ -257,18 +267,7 @@ void Deflater::State::DeflateGreedy(const ReadFn& read) {
       ++pos;
     }
     if (flush || (ahead < static_cast<unsigned>(kMinLookahead) && !endOfInput)) {
-      strStart = pos;
-      lookahead = ahead;
-      matchStart = start;
-      if (flush) {
-        FlushBlock(false);
-        blockStart = strStart;
-        if (writeFailed) return;
-      }
-      while (lookahead < static_cast<unsigned>(kMinLookahead) && !endOfInput) FillWindow(read);
-      pos = strStart;
-      ahead = lookahead;
-      start = matchStart;
+      if (!EndBlockAndRefill(flush, read, pos, ahead, start)) return;
     }
   }
   strStart = pos;
@@ -291,12 +290,7 @@ void Deflater::State::DeflateLazy(const ReadFn& read) {
   uint8_t* const win = window;
   const unsigned lazyLimit = level.lazyLimit;
   while (ahead != 0) {
-    hash = ((hash << kHashShift) ^ win[pos + kMinMatch - 1]) & kHashMask;
-    hashHead = head[hash];
-    prev[pos & kWindowMask] = static_cast<uint16_t>(hashHead);
-    prev2[pos & kWindowMask] = prev[hashHead & kWindowMask];
-    if constexpr (kThree) prev3[pos & kWindowMask] = prev2[hashHead & kWindowMask];
-    head[hash] = static_cast<uint16_t>(pos);
+    hashHead = LinkString<kThree>(pos, hash);
 #if defined(__GNUC__) || defined(__clang__)
     // The next position's chain head, fetched while this one is matched.
     __builtin_prefetch(&head[((hash << kHashShift) ^ win[pos + kMinMatch]) & kHashMask]);
@@ -318,12 +312,7 @@ void Deflater::State::DeflateLazy(const ReadFn& read) {
       unsigned left = prevLen - 2;
       do {
         ++pos;
-        hash = ((hash << kHashShift) ^ win[pos + kMinMatch - 1]) & kHashMask;
-        const unsigned h = head[hash];
-        prev[pos & kWindowMask] = static_cast<uint16_t>(h);
-        prev2[pos & kWindowMask] = prev[h & kWindowMask];
-        if constexpr (kThree) prev3[pos & kWindowMask] = prev2[h & kWindowMask];
-        head[hash] = static_cast<uint16_t>(pos);
+        LinkString<kThree>(pos, hash);
       } while (--left != 0);
       matchAvailable = false;
       matchLength = kMinMatch - 1;
@@ -332,9 +321,7 @@ void Deflater::State::DeflateLazy(const ReadFn& read) {
       // This block ends before the byte that waits for its match.
       if (TallyLiteral(win[pos - 1], pos)) {
         strStart = pos;
-        FlushBlock(false);
-        blockStart = strStart;
-        if (writeFailed) return;
+        if (!EndBlock()) return;
       }
       ++pos;
       --ahead;
@@ -344,18 +331,7 @@ void Deflater::State::DeflateLazy(const ReadFn& read) {
       --ahead;
     }
     if (flush || (ahead < static_cast<unsigned>(kMinLookahead) && !endOfInput)) {
-      strStart = pos;
-      lookahead = ahead;
-      matchStart = start;
-      if (flush) {
-        FlushBlock(false);
-        blockStart = strStart;
-        if (writeFailed) return;
-      }
-      while (lookahead < static_cast<unsigned>(kMinLookahead) && !endOfInput) FillWindow(read);
-      pos = strStart;
-      ahead = lookahead;
-      start = matchStart;
+      if (!EndBlockAndRefill(flush, read, pos, ahead, start)) return;
     }
   }
   strStart = pos;

@@ -121,6 +121,8 @@ void Deflater::State::WriteDirect(const uint8_t* bytes, size_t n) {
   }
 }
 
+// The last block of the input: final, or for a piece that another follows,
+// an ordinary block and an empty stored block, which ends on a byte boundary.
 void Deflater::State::EndStream() {
   FlushBlock(finalPiece);
   if (finalPiece || writeFailed) return;
@@ -131,7 +133,6 @@ void Deflater::State::EndStream() {
   FlushOutput();
 }
 
-// Answers the longest match for the string at strStart among at most the
 // --- blocks -------------------------------------------------------------------
 
 void Deflater::State::InitBlock() {
@@ -315,7 +316,12 @@ void Deflater::State::BuildTree(TreeDesc& desc) {
   GenerateCodes(tree, maxCode);
 }
 
-void Deflater::State::ScanTree(TreeNode* tree, int maxCode) {
+// Calls run(length, count, previous length, minimum count) for each run of
+// equal code lengths of tree[0..maxCode], cut where the bit-length codes
+// want it: a run of zeros up to 138, of another length up to 7 (6 when it
+// repeats the one before).
+template <typename RunFn>
+void ForEachLengthRun(const TreeNode* tree, int maxCode, RunFn run) {
   int prevLen = -1;
   int nextLen = tree[0].len;
   int count = 0;
@@ -326,16 +332,7 @@ void Deflater::State::ScanTree(TreeNode* tree, int maxCode) {
     int curLen = nextLen;
     nextLen = n + 1 <= maxCode ? tree[n + 1].len : 0xffff;
     if (++count < maxCount && curLen == nextLen) continue;
-    if (count < minCount) {
-      bitLengthTree[curLen].freq += static_cast<uint32_t>(count);
-    } else if (curLen != 0) {
-      if (curLen != prevLen) bitLengthTree[curLen].freq++;
-      bitLengthTree[kRepeat3To6].freq++;
-    } else if (count <= 10) {
-      bitLengthTree[kZeros3To10].freq++;
-    } else {
-      bitLengthTree[kZeros11To138].freq++;
-    }
+    run(curLen, count, prevLen, minCount);
     count = 0;
     prevLen = curLen;
     if (nextLen == 0) {
@@ -348,17 +345,25 @@ void Deflater::State::ScanTree(TreeNode* tree, int maxCode) {
   }
 }
 
+// Counts the bit-length codes that send the tree's lengths.
+void Deflater::State::ScanTree(TreeNode* tree, int maxCode) {
+  ForEachLengthRun(tree, maxCode, [&](int curLen, int count, int prevLen, int minCount) {
+    if (count < minCount) {
+      bitLengthTree[curLen].freq += static_cast<uint32_t>(count);
+    } else if (curLen != 0) {
+      if (curLen != prevLen) bitLengthTree[curLen].freq++;
+      bitLengthTree[kRepeat3To6].freq++;
+    } else if (count <= 10) {
+      bitLengthTree[kZeros3To10].freq++;
+    } else {
+      bitLengthTree[kZeros11To138].freq++;
+    }
+  });
+}
+
+// Sends the tree's lengths in the bit-length codes.
 void Deflater::State::SendTree(const TreeNode* tree, int maxCode) {
-  int prevLen = -1;
-  int nextLen = tree[0].len;
-  int count = 0;
-  int maxCount = 7;
-  int minCount = 4;
-  if (nextLen == 0) maxCount = 138, minCount = 3;
-  for (int n = 0; n <= maxCode; ++n) {
-    int curLen = nextLen;
-    nextLen = n + 1 <= maxCode ? tree[n + 1].len : 0xffff;
-    if (++count < maxCount && curLen == nextLen) continue;
+  ForEachLengthRun(tree, maxCode, [&](int curLen, int count, int prevLen, int minCount) {
     if (count < minCount) {
       do {
         SendCode(curLen, bitLengthTree);
@@ -378,16 +383,7 @@ void Deflater::State::SendTree(const TreeNode* tree, int maxCode) {
       SendCode(kZeros11To138, bitLengthTree);
       SendBits(static_cast<unsigned>(count - 11), 7);
     }
-    count = 0;
-    prevLen = curLen;
-    if (nextLen == 0) {
-      maxCount = 138, minCount = 3;
-    } else if (curLen == nextLen) {
-      maxCount = 6, minCount = 3;
-    } else {
-      maxCount = 7, minCount = 4;
-    }
-  }
+  });
 }
 
 int Deflater::State::BuildBitLengthTree() {
@@ -422,30 +418,6 @@ void Deflater::State::CompressBlock(const TreeNode* literals, const TreeNode* di
   uint8_t* const o = out;
   uint64_t sent = 0;
   bool badLength = false;
-  auto send = [&](unsigned value, unsigned length) __attribute__((always_inline)) {
-    acc |= static_cast<uint64_t>(value) << count;
-    count += length;
-    sent += length;
-    if (count >= 32) {
-      if (position <= kOutputBufferSize - 4) {
-        o[position] = static_cast<uint8_t>(acc);
-        o[position + 1] = static_cast<uint8_t>(acc >> 8);
-        o[position + 2] = static_cast<uint8_t>(acc >> 16);
-        o[position + 3] = static_cast<uint8_t>(acc >> 24);
-        position += 4;
-        acc >>= 32;
-        count -= 32;
-      } else {
-        bitBuffer = acc;
-        bitCount = count;
-        outPosition = position;
-        PutPendingPairs();
-        acc = bitBuffer;
-        count = bitCount;
-        position = outPosition;
-      }
-    }
-  };
   // Each symbol's code with its extra bits, as one value and one length.
   uint32_t literalCodes[kLiterals + 1];
   for (unsigned c = 0; c <= static_cast<unsigned>(kLiterals); ++c) {
@@ -523,7 +495,8 @@ void Deflater::State::CompressBlock(const TreeNode* literals, const TreeNode* di
     add(isMatch ? value : 0, isMatch ? d >> 24 : 0);
     putPairs();
   }
-  send(literalCodes[kEndBlock] & 0xffffff, literalCodes[kEndBlock] >> 24);
+  // Fewer than 16 bits wait after putPairs: the end code needs no output.
+  add(literalCodes[kEndBlock] & 0xffffff, literalCodes[kEndBlock] >> 24);
 
   bitBuffer = acc;
   bitCount = count;
