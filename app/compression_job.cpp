@@ -13,6 +13,7 @@
 #include "common/path_text.h"
 #include "platform/platform.h"
 #include "zip/parallel_deflate.h"
+#include "zip/zip_format.h"
 #include "zip/zip_writer.h"
 
 namespace quindo {
@@ -283,7 +284,7 @@ bool IsArchiveStart(const std::string& path) {
   if (!file.Open(path, platform::OpenMode::Read)) return false;
   char head[4];
   const int64_t n = file.ReadFull(head, 4);
-  return n == 0 || (n == 4 && std::string_view(head, 4) == "PK\x03\x04");
+  return n == 0 || (n == 4 && zip::IsLocalHeaderStart(head));
 }
 
 // A write to the archive failed: why, in the job's words.

@@ -4,9 +4,11 @@
 #include <chrono>
 #include <cstring>
 
+#include "common/ascii_case.h"
 #include "common/crc32.h"
 #include "common/file_time.h"
 #include "common/little_endian.h"
+#include "common/text_limits.h"
 #include "zip/deflater.h"
 #include "zip/parallel_deflate.h"
 
@@ -17,20 +19,6 @@ namespace {
 // Answered by WriteMember when a member without ZIP64 sizes turned out to
 // need them; it has been taken back and is written again with them.
 constexpr auto kNeedsZip64 = static_cast<ZipResult>(0x40000000);
-
-void AppendLe64(std::string& out, uint64_t v) {
-  AppendLe32(out, static_cast<uint32_t>(v));
-  AppendLe32(out, static_cast<uint32_t>(v >> 32));
-}
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  return true;
-}
 
 void AppendTimestampBlock(std::string& out, const ZipEntry& entry, bool local) {
   AppendLe16(out, zip::kTimestampExtraId);
@@ -72,7 +60,7 @@ bool IsStoredExtension(std::string_view name) {
   if (dot == std::string_view::npos) return false;
   const std::string_view extension = name.substr(dot);
   for (const char* stored : {".Z", ".zip", ".zoo", ".arc", ".lzh", ".arj", ".gz", ".tgz"})
-    if (EqualsNoCase(extension, stored)) return true;
+    if (EqualsIgnoringAsciiCase(extension, stored)) return true;
   return false;
 }
 
@@ -157,7 +145,7 @@ bool ZipWriter::MakeName(std::string_view name, bool folder, std::string& out, u
     i += length;
   }
   if (folder && (out.empty() || out.back() != '/')) out.push_back('/');
-  if (out.size() > zip::kMaxNameLength) return false;
+  if (out.size() > kMaxNameLength) return false;
   // The flag promises UTF-8: a name in another encoding (a Latin-1 file name
   // on a UTF-8 system) goes without it, as the bytes it is.
   if (!plainAscii && codePage_.Id() == CodePageId::Utf8 && IsValidUtf8(out)) flags |= zip::kFlagUtf8Name;

@@ -82,7 +82,7 @@ class Win32Host final : public RemovalHost {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
   }
   std::string ReadRecord(const std::string& recordPath, const char* section, const char* key) override {
-    char value[255] = {};
+    char value[quindo::kMaxValueLength + 1] = {};
     ::GetPrivateProfileStringA(section, key, "", value, sizeof value, recordPath.c_str());
     return value;
   }
