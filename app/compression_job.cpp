@@ -430,10 +430,7 @@ std::string ShownName(const std::string& name) {
 // Appends the lines, as many as `budget` allows (at least one), and "他 N
 // 件" for the rest.
 void AppendLines(std::string& text, const std::vector<std::string>& lines, size_t& budget) {
-  const size_t room = std::max<size_t>(budget, 1);
-  const size_t shown = lines.size() <= room ? lines.size() : std::max<size_t>(room - 1, 1);
-  for (size_t i = 0; i < shown; ++i) text += "\n" + lines[i];
-  if (shown < lines.size()) text += "\n" + FillIn("他 %s 件", std::to_string(lines.size() - shown));
+  text += "\n" + ListedLines(lines, budget, 1);
   budget -= std::min(budget, lines.size());
 }
 

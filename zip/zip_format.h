@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/little_endian.h"
+
 namespace quindo::zip {
 
 inline constexpr uint32_t kLocalHeaderSignature = 0x04034B50;  // "PK\3\4"
@@ -35,6 +37,22 @@ inline constexpr uint16_t kMethodDeflated = 8;
 inline bool IsLocalHeaderStart(const void* bytes) {
   const auto* p = static_cast<const uint8_t*>(bytes);
   return p[0] == 'P' && p[1] == 'K' && p[2] == 3 && p[3] == 4;
+}
+
+// The fields of a local header that a walk over an archive's local headers
+// needs; `p` points at kLocalHeaderSize bytes at least.
+struct LocalHeaderFields {
+  uint16_t flags = 0;
+  uint16_t method = 0;
+  uint32_t crc = 0;
+  uint32_t compressedSize = 0;
+  uint32_t uncompressedSize = 0;
+  size_t dataOffset = 0;  // from the header's start: past the name and extra field
+};
+
+inline LocalHeaderFields ReadLocalHeader(const uint8_t* p) {
+  return {LoadLe16(p + 6),  LoadLe16(p + 8),  LoadLe32(p + 14), LoadLe32(p + 18),
+          LoadLe32(p + 22), kLocalHeaderSize + LoadLe16(p + 26) + LoadLe16(p + 28)};
 }
 
 }  // namespace quindo::zip
