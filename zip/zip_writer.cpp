@@ -20,6 +20,19 @@ namespace {
 // need them; it has been taken back and is written again with them.
 constexpr auto kNeedsZip64 = static_cast<ZipResult>(0x40000000);
 
+// The fields that a local and a central header share, from the flags to the
+// extra field's length; sizes in ZIP64 fields stand as 0xFFFFFFFF here.
+void AppendSharedFields(std::string& out, const ZipEntry& entry, uint16_t extraSize) {
+  AppendLe16(out, entry.flags);
+  AppendLe16(out, entry.method);
+  AppendLe32(out, entry.dosDateTime);
+  AppendLe32(out, entry.crc32);
+  AppendLe32(out, entry.zip64Sizes ? 0xFFFFFFFFu : static_cast<uint32_t>(entry.compressedSize));
+  AppendLe32(out, entry.zip64Sizes ? 0xFFFFFFFFu : static_cast<uint32_t>(entry.uncompressedSize));
+  AppendLe16(out, static_cast<uint16_t>(entry.name.size()));
+  AppendLe16(out, extraSize);
+}
+
 void AppendTimestampBlock(std::string& out, const ZipEntry& entry, bool local) {
   AppendLe16(out, zip::kTimestampExtraId);
   AppendLe16(out, local ? 13 : 5);
@@ -167,14 +180,7 @@ bool ZipWriter::WriteLocalHeader(const ZipEntry& entry) {
   header.reserve(zip::kLocalHeaderSize + entry.name.size() + extraSize);
   AppendLe32(header, zip::kLocalHeaderSignature);
   AppendLe16(header, entry.versionNeeded);
-  AppendLe16(header, entry.flags);
-  AppendLe16(header, entry.method);
-  AppendLe32(header, entry.dosDateTime);
-  AppendLe32(header, entry.crc32);
-  AppendLe32(header, entry.zip64Sizes ? 0xFFFFFFFFu : static_cast<uint32_t>(entry.compressedSize));
-  AppendLe32(header, entry.zip64Sizes ? 0xFFFFFFFFu : static_cast<uint32_t>(entry.uncompressedSize));
-  AppendLe16(header, static_cast<uint16_t>(entry.name.size()));
-  AppendLe16(header, extraSize);
+  AppendSharedFields(header, entry, extraSize);
   header += entry.name;
   if (entry.zip64Sizes) {
     AppendLe16(header, zip::kZip64ExtraId);
@@ -354,14 +360,7 @@ void ZipWriter::AppendCentralHeader(std::string& block, const ZipEntry& entry) c
   AppendLe32(block, zip::kCentralHeaderSignature);
   AppendLe16(block, entry.versionMadeBy);
   AppendLe16(block, offset64 ? zip::kVersionNeededZip64 : entry.versionNeeded);
-  AppendLe16(block, entry.flags);
-  AppendLe16(block, entry.method);
-  AppendLe32(block, entry.dosDateTime);
-  AppendLe32(block, entry.crc32);
-  AppendLe32(block, entry.zip64Sizes ? 0xFFFFFFFFu : static_cast<uint32_t>(entry.compressedSize));
-  AppendLe32(block, entry.zip64Sizes ? 0xFFFFFFFFu : static_cast<uint32_t>(entry.uncompressedSize));
-  AppendLe16(block, static_cast<uint16_t>(entry.name.size()));
-  AppendLe16(block, extraSize);
+  AppendSharedFields(block, entry, extraSize);
   AppendLe16(block, 0);  // comment length
   AppendLe16(block, 0);  // disk number start
   AppendLe16(block, 0);  // internal attributes
