@@ -13,6 +13,7 @@
 #include "common/path_text.h"
 #include "platform/platform.h"
 #include "zip/parallel_deflate.h"
+#include "zip/zip_format.h"
 #include "zip/zip_writer.h"
 
 namespace quindo {
@@ -283,7 +284,7 @@ bool IsArchiveStart(const std::string& path) {
   if (!file.Open(path, platform::OpenMode::Read)) return false;
   char head[4];
   const int64_t n = file.ReadFull(head, 4);
-  return n == 0 || (n == 4 && std::string_view(head, 4) == "PK\x03\x04");
+  return n == 0 || (n == 4 && zip::IsLocalHeaderStart(head));
 }
 
 // A write to the archive failed: why, in the job's words.
@@ -429,10 +430,7 @@ std::string ShownName(const std::string& name) {
 // Appends the lines, as many as `budget` allows (at least one), and "他 N
 // 件" for the rest.
 void AppendLines(std::string& text, const std::vector<std::string>& lines, size_t& budget) {
-  const size_t room = std::max<size_t>(budget, 1);
-  const size_t shown = lines.size() <= room ? lines.size() : std::max<size_t>(room - 1, 1);
-  for (size_t i = 0; i < shown; ++i) text += "\n" + lines[i];
-  if (shown < lines.size()) text += "\n" + FillIn("他 %s 件", std::to_string(lines.size() - shown));
+  text += "\n" + ListedLines(lines, budget, 1);
   budget -= std::min(budget, lines.size());
 }
 

@@ -60,7 +60,7 @@ class ExtractionProgress final : public ProgressSource, public ExtractionHost {
     request.previousWrong = previousWrong;
     const PasswordAnswer answer = Ui().AskPassword(request, password);
     if (answer == PasswordAnswer::Cancelled) cancel = true;
-    if (password.size() > 254) password.resize(254);
+    if (password.size() > kMaxValueLength) password.resize(kMaxValueLength);
     return answer;
   }
   void WarnDisguisedExecutable(const std::string& fileName) override {

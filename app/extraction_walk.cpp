@@ -40,8 +40,7 @@ size_t LastSep(const std::string& path, const CodePage& cp) {
 std::string NameKey(const std::string& path) {
 #ifdef _WIN32
   std::string key = path;
-  for (char& c : key)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  for (char& c : key) c = AsciiLower(c);
   return key;
 #else
   return path;

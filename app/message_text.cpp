@@ -1,5 +1,8 @@
 #include "app/message_text.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "common/code_page.h"
 #include "common/display_text.h"
 #include "common/path_text.h"
@@ -26,23 +29,31 @@ std::string ReasonText(MemberProblem problem, std::string_view method) {
   return "不明なエラーです";
 }
 
-std::string FailureDetails(std::span<const MemberFailure> failures, size_t maxLines) {
-  if (failures.empty()) return {};
+std::string ListedLines(std::span<const std::string> lines, size_t maxLines, size_t atLeast) {
   if (maxLines == 0) maxLines = 1;
   // All of them when they fit; otherwise one line less, and the count.
-  const size_t listed = failures.size() <= maxLines ? failures.size() : maxLines - 1;
+  const size_t listed =
+      lines.size() <= maxLines ? lines.size() : std::min(lines.size(), std::max(maxLines - 1, atLeast));
   std::string out;
   for (size_t i = 0; i < listed; ++i) {
     if (i) out += '\n';
-    out += SafeDisplayText(failures[i].name);
-    out += ": ";
-    out += ReasonText(failures[i].problem, failures[i].method);
+    out += lines[i];
   }
-  if (listed < failures.size()) {
+  if (listed < lines.size()) {
     if (listed) out += '\n';
-    out += FillIn("他 %s 件", std::to_string(failures.size() - listed));
+    out += FillIn("他 %s 件", std::to_string(lines.size() - listed));
   }
   return out;
+}
+
+std::string FailureDetails(std::span<const MemberFailure> failures, size_t maxLines) {
+  // Only the lines that can be listed are made; the rest are counted.
+  const size_t made = std::min(failures.size(), std::max<size_t>(maxLines, 1));
+  std::vector<std::string> lines(failures.size());
+  for (size_t i = 0; i < made; ++i) {
+    lines[i] = SafeDisplayText(failures[i].name) + ": " + ReasonText(failures[i].problem, failures[i].method);
+  }
+  return ListedLines(lines, maxLines);
 }
 
 std::string FolderDetails(std::string_view folder, FolderProblem problem) {

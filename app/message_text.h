@@ -50,6 +50,11 @@ inline constexpr size_t kMaxDetailLines = 10;
 
 std::string ReasonText(MemberProblem problem, std::string_view method = {});
 
+// The lines joined by newlines: all of them when there are at most
+// `maxLines` (at least 1), otherwise maxLines - 1 of them, but no fewer than
+// `atLeast`, and a last line that counts the rest ("他 N 件").
+std::string ListedLines(std::span<const std::string> lines, size_t maxLines, size_t atLeast = 0);
+
 // One line per failure ("name: reason"), in the order given. When there are
 // more than `maxLines`, the last line counts the rest ("他 N 件"), so the
 // list never runs longer than `maxLines` lines. Names are made safe to show

@@ -18,12 +18,10 @@
 #include <string_view>
 
 #include "common/code_page.h"
+#include "common/text_limits.h"
 #include "platform/platform.h"
 
 namespace quindo {
-
-// A name or path is cut to this many bytes (a 260-byte buffer with its NUL).
-constexpr size_t kMaxNameLength = 259;
 
 // Chooses the code page the walks below use by default: the system's. The
 // extraction job calls it at the start of every job.

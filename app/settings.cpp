@@ -40,7 +40,7 @@ std::string Settings::ReadString(const char* sectionName, const char* keyName,
     if (const std::string* value = overlay_->Find(sectionName, keyName)) return *value;
   }
   std::string value = path_.empty() ? def : platform::ReadProfileString(path_, sectionName, keyName, def);
-  if (value.size() > kMaxSettingLength) value.resize(kMaxSettingLength);
+  if (value.size() > kMaxValueLength) value.resize(kMaxValueLength);
   return value;
 }
 

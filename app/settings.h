@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include "common/text_limits.h"
+
 namespace quindo {
 
 namespace section {
@@ -34,9 +36,6 @@ inline constexpr const char* kLzhStatus = "LZH_STATUS";
 inline constexpr const char* kOldZipType = "OLD_ZIP_TYPE";
 inline constexpr const char* kOldLzhType = "OLD_LZH_TYPE";
 }  // namespace key
-
-// A value read from the file is cut to this many bytes.
-constexpr size_t kMaxSettingLength = 254;
 
 // Values that hold for one run of the program in place of the file's, such
 // as the command line's output folder. Reads see them first; writes still go

@@ -11,6 +11,7 @@ inline uint32_t LoadLe32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
+inline uint64_t LoadLe64(const uint8_t* p) { return LoadLe32(p) | (static_cast<uint64_t>(LoadLe32(p + 4)) << 32); }
 inline void StoreLe16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v);
   p[1] = static_cast<uint8_t>(v >> 8);
@@ -24,6 +25,10 @@ inline void AppendLe16(std::string& out, uint16_t v) {
 }
 inline void AppendLe32(std::string& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+inline void AppendLe64(std::string& out, uint64_t v) {
+  AppendLe32(out, static_cast<uint32_t>(v));
+  AppendLe32(out, static_cast<uint32_t>(v >> 32));
 }
 
 }  // namespace quindo

@@ -43,24 +43,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* stream = data;
   size_t streamSize = size;
   // A seed archive: its first Deflate64 member.
-  if (size >= 30 && std::memcmp(data, "PK\x03\x04", 4) == 0) {
-    streamSize = 0;
-    for (size_t at = 0; at + 30 <= size; ++at) {
-      const uint8_t* p = data + at;
-      if (std::memcmp(p, "PK\x03\x04", 4) != 0 || LoadLe16(p + 8) != 9) continue;
-      size_t start = at + 30 + LoadLe16(p + 26) + LoadLe16(p + 28);
-      if (start > size) return 0;
-      stream = data + start;
-      streamSize = std::min<size_t>(LoadLe32(p + 18), size - start);
-      break;
-    }
-    if (streamSize == 0) return 0;
+  if (fuzz::IsSeedArchive(data, size)) {
+    fuzz::LegacyCase c;
+    if (!fuzz::FirstMember(data, size, 9, 9, c) || c.size == 0) return 0;
+    stream = c.data;
+    streamSize = c.size;
   } else if (size >= 1) {
     acceptWrites = data[0] < 240 ? -1 : data[0] - 240;
     ++stream;
     --streamSize;
   }
-  fuzz::FuzzInput in(stream, streamSize);
+  MemoryMemberInput in(stream, streamSize, fuzz::kReadPiece);
   Output out(acceptWrites);
   uint64_t consumed = ~uint64_t{0};
   DecodeResult result = Inflate64(in, out, &consumed);

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "common/little_endian.h"
+#include "zip/zip_format.h"
 #include "zip/zip_member_io.h"
 
 namespace quindo::fuzz {
@@ -27,25 +27,34 @@ struct LegacyCase {
   int acceptWrites = -1;
 };
 
+// Whether the input is a seed archive: it starts with a local header.
+inline bool IsSeedArchive(const uint8_t* data, size_t size) {
+  return size >= zip::kLocalHeaderSize && zip::IsLocalHeaderStart(data);
+}
+
+// The first member of a seed archive with a method in methodLow..methodHigh;
+// false when there is none, or its data starts past the end.
+inline bool FirstMember(const uint8_t* data, size_t size, int methodLow, int methodHigh, LegacyCase& c) {
+  for (size_t at = 0; at + zip::kLocalHeaderSize <= size; ++at) {
+    const uint8_t* p = data + at;
+    if (!zip::IsLocalHeaderStart(p)) continue;
+    const zip::LocalHeaderFields h = zip::ReadLocalHeader(p);
+    if (h.method < methodLow || h.method > methodHigh) continue;
+    const size_t start = at + h.dataOffset;
+    if (start > size) return false;
+    c.method = h.method;
+    c.flags = h.flags;
+    c.uncompressedSize = std::min(h.uncompressedSize, kSizeCap);
+    c.data = data + start;
+    c.size = std::min<size_t>(h.compressedSize, size - start);
+    return true;
+  }
+  return false;
+}
+
 // methodLow..methodHigh: the methods the target decodes.
 inline bool PickCase(const uint8_t* data, size_t size, int methodLow, int methodHigh, LegacyCase& c) {
-  if (size >= 30 && std::memcmp(data, "PK\x03\x04", 4) == 0) {
-    for (size_t at = 0; at + 30 <= size; ++at) {
-      const uint8_t* p = data + at;
-      if (std::memcmp(p, "PK\x03\x04", 4) != 0) continue;
-      uint16_t method = LoadLe16(p + 8);
-      if (method < methodLow || method > methodHigh) continue;
-      size_t start = at + 30 + LoadLe16(p + 26) + LoadLe16(p + 28);
-      if (start > size) return false;
-      c.method = method;
-      c.flags = LoadLe16(p + 6);
-      c.uncompressedSize = std::min(LoadLe32(p + 22), kSizeCap);
-      c.data = data + start;
-      c.size = std::min<size_t>(LoadLe32(p + 18), size - start);
-      return true;
-    }
-    return false;
-  }
+  if (IsSeedArchive(data, size)) return FirstMember(data, size, methodLow, methodHigh, c);
   if (size < 3) return false;
   c.uncompressedSize = static_cast<uint32_t>(data[0]) * 61 + 1;
   c.method = static_cast<uint16_t>(methodLow + data[1] % (methodHigh - methodLow + 1));
@@ -56,22 +65,9 @@ inline bool PickCase(const uint8_t* data, size_t size, int methodLow, int method
   return true;
 }
 
-class FuzzInput final : public ZipMemberInput {
- public:
-  FuzzInput(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  size_t Read(uint8_t* buffer, size_t size) override {
-    // Odd-sized answers, so that refills land anywhere.
-    size_t n = std::min({size, size_ - pos_, size_t{777}});
-    if (n != 0) std::memcpy(buffer, data_ + pos_, n);
-    pos_ += n;
-    return n;
-  }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t pos_ = 0;
-};
+// The decoders' input answers in odd-sized pieces, so that refills land
+// anywhere.
+inline constexpr size_t kReadPiece = 777;
 
 class FuzzOutput final : public ZipMemberOutput {
  public:

@@ -4,14 +4,13 @@
 #include <span>
 
 #include "fuzz/lzh_fuzz_common.h"
+#include "lzh/lzh_format.h"
 #include "lzh/lzh_header.h"
 
 namespace {
 
 using quindo::lzh::HeaderParse;
 using quindo::lzh::LzhHeader;
-
-bool Candidate(const uint8_t* p) { return p[2] == '-' && p[3] == 'l' && (p[4] == 'h' || p[4] == 'z'); }
 
 bool Same(const LzhHeader& a, const LzhHeader& b) {
   return a.level == b.level && a.methodId == b.methodId && a.compressedSize == b.compressedSize &&
@@ -41,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int64_t expected = -1;
     for (size_t i = 0; i + 20 < size && expected < 0; ++i) {
       LzhHeader h;
-      if (Candidate(data + i) && lzh::ParseHeader(bytes.subspan(i), h) == HeaderParse::Header)
+      if (lzh::IsMethodIdStart(data + i + lzh::kMethodIdOffset) &&
+          lzh::ParseHeader(bytes.subspan(i), h) == HeaderParse::Header)
         expected = static_cast<int64_t>(i);
     }
     if (found != expected) std::abort();

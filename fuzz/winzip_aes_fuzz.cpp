@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // the same verdict.
   AesDecryptor again;
   if (!again.Open(*info, password, salt, verifier)) std::abort();
-  fuzz::FuzzInput raw(encrypted, dataSize + kAesAuthCodeSize);
+  MemoryMemberInput raw(encrypted, dataSize + kAesAuthCodeSize, fuzz::kReadPiece);
   AesMemberInput in(raw, again, dataSize);
   uint8_t buffer[1000];
   for (size_t done = 0;;) {

@@ -7,6 +7,7 @@
 
 #include "common/crc16.h"
 #include "common/little_endian.h"
+#include "lzh/lzh_format.h"
 
 namespace quindo::lzh {
 
@@ -373,7 +374,7 @@ int64_t FindFirstHeader(std::span<const uint8_t> bytes, size_t windowSize, bool 
   const uint8_t* b = bytes.data();
   std::optional<CandidateJudge> judge;
   for (size_t i = 0; i + 20 < windowSize; ++i) {
-    if (b[i + 2] != '-' || b[i + 3] != 'l' || (b[i + 4] != 'h' && b[i + 4] != 'z')) continue;
+    if (!IsMethodIdStart(b + i + kMethodIdOffset)) continue;
     ++c.candidates;
     if (!judge) judge.emplace(bytes, wholeFile, c);
     Verdict v = judge->Judge(static_cast<uint32_t>(i));

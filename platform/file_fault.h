@@ -26,6 +26,16 @@ bool WriteAllowed(intptr_t handle, uint64_t position, size_t size);
 // answers `error`.
 void SetNativeError(FileError error);
 
+// False when an open or a listing of `path` goes on; true when it must fail
+// (the error is set).
+inline bool OpenRefused(const std::string& path) {
+  if (!Active()) return false;
+  const FileError error = OpenError(path);
+  if (error == FileError::None) return false;
+  SetNativeError(error);
+  return true;
+}
+
 // A read of `size` bytes at `position` as the faults allow it: false when it
 // must fail (the error is set), else `size` may have shrunk.
 inline bool LimitRead(intptr_t handle, uint64_t position, size_t& size) {

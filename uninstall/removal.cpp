@@ -34,7 +34,7 @@ std::string QuindoCommandLine(const std::string& programPath) { return "\"" + pr
 
 int RunRemoval(RemovalHost& host, const std::string& recordPath) {
   // A path the system's path buffers cannot hold is not cut to another name.
-  if (recordPath.empty() || recordPath.size() > kMaxRecordPath || !host.Exists(recordPath)) {
+  if (recordPath.empty() || recordPath.size() > kMaxNameLength || !host.Exists(recordPath)) {
     host.ShowMessage(text::kNoRecord, text::kNoRecordCaption, BoxIcon::Exclamation);
     return 1;
   }

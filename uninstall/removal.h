@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/text_limits.h"
+
 namespace quindo::uninstall {
 
 enum class BoxIcon { None, Exclamation, Information };
@@ -36,8 +38,6 @@ class RemovalHost {
 
 // The registry key of the product's uninstall entry, below HKEY_LOCAL_MACHINE.
 inline constexpr const char* kUninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\quindo";
-// The longest "setup.inf" path the worker accepts.
-inline constexpr size_t kMaxRecordPath = 259;
 
 namespace text {
 inline constexpr const char* kTitle = "「Quindo」のアンインストール";

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "frontend/win32/gradient_label_win.h"
+#include "platform/win32/command_line.h"
 #include "uninstall/removal.h"
 
 namespace {
@@ -34,25 +35,6 @@ std::string TempFolder() {
   const DWORD n = ::GetTempPathA(MAX_PATH, path);
   if (n == 0 || n > MAX_PATH) return {};
   return path;
-}
-
-std::vector<std::string> Arguments() {
-  std::vector<std::string> args;
-  int count = 0;
-  LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-  if (!wide) return args;
-  for (int i = 0; i < count; ++i) {
-    std::string arg;
-    const int n = ::WideCharToMultiByte(CP_ACP, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-    if (n > 1) {
-      arg.assign(static_cast<size_t>(n), '\0');
-      ::WideCharToMultiByte(CP_ACP, 0, wide[i], -1, arg.data(), n, nullptr, nullptr);
-      arg.resize(static_cast<size_t>(n - 1));
-    }
-    args.push_back(std::move(arg));
-  }
-  ::LocalFree(wide);
-  return args;
 }
 
 bool DeleteKeyTree(HKEY parent, const char* name) {
@@ -82,7 +64,7 @@ class Win32Host final : public RemovalHost {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
   }
   std::string ReadRecord(const std::string& recordPath, const char* section, const char* key) override {
-    char value[255] = {};
+    char value[quindo::kMaxValueLength + 1] = {};
     ::GetPrivateProfileStringA(section, key, "", value, sizeof value, recordPath.c_str());
     return value;
   }
@@ -174,7 +156,7 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 int Run() {
   const std::string self = ModulePath();
   if (self.empty()) return 0;
-  const StartMode mode = DecideStartMode(Arguments());
+  const StartMode mode = DecideStartMode(quindo::platform::CommandLineArguments());
   if (mode.worker) {
     // The copy in the temporary folder goes at the next restart.
     ::MoveFileExA(self.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);

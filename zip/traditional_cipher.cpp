@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "common/little_endian.h"
+
 namespace quindo {
 
 namespace {
@@ -67,7 +69,7 @@ bool ZipCipher::CheckHeader(std::string_view password, std::span<const uint8_t, 
   Decrypt(plain.data(), plain.size());
   if (flags & 0x0008) {
     if (streamed == StreamedHeaderCheck::TimeHighByte) return plain[11] == static_cast<uint8_t>(dosTime >> 8);
-    return (plain[10] | (plain[11] << 8)) == dosTime;
+    return LoadLe16(plain.data() + 10) == dosTime;
   }
   return plain[11] == static_cast<uint8_t>(crc32 >> 24);
 }

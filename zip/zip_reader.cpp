@@ -14,6 +14,7 @@
 #include "zip/inflate64.h"
 #include "zip/legacy_methods.h"
 #include "zip/winzip_aes.h"
+#include "zip/zip_format.h"
 #include "zip/zip_methods.h"
 
 namespace quindo {
@@ -23,17 +24,8 @@ namespace {
 constexpr size_t kInputBufferSize = 64 * 1024;
 constexpr size_t kHalf = 512 * 1024;  // each half of the decoding buffer
 constexpr size_t kLocalHeaderFixed = 26;
-constexpr uint32_t kLocalSignature = 0x04034b50;
-constexpr uint32_t kCentralSignature = 0x02014b50;
-constexpr uint32_t kEndSignature = 0x06054b50;
-constexpr uint32_t kDescriptorSignature = 0x08074b50;
 // The largest method number any writer is known to use (99: WinZip AES).
 constexpr uint16_t kHighestMethod = 99;
-// Info-ZIP's Unicode Path field: version 1, the CRC-32 of the stored name, the
-// name in UTF-8.
-constexpr uint16_t kUnicodePathTag = 0x7075;
-
-uint64_t LoadLe64(const uint8_t* p) { return LoadLe32(p) | (static_cast<uint64_t>(LoadLe32(p + 4)) << 32); }
 
 bool Decodes(uint16_t method) { return method <= 6 || method == 8 || method == 9; }
 
@@ -211,7 +203,7 @@ bool ZipReader::ReadLocalHeader(MemberInfo& m) {
     const uint16_t tag = LoadLe16(&bytes[p]);
     const uint16_t len = LoadLe16(&bytes[p + 2]);
     if (p + 4 + len > extraLength) break;
-    if (tag == kUnicodePathTag && len >= 5 && bytes[p + 4] == 1 && LoadLe32(&bytes[p + 5]) == nameCrc &&
+    if (tag == zip::kUnicodePathExtraId && len >= 5 && bytes[p + 4] == 1 && LoadLe32(&bytes[p + 5]) == nameCrc &&
         m.unicodeName.empty()) {
       // The UTF-8 name, valid only for the stored name it was made from: a
       // tool that renamed the member without knowing the field left a CRC
@@ -378,13 +370,13 @@ bool ZipReader::ReadDescriptor(MemberInfo& m, uint64_t end) {
   };
   // After a member with ZIP64 sizes the descriptor has them too.
   const uint32_t first = LoadLe32(d);
-  if (got >= 16 && first == kDescriptorSignature) {
+  if (got >= 16 && first == zip::kDescriptorSignature) {
     if (m.zip64 && got >= 24 && LoadLe64(d + 8) == length) return take(LoadLe32(d + 4), LoadLe64(d + 16));
     if (LoadLe32(d + 8) == length) return take(LoadLe32(d + 4), LoadLe32(d + 12));
     if (got >= 24 && LoadLe64(d + 8) == length) return take(LoadLe32(d + 4), LoadLe64(d + 16));
   }
   // The next header or the central directory is no descriptor.
-  if (first == kLocalSignature || first == kCentralSignature || first == kEndSignature) return false;
+  if (first == zip::kLocalHeaderSignature || first == zip::kCentralHeaderSignature || first == zip::kEndRecordSignature) return false;
   if (m.zip64 && got >= 20 && LoadLe64(d + 4) == length) return take(first, LoadLe64(d + 12));
   if (got >= 12 && LoadLe32(d + 4) == length) return take(first, LoadLe32(d + 8));
   if (got >= 20 && LoadLe64(d + 4) == length) return take(first, LoadLe64(d + 12));
@@ -418,7 +410,7 @@ bool ZipReader::FindStreamedEnd(const MemberInfo& m, uint64_t& end) {
       const uint8_t* p = window.data() + i;
       const size_t left = have - i;
       const uint64_t distance = base + i - m.dataOffset;
-      if (left >= 16 && p[0] == 'P' && LoadLe32(p) == kDescriptorSignature) {
+      if (left >= 16 && p[0] == 'P' && LoadLe32(p) == zip::kDescriptorSignature) {
         if (LoadLe32(p + 8) == distance && (!stored || uint64_t{LoadLe32(p + 12)} + overhead == distance)) {
           end = base + i;
           return true;

@@ -4,9 +4,11 @@
 #include <chrono>
 #include <cstring>
 
+#include "common/ascii_case.h"
 #include "common/crc32.h"
 #include "common/file_time.h"
 #include "common/little_endian.h"
+#include "common/text_limits.h"
 #include "zip/deflater.h"
 #include "zip/parallel_deflate.h"
 
@@ -18,18 +20,17 @@ namespace {
 // need them; it has been taken back and is written again with them.
 constexpr auto kNeedsZip64 = static_cast<ZipResult>(0x40000000);
 
-void AppendLe64(std::string& out, uint64_t v) {
-  AppendLe32(out, static_cast<uint32_t>(v));
-  AppendLe32(out, static_cast<uint32_t>(v >> 32));
-}
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  return true;
+// The fields that a local and a central header share, from the flags to the
+// extra field's length; sizes in ZIP64 fields stand as 0xFFFFFFFF here.
+void AppendSharedFields(std::string& out, const ZipEntry& entry, uint16_t extraSize) {
+  AppendLe16(out, entry.flags);
+  AppendLe16(out, entry.method);
+  AppendLe32(out, entry.dosDateTime);
+  AppendLe32(out, entry.crc32);
+  AppendLe32(out, entry.zip64Sizes ? 0xFFFFFFFFu : static_cast<uint32_t>(entry.compressedSize));
+  AppendLe32(out, entry.zip64Sizes ? 0xFFFFFFFFu : static_cast<uint32_t>(entry.uncompressedSize));
+  AppendLe16(out, static_cast<uint16_t>(entry.name.size()));
+  AppendLe16(out, extraSize);
 }
 
 void AppendTimestampBlock(std::string& out, const ZipEntry& entry, bool local) {
@@ -72,7 +73,7 @@ bool IsStoredExtension(std::string_view name) {
   if (dot == std::string_view::npos) return false;
   const std::string_view extension = name.substr(dot);
   for (const char* stored : {".Z", ".zip", ".zoo", ".arc", ".lzh", ".arj", ".gz", ".tgz"})
-    if (EqualsNoCase(extension, stored)) return true;
+    if (EqualsIgnoringAsciiCase(extension, stored)) return true;
   return false;
 }
 
@@ -157,7 +158,7 @@ bool ZipWriter::MakeName(std::string_view name, bool folder, std::string& out, u
     i += length;
   }
   if (folder && (out.empty() || out.back() != '/')) out.push_back('/');
-  if (out.size() > zip::kMaxNameLength) return false;
+  if (out.size() > kMaxNameLength) return false;
   // The flag promises UTF-8: a name in another encoding (a Latin-1 file name
   // on a UTF-8 system) goes without it, as the bytes it is.
   if (!plainAscii && codePage_.Id() == CodePageId::Utf8 && IsValidUtf8(out)) flags |= zip::kFlagUtf8Name;
@@ -179,14 +180,7 @@ bool ZipWriter::WriteLocalHeader(const ZipEntry& entry) {
   header.reserve(zip::kLocalHeaderSize + entry.name.size() + extraSize);
   AppendLe32(header, zip::kLocalHeaderSignature);
   AppendLe16(header, entry.versionNeeded);
-  AppendLe16(header, entry.flags);
-  AppendLe16(header, entry.method);
-  AppendLe32(header, entry.dosDateTime);
-  AppendLe32(header, entry.crc32);
-  AppendLe32(header, entry.zip64Sizes ? 0xFFFFFFFFu : static_cast<uint32_t>(entry.compressedSize));
-  AppendLe32(header, entry.zip64Sizes ? 0xFFFFFFFFu : static_cast<uint32_t>(entry.uncompressedSize));
-  AppendLe16(header, static_cast<uint16_t>(entry.name.size()));
-  AppendLe16(header, extraSize);
+  AppendSharedFields(header, entry, extraSize);
   header += entry.name;
   if (entry.zip64Sizes) {
     AppendLe16(header, zip::kZip64ExtraId);
@@ -366,14 +360,7 @@ void ZipWriter::AppendCentralHeader(std::string& block, const ZipEntry& entry) c
   AppendLe32(block, zip::kCentralHeaderSignature);
   AppendLe16(block, entry.versionMadeBy);
   AppendLe16(block, offset64 ? zip::kVersionNeededZip64 : entry.versionNeeded);
-  AppendLe16(block, entry.flags);
-  AppendLe16(block, entry.method);
-  AppendLe32(block, entry.dosDateTime);
-  AppendLe32(block, entry.crc32);
-  AppendLe32(block, entry.zip64Sizes ? 0xFFFFFFFFu : static_cast<uint32_t>(entry.compressedSize));
-  AppendLe32(block, entry.zip64Sizes ? 0xFFFFFFFFu : static_cast<uint32_t>(entry.uncompressedSize));
-  AppendLe16(block, static_cast<uint16_t>(entry.name.size()));
-  AppendLe16(block, extraSize);
+  AppendSharedFields(block, entry, extraSize);
   AppendLe16(block, 0);  // comment length
   AppendLe16(block, 0);  // disk number start
   AppendLe16(block, 0);  // internal attributes

@@ -30,6 +30,7 @@
 
 #include "common/code_page.h"
 #include "platform/platform.h"
+#include "zip/zip_format.h"
 
 namespace quindo {
 
@@ -48,32 +49,16 @@ enum ZipResult : uint32_t {
   ZipBadArgument = 0x10000,
 };
 
+// What this writer puts in its records; the format's own numbers are in
+// zip_format.h.
 namespace zip {
-inline constexpr uint32_t kLocalHeaderSignature = 0x04034B50;
-inline constexpr uint32_t kCentralHeaderSignature = 0x02014B50;
-inline constexpr uint32_t kEndRecordSignature = 0x06054B50;
-inline constexpr uint32_t kZip64EndRecordSignature = 0x06064B50;
-inline constexpr uint32_t kZip64LocatorSignature = 0x07064B50;
-inline constexpr size_t kLocalHeaderSize = 30;
-inline constexpr size_t kCentralHeaderSize = 46;
-inline constexpr size_t kEndRecordSize = 22;
-inline constexpr size_t kZip64EndRecordSize = 56;
-inline constexpr size_t kZip64LocatorSize = 20;
 inline constexpr uint16_t kLocalExtraSize = 17;
 inline constexpr uint16_t kCentralExtraSize = 9;
-inline constexpr uint16_t kTimestampExtraId = 0x5455;
-inline constexpr uint16_t kZip64ExtraId = 0x0001;
 inline constexpr uint16_t kZip64SizesExtraSize = 20;  // ID, length, both sizes
 inline constexpr uint16_t kVersionMadeBy = 0x0B17;
 inline constexpr uint16_t kVersionNeeded = 20;
 inline constexpr uint16_t kVersionNeededZip64 = 45;
-inline constexpr uint16_t kMethodStored = 0;
-inline constexpr uint16_t kMethodDeflated = 8;
-inline constexpr uint16_t kFlagDataDescriptor = 0x0008;
-inline constexpr uint16_t kFlagUtf8Name = 0x0800;
 inline constexpr uint32_t kFolderAttributes = 0x41C00010;
-// Longest member name, the "/" of a folder included.
-inline constexpr size_t kMaxNameLength = 259;
 // Values from these on go into the ZIP64 fields.
 inline constexpr uint64_t kField32Limit = 0xFFFFFFFFull;
 inline constexpr uint64_t kMemberCountLimit = 0xFFFF;  // more members than this

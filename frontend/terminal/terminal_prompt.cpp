@@ -11,12 +11,12 @@
 #include "common/display_text.h"
 #include "frontend/terminal/terminal_ui.h"
 #include "frontend/terminal/translation.h"
+#include "common/text_limits.h"
 
 namespace quindo {
 
 namespace {
 
-constexpr size_t kMaxPassword = 254;
 constexpr int kPollMilliseconds = 100;
 
 bool WriteAll(int fd, std::string_view bytes) {
@@ -53,7 +53,7 @@ LineResult ReadLine(int fd, std::string& line) {
     if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (got <= 0) return LineResult::Cancelled;
     if (c == '\n' || c == '\r') return LineResult::Line;
-    if (line.size() < kMaxPassword) line += c;
+    if (line.size() < kMaxValueLength) line += c;
   }
 }
 

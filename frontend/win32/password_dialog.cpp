@@ -11,6 +11,7 @@
 #include "frontend/win32/gradient_label_win.h"
 #include "frontend/win32/text_fit.h"
 #include "frontend/win32/win_ui.h"
+#include "common/text_limits.h"
 
 namespace quindo {
 
@@ -21,7 +22,6 @@ constexpr int kEditId = 1001;
 constexpr int kMemberId = 1002;
 constexpr int kWrongId = 1003;
 constexpr int kEditLimit = 255;
-constexpr size_t kMaxPassword = 254;
 constexpr int kPumpsBeforePrompt = 200;
 
 struct Prompt {
@@ -52,7 +52,7 @@ INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
         ::GetDlgItemTextA(dialog, kEditId, buffer, sizeof buffer);
         prompt->text.assign(buffer);
         ::SecureZeroMemory(buffer, sizeof buffer);
-        if (prompt->text.size() > kMaxPassword) prompt->text.resize(kMaxPassword);
+        if (prompt->text.size() > kMaxValueLength) prompt->text.resize(kMaxValueLength);
         ::EndDialog(dialog, 1);
         return TRUE;
       }

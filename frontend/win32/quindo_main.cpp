@@ -12,31 +12,7 @@
 #include "frontend/program_services.h"
 #include "app/settings.h"
 #include "frontend/win32/win_ui.h"
-
-namespace {
-
-// The command line in the runtime's quoting rules, each argument in the
-// system's ANSI code page, as the "A" calls of the core expect.
-std::vector<std::string> Arguments() {
-  std::vector<std::string> args;
-  int count = 0;
-  LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-  if (!wide) return args;
-  for (int i = 0; i < count; ++i) {
-    std::string arg;
-    int n = ::WideCharToMultiByte(CP_ACP, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-    if (n > 1) {
-      arg.assign(static_cast<size_t>(n), '\0');
-      ::WideCharToMultiByte(CP_ACP, 0, wide[i], -1, arg.data(), n, nullptr, nullptr);
-      arg.resize(static_cast<size_t>(n - 1));
-    }
-    args.push_back(std::move(arg));
-  }
-  ::LocalFree(wide);
-  return args;
-}
-
-}  // namespace
+#include "platform/win32/command_line.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   const HRESULT com = ::CoInitialize(nullptr);
@@ -49,7 +25,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   {
     quindo::WinUi ui;
     quindo::SetUi(&ui);
-    std::vector<std::string> args = Arguments();
+    std::vector<std::string> args = quindo::platform::CommandLineArguments();
     if (args.empty()) args.push_back(std::string());
     quindo::Settings settings;
     // The Windows program always ends with 0, whatever the jobs answered.

@@ -225,12 +225,7 @@ void fault::SetNativeError(FileError error) {
 }
 
 bool ListFolder(const std::string& folder, const std::function<void(const FolderItem&)>& visit) {
-  if (fault::Active()) {
-    if (const FileError e = fault::OpenError(folder); e != FileError::None) {
-      fault::SetNativeError(e);
-      return false;
-    }
-  }
+  if (fault::OpenRefused(folder)) return false;
   DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
   if (!dir) return false;
   // readdir answers null both at the end and on a failure; only errno tells
@@ -278,12 +273,7 @@ bool ListFolder(const std::string& folder, const std::function<void(const Folder
 
 bool File::Open(const std::string& path, OpenMode mode) {
   Close();
-  if (fault::Active()) {
-    if (const FileError e = fault::OpenError(path); e != FileError::None) {
-      fault::SetNativeError(e);
-      return false;
-    }
-  }
+  if (fault::OpenRefused(path)) return false;
   int flags = O_CLOEXEC;
   switch (mode) {
     case OpenMode::Read: flags |= O_RDONLY | O_NONBLOCK; break;

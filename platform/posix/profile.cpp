@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "common/ini_text.h"
+#include "common/text_limits.h"
 #include "platform/platform.h"
 
 namespace quindo::platform {
@@ -46,7 +47,7 @@ std::string ReadProfileString(const std::string& file, const std::string& sectio
   if (!ReadWhole(file, text)) return defaultValue;
   auto value = IniLookup(text, section, key);
   std::string out = value ? *value : defaultValue;
-  if (out.size() > 254) out.resize(254);
+  if (out.size() > kMaxValueLength) out.resize(kMaxValueLength);
   return out;
 }
 

@@ -24,6 +24,21 @@ FILETIME FileTimeOf(uint64_t ticks) {
 
 HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
+// The attributes, size (0 for a folder) and times of the three records
+// Windows describes an item with (by handle, by path, from a listing).
+template <typename Data>
+FileInfo InfoOf(const Data& data) {
+  FileInfo info;
+  info.attributes = data.dwFileAttributes;
+  info.size = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                  ? 0
+                  : (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  info.creationTime = Ticks(data.ftCreationTime);
+  info.accessTime = Ticks(data.ftLastAccessTime);
+  info.writeTime = Ticks(data.ftLastWriteTime);
+  return info;
+}
+
 }  // namespace
 
 uint32_t GetFileAttributes(const std::string& path) {
@@ -90,28 +105,14 @@ bool GetFileInfo(const std::string& path, FileInfo& info) {
     BOOL ok = ::GetFileInformationByHandle(h, &data);
     ::CloseHandle(h);
     if (ok) {
-      info = FileInfo{};
-      info.attributes = data.dwFileAttributes;
-      info.size = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                      ? 0
-                      : (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-      info.creationTime = Ticks(data.ftCreationTime);
-      info.accessTime = Ticks(data.ftLastAccessTime);
-      info.writeTime = Ticks(data.ftLastWriteTime);
+      info = InfoOf(data);
       return true;
     }
   }
   // An item that cannot be opened at all may still be listed.
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
-  info = FileInfo{};
-  info.attributes = data.dwFileAttributes;
-  info.size = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                  ? 0
-                  : (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  info.creationTime = Ticks(data.ftCreationTime);
-  info.accessTime = Ticks(data.ftLastAccessTime);
-  info.writeTime = Ticks(data.ftLastWriteTime);
+  info = InfoOf(data);
   return true;
 }
 
@@ -176,12 +177,7 @@ void fault::SetNativeError(FileError error) {
 }
 
 bool ListFolder(const std::string& folder, const std::function<void(const FolderItem&)>& visit) {
-  if (fault::Active()) {
-    if (const FileError e = fault::OpenError(folder); e != FileError::None) {
-      fault::SetNativeError(e);
-      return false;
-    }
-  }
+  if (fault::OpenRefused(folder)) return false;
   std::string pattern = folder;
   if (!pattern.empty()) {
     // The last character may be the trail byte of a double-byte character.
@@ -204,12 +200,7 @@ bool ListFolder(const std::string& folder, const std::function<void(const Folder
     FolderItem item;
     item.name = name;
     item.isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    item.info.attributes = data.dwFileAttributes;
-    item.info.size =
-        item.isFolder ? 0 : (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    item.info.creationTime = Ticks(data.ftCreationTime);
-    item.info.accessTime = Ticks(data.ftLastAccessTime);
-    item.info.writeTime = Ticks(data.ftLastWriteTime);
+    item.info = InfoOf(data);
     visit(item);
   } while (::FindNextFileA(find, &data));
   ::FindClose(find);
@@ -220,12 +211,7 @@ bool ListFolder(const std::string& folder, const std::function<void(const Folder
 
 bool File::Open(const std::string& path, OpenMode mode) {
   Close();
-  if (fault::Active()) {
-    if (const FileError e = fault::OpenError(path); e != FileError::None) {
-      fault::SetNativeError(e);
-      return false;
-    }
-  }
+  if (fault::OpenRefused(path)) return false;
   DWORD access = GENERIC_READ, share = FILE_SHARE_READ, disposition = OPEN_EXISTING;
   switch (mode) {
     case OpenMode::Read: break;

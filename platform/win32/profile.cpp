@@ -2,14 +2,15 @@
 // semantics the settings store relies on.
 #include "platform/win32/windows_api.h"
 
+#include "common/text_limits.h"
 #include "platform/platform.h"
 
 namespace quindo::platform {
 
 std::string ReadProfileString(const std::string& file, const std::string& section,
                               const std::string& key, const std::string& defaultValue) {
-  // 255 bytes with the terminating zero: a value comes back as at most 254.
-  char buffer[255] = {};
+  // A value comes back as at most kMaxValueLength bytes.
+  char buffer[kMaxValueLength + 1] = {};
   DWORD n = ::GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultValue.c_str(), buffer,
                                        sizeof buffer, file.c_str());
   return std::string(buffer, n);
