@@ -12,26 +12,20 @@
 #include "frontend/program_services.h"
 #include "app/settings.h"
 #include "frontend/win32/win_ui.h"
+#include "platform/win32/wide_text.h"
 
 namespace {
 
-// The command line in the runtime's quoting rules, each argument in the
-// system's ANSI code page, as the "A" calls of the core expect.
+// The command line in the runtime's quoting rules, each argument as the
+// UTF-8 of its wide form: a name no ANSI code page holds (café.txt on a
+// Japanese system, an emoji) reaches the core whole, never as a look-alike
+// that may name another file.
 std::vector<std::string> Arguments() {
   std::vector<std::string> args;
   int count = 0;
   LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
   if (!wide) return args;
-  for (int i = 0; i < count; ++i) {
-    std::string arg;
-    int n = ::WideCharToMultiByte(CP_ACP, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-    if (n > 1) {
-      arg.assign(static_cast<size_t>(n), '\0');
-      ::WideCharToMultiByte(CP_ACP, 0, wide[i], -1, arg.data(), n, nullptr, nullptr);
-      arg.resize(static_cast<size_t>(n - 1));
-    }
-    args.push_back(std::move(arg));
-  }
+  for (int i = 0; i < count; ++i) args.push_back(quindo::platform::Utf8FromWide(wide[i]));
   ::LocalFree(wide);
   return args;
 }

@@ -14,6 +14,8 @@
 // is the number of failures.
 #include "platform/win32/windows_api.h"
 
+#include <shellapi.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -26,6 +28,7 @@
 #include "common/code_page.h"
 #include "common/unicode_text.h"
 #include "platform/platform.h"
+#include "platform/win32/wide_text.h"
 #include "frontend/win32/win_ui.h"
 
 namespace platform = quindo::platform;
@@ -75,23 +78,32 @@ void FileChecks(const std::string& root) {
         "attributes of a missing path and a folder; read-only set, read, cleared and the file deleted");
 
   // The listing includes hidden and system items and skips "." and "..",
-  // also with a trailing separator on the folder. Names in CP932 with a trail
-  // byte 0x5C ("表" is 0x95 0x5C) survive the A calls.
+  // also with a trailing separator on the folder. Names are UTF-8 and reach
+  // the system whole: one CP932 holds (表, whose CP932 trail byte is 0x5C)
+  // and ones it does not.
   const std::string sub = Join(root, "sub"), hidden = Join(root, "hidden.txt"), system = Join(root, "system.txt");
-  const std::string table = "\x95\x5C.txt";
+  const std::string table = "表.txt";
+  const char* beyond[] = {"café.txt", "한국어.txt", "emoji😀.txt"};
+  bool beyondMade = true;
+  for (const char* name : beyond) beyondMade = beyondMade && WriteAll(Join(root, name), name) && ReadAll(Join(root, name)) == name;
   const bool made = platform::CreateDirectory(sub) && WriteAll(Join(sub, "inner.txt"), "x") && WriteAll(hidden, "h") &&
                     WriteAll(system, "sys") && WriteAll(Join(root, table), "table") &&
-                    ReadAll(Join(root, table)) == "table" &&
+                    ReadAll(Join(root, table)) == "table" && beyondMade &&
                     platform::SetFileAttributes(hidden, platform::kAttrHidden) &&
                     platform::SetFileAttributes(system, platform::kAttrSystem);
   std::map<std::string, platform::FolderItem> items;
   const bool listed =
       platform::ListFolder(root + "\\", [&](const platform::FolderItem& item) { items[item.name] = item; });
-  Check(made && listed && items.size() == 5 && items.count(table) && items["sub"].isFolder &&
+  Check(made && listed && items.size() == 8 && items.count(table) && items.count("café.txt") &&
+            items.count("한국어.txt") && items.count("emoji😀.txt") && items["sub"].isFolder &&
             (items["hidden.txt"].info.attributes & platform::kAttrHidden) &&
             (items["system.txt"].info.attributes & platform::kAttrSystem) && items["system.txt"].info.size == 3 &&
             items["system.txt"].info.writeTime != 0,
-        "listing: hidden, system, folder, size, a CP932 name, no dots", std::to_string(items.size()));
+        "listing: hidden, system, folder, size, names in and beyond CP932, no dots", std::to_string(items.size()));
+  // A path that is not UTF-8 names no file, not one with U+FFFD in it.
+  Check(!WriteAll(Join(root, "caf\xE9.txt"), "x") && platform::GetFileAttributes(Join(root, "caf\xE9.txt")) ==
+                                                       platform::kInvalidAttributes,
+        "a path that is not UTF-8 is refused");
   platform::SetFileAttributes(hidden, platform::kAttrNormal);
   platform::SetFileAttributes(system, platform::kAttrNormal);
 
@@ -122,9 +134,10 @@ void FileChecks(const std::string& root) {
         "the current folder set and read back", before);
 
   // Profile files: names without regard to case, defaults, values cut to 254
-  // bytes, one value replaced, other sections kept.
+  // bytes of the ANSI code page, one value replaced, other sections kept.
+  // The file holds CP932; the values come and go as UTF-8.
   const std::string ini = Join(root, "set.ini");
-  const std::string japanese = "C:\\\x95\x5C\\\x83\x5C\x83\x74\x83\x67";  // 表\ソフト in CP932
+  const std::string japanese = "C:\\表\\ソフト";
   Check(WriteAll(ini, "[Other]\r\nkeep=this\r\n") &&
             platform::ReadProfileString(ini, "ARC", "OUTPUT", "dflt") == "dflt" &&
             platform::ReadProfileString(Join(root, "none.ini"), "ARC", "OUTPUT", "d") == "d" &&
@@ -137,8 +150,18 @@ void FileChecks(const std::string& root) {
   platform::WriteProfileString(ini, "ARC", "OUTPUT_PATH", std::string(300, 'v'));
   platform::WriteProfileString(ini, "MELT", "OUTPUT_PATH", japanese);
   const std::string cut = platform::ReadProfileString(ini, "ARC", "OUTPUT_PATH", "");
-  Check(cut.size() == 254 && platform::ReadProfileString(ini, "MELT", "OUTPUT_PATH", "") == japanese,
-        "value cut to 254 bytes; a CP932 value kept byte for byte", std::to_string(cut.size()));
+  Check(cut.size() == 254 && platform::ReadProfileString(ini, "MELT", "OUTPUT_PATH", "") == japanese &&
+            ReadAll(ini).find("OUTPUT_PATH=C:\\\x95\x5C\\\x83\x5C\x83\x74\x83\x67\r\n") != std::string::npos,
+        "value cut to 254 bytes; a Japanese value stored as its CP932 bytes", std::to_string(cut.size()));
+  // 200 kanji are 400 bytes of CP932: 127 of them come back. A value CP932
+  // cannot hold is not written, and the one before stays.
+  std::string kanji;
+  for (int i = 0; i < 200; ++i) kanji += "漢";
+  platform::WriteProfileString(ini, "ZIP_OPTION", "LONG", kanji);
+  Check(platform::ReadProfileString(ini, "ZIP_OPTION", "LONG", "") == kanji.substr(0, 127 * 3) &&
+            !platform::WriteProfileString(ini, "MELT", "OUTPUT_PATH", "C:\\café") &&
+            platform::ReadProfileString(ini, "MELT", "OUTPUT_PATH", "") == japanese,
+        "a Japanese value cut on a character; a value beyond CP932 refused, the old one kept");
 }
 
 void SystemChecks() {
@@ -152,9 +175,9 @@ void SystemChecks() {
             (platform::GetFileAttributes(desktop) & platform::kAttrDirectory),
         "desktop folder", desktop);
 
-  Check(platform::SystemCodePageId() == quindo::CodePageId::Cp932 && quindo::SystemCodePage().IsLeadByte(0x95) &&
-            !quindo::SystemCodePage().IsLeadByte(0x5C),
-        "the ANSI code page is 932, and so the lead-byte table", std::to_string(::GetACP()));
+  Check(platform::AnsiCodePageIsCp932() && quindo::LegacyNameCodePage() == &quindo::Cp932CodePage() &&
+            quindo::SystemCodePage().Id() == quindo::CodePageId::Utf8,
+        "the ANSI code page is 932; the core's names are UTF-8", std::to_string(::GetACP()));
   // A character CP932 lacks, a lone lead byte and broken UTF-8 are refused.
   std::string utf8, back, empty = "x";
   const std::string cp932 = "\x95\x5C\x83\x5C";  // 表ソ
@@ -230,7 +253,15 @@ void PasswordPrompt(const std::string& member) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main() {
+  // The arguments as UTF-8, from the wide command line.
+  std::vector<std::string> argv;
+  int argc = 0;
+  if (LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &argc)) {
+    for (int i = 0; i < argc; ++i) argv.push_back(platform::Utf8FromWide(wide[i]));
+    ::LocalFree(wide);
+  }
+  argc = static_cast<int>(argv.size());
   const std::string command = argc > 1 ? argv[1] : "";
   if (command == "checks" && argc > 2) {
     FileChecks(argv[2]);
@@ -240,9 +271,7 @@ int main(int argc, char** argv) {
   } else if (command == "failed-box") {
     FailedBox();
   } else if (command == "password" && argc > 2) {
-    std::string member;
-    if (!quindo::SystemCodePage().ToUtf8(argv[2], member)) member = argv[2];
-    PasswordPrompt(member);
+    PasswordPrompt(argv[2]);
   } else {
     std::fprintf(stderr, "usage: platform_check checks FOLDER | worker-box | failed-box | password NAME\n");
     return 100;
