@@ -84,6 +84,10 @@ bool GetFileInfo(const std::string& path, FileInfo& info);
 // True when both paths name one and the same existing file (links and other
 // spellings of a path included).
 bool IsSameFile(const std::string& a, const std::string& b);
+// A path in the form under which the file system takes two names for one:
+// Windows folds letter case in every script (Ä and ä, Ａ and ａ), POSIX
+// systems keep names as they are.
+std::string NameKeyOf(const std::string& path);
 // Sets the creation (where the system has one) and last-write time of a file,
 // leaving the access time alone. False when the file cannot be opened.
 bool SetFileTimes(const std::string& path, uint64_t creationTime, uint64_t writeTime);

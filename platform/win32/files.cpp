@@ -119,6 +119,23 @@ bool GetFileInfo(const std::string& path, FileInfo& info) {
   return true;
 }
 
+std::string NameKeyOf(const std::string& path) {
+  // The file system compares names by their upper case (its own table,
+  // which the invariant mapping follows).
+  std::wstring wide = WidePath(path);
+  if (!wide.empty() && wide.size() < 0x3FFFFFFF) {
+    const int units = static_cast<int>(wide.size());
+    std::wstring upper(wide.size(), L'\0');
+    if (::LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, wide.data(), units, upper.data(), units) == units)
+      return Utf8FromWide(upper);
+  }
+  // Not UTF-8 (and so no name of a file): ASCII letters alone.
+  std::string key = path;
+  for (char& c : key)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return key;
+}
+
 bool IsSameFile(const std::string& a, const std::string& b) {
   BY_HANDLE_FILE_INFORMATION data[2];
   const std::string* paths[2] = {&a, &b};

@@ -130,6 +130,10 @@ class UnicodeNamesTest(winehelper.WineTestCase):
             "mac": ([("写真/" + ga + ".txt", 0), ("写真/〜.txt", 0), ("写真/._〜.txt", 0), ("__MACOSX/写真/._x.txt", 0),
                      ("한국어.txt", 0)],
                     ["写真/が.txt", "写真/〜.txt", "한국어.txt"]),
+            # Windows takes Ä and ä for one letter: the second member gets a
+            # name of its own instead of replacing the first.
+            "case": ([("Ärger.txt", 0x800), ("ärger.txt", 0x800), ("ＡＢ.txt", 0x800), ("ａｂ.txt", 0x800)],
+                     ["Ärger.txt", "ärger (2).txt", "ＡＢ.txt", "ａｂ (2).txt"]),
         }
         for archive, (members, _) in cases.items():
             make_zip(folder / (archive + ".zip"),
@@ -149,3 +153,4 @@ class UnicodeNamesTest(winehelper.WineTestCase):
                 self.assertEqual(sorted(got), sorted(names))
                 self.assertTrue(all(unicodedata.is_normalized("NFC", name) for name in got))
         self.assertEqual(tree(out / "field")["emoji😀.txt"], b"x.txt\n")
+        self.assertEqual(tree(out / "case")["ärger (2).txt"], "ärger.txt\n".encode())

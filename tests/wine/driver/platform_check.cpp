@@ -100,6 +100,11 @@ void FileChecks(const std::string& root) {
             (items["system.txt"].info.attributes & platform::kAttrSystem) && items["system.txt"].info.size == 3 &&
             items["system.txt"].info.writeTime != 0,
         "listing: hidden, system, folder, size, names in and beyond CP932, no dots", std::to_string(items.size()));
+  // Names the system takes for one: case folded in every script.
+  Check(platform::NameKeyOf("C:\\Ärger\\ＡＢ.TXT") == platform::NameKeyOf("c:\\ärger\\ａｂ.txt") &&
+            platform::NameKeyOf("é.txt") != platform::NameKeyOf("e.txt") &&
+            platform::NameKeyOf("ß") != platform::NameKeyOf("ss"),
+        "names that differ only in case are one name", platform::NameKeyOf("c:\\ärger\\ａｂ.txt"));
   // A path that is not UTF-8 names no file, not one with U+FFFD in it.
   Check(!WriteAll(Join(root, "caf\xE9.txt"), "x") && platform::GetFileAttributes(Join(root, "caf\xE9.txt")) ==
                                                        platform::kInvalidAttributes,
