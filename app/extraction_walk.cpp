@@ -37,15 +37,7 @@ size_t LastSep(const std::string& path, const CodePage& cp) {
 }
 
 // Names the file system takes for one and the same.
-std::string NameKey(const std::string& path) {
-#ifdef _WIN32
-  std::string key = path;
-  for (char& c : key) c = AsciiLower(c);
-  return key;
-#else
-  return path;
-#endif
-}
+std::string NameKey(const std::string& path) { return platform::NameKeyOf(path); }
 
 class TreeSink final : public ByteSink {
  public:

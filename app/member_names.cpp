@@ -10,20 +10,6 @@ namespace quindo {
 
 namespace {
 
-// Cuts a name after the last whole character within `limit` bytes.
-void CutToLength(std::string& name, const CodePage& cp, size_t limit) {
-  if (name.size() <= limit) return;
-  size_t keep = 0;
-  for (size_t i = 0; i < name.size();) {
-    const PathChar ch = PathCharAt(name, i, cp);
-    const size_t len = ch.length ? ch.length : 1;
-    if (i + len > limit) break;
-    i += len;
-    keep = i;
-  }
-  name.resize(keep);
-}
-
 bool IsNameSeparator(char c) { return c == '/' || c == '\\'; }
 
 // The offset of the first separator at or after `from`, stepping over whole
@@ -39,6 +25,33 @@ size_t FirstSeparator(std::string_view text, size_t from, const CodePage& cp, bo
 }
 
 }  // namespace
+
+void CutName(std::string& name, const CodePage& cp, size_t limit, const CodePage* legacy) {
+  // No character takes more bytes in CP932 than in UTF-8.
+  if (name.size() <= limit) return;
+  // Where the limit counts the legacy code page's bytes, each character of a
+  // name it holds takes one byte (ASCII, half-width katakana) or two.
+  std::string bytes;
+  const bool countLegacy = legacy && cp.Id() == CodePageId::Utf8 && legacy->FromUtf8(name, bytes);
+  if (countLegacy ? bytes.size() <= limit : name.size() <= limit) return;
+  size_t keep = 0, used = 0;
+  for (size_t i = 0; i < name.size();) {
+    const PathChar ch = PathCharAt(name, i, cp);
+    const size_t len = ch.length ? ch.length : 1;
+    size_t counted = len;
+    if (countLegacy && len > 1) {
+      const bool halfWidthKana = len == 3 && static_cast<uint8_t>(name[i]) == 0xEF &&
+                                 ((static_cast<uint8_t>(name[i + 1]) == 0xBD && static_cast<uint8_t>(name[i + 2]) >= 0xA1) ||
+                                  (static_cast<uint8_t>(name[i + 1]) == 0xBE && static_cast<uint8_t>(name[i + 2]) <= 0x9F));
+      counted = halfWidthKana ? 1 : 2;
+    }
+    if (used + counted > limit) break;
+    used += counted;
+    i += len;
+    keep = i;
+  }
+  name.resize(keep);
+}
 
 bool LooksLikeUtf8(std::string_view name) {
   bool kana = false, dbl = false, vendor = false, unassigned = false;
@@ -78,14 +91,16 @@ bool IsAscii(std::string_view text) {
   return true;
 }
 
-// A UTF-8 name, composed, in the system code page; false when it cannot be
-// held there whole.
+// A UTF-8 name, composed, in the system code page and cut to the name
+// limit; false when it cannot be held there whole.
 bool FromUtf8Name(std::string_view utf8, std::string& out) {
   std::string composed;
   if (!ToNfc(utf8, composed)) return false;
   out.clear();
-  const size_t length = Utf8ToAnsi(composed, out);  // 0 for a failure and for empty text
-  return length == out.size() && (length > 0 || composed.empty());
+  const size_t length = Utf8ToAnsi(composed, out, std::string::npos);  // 0 for a failure and for empty text
+  if (length != out.size() || (length == 0 && !composed.empty())) return false;
+  CutName(out, PathCodePage(), kMaxNameLength, LegacyNameCodePage());
+  return true;
 }
 
 }  // namespace
@@ -103,11 +118,11 @@ std::string MemberNameForSystem(std::string_view stored, NameEncoding encoding, 
   // As stored: Shift-JIS, the code page of the systems these archives come
   // from. A UTF-8 system converts it so that the names read right.
   if (cp.Id() == CodePageId::Utf8 && Cp932CodePage().ToUtf8(stored, out)) {
-    CutToLength(out, cp, kMaxNameLength);
+    CutName(out, cp, kMaxNameLength, LegacyNameCodePage());
     return out;
   }
   out.assign(stored);
-  CutToLength(out, cp, kMaxNameLength);
+  CutName(out, cp, kMaxNameLength, nullptr);
   return out;
 }
 

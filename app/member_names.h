@@ -10,13 +10,20 @@
 
 namespace quindo {
 
+// Cuts a name in code page `cp` after the last whole character within
+// `limit`. The limit counts bytes of `cp`, or, for a UTF-8 name that the
+// legacy code page holds (CP932 on Japanese Windows, see
+// LegacyNameCodePage), the bytes it takes there, as names were always
+// counted on those systems.
+void CutName(std::string& name, const CodePage& cp, size_t limit, const CodePage* legacy);
+
 // The judgement of a stored name without an encoding mark: false when it
 // reads as Shift-JIS, true when it is taken for UTF-8 (pure ASCII, an invalid
 // Shift-JIS byte, or double-byte characters mixed only with half-width
 // katakana).
 bool LooksLikeUtf8(std::string_view name);
 
-// A stored name in the system code page, at most kMaxNameLength bytes. With
+// A stored name in the system code page, cut to kMaxNameLength by CutName. With
 // `useUtf8`, a name flagged as UTF-8 (and valid), else the UTF-8 name of a
 // Unicode Path field (`unicodeName`), else a name judged UTF-8 is converted
 // from UTF-8 in its composed form (NFC). A name is judged UTF-8 when the

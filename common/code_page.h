@@ -1,7 +1,7 @@
 #pragma once
-// The multibyte code pages names and paths are kept in. Inside the core every
-// name is a byte string in the system's code page: CP932 (Shift-JIS) on the
-// Japanese Windows systems, UTF-8 on Linux. A CodePage answers how long the
+// The multibyte code pages of names and paths. Inside the core every name is
+// UTF-8, on Windows as on Linux; archives carry CP932 (Shift-JIS) names too,
+// and the walks can run over either. A CodePage answers how long the
 // character at a byte is, so that path walks never split a character and never
 // take a trail byte (0x5C in CP932) for a separator, and converts to and from
 // UTF-8. The concrete code pages are bound to the system's converters by the

@@ -1,5 +1,8 @@
 #include "config/settings_form.h"
 
+#include "app/member_names.h"
+#include "platform/platform.h"
+
 namespace quindo {
 
 const std::array<CheckField, 10> kCheckFields = {{
@@ -32,20 +35,25 @@ const CheckField* FindCheckField(int controlId) {
 
 namespace {
 
+// Holds a folder text to the limit on a whole character (counted in CP932
+// bytes where the settings file holds CP932).
+void HoldToLimit(std::string& folder) { CutName(folder, SystemCodePage(), kFolderTextLimit, LegacyNameCodePage()); }
+
 void LoadColumn(const Settings& settings, const char* sectionName, DestinationColumn& column) {
   int mode = settings.ReadInt(sectionName, key::kOutput, kModeDesktop);
   if (mode != kModeBeside && mode != kModeChosen) mode = kModeDesktop;
   column.mode = mode;
   column.checkedRadio = mode;
   column.folder = settings.ReadString(sectionName, key::kOutputPath, "");
-  if (column.folder.size() > kFolderTextLimit) column.folder.resize(kFolderTextLimit);
+  HoldToLimit(column.folder);
 }
 
 bool ApplyColumn(const Settings& settings, const char* sectionName, const DestinationColumn& column) {
   bool written = true;
   if (column.checkedRadio >= kModeDesktop && column.checkedRadio <= kModeChosen)
     written = settings.WriteInt(sectionName, key::kOutput, column.checkedRadio);
-  std::string folder = column.folder.substr(0, kFolderTextLimit);
+  std::string folder = column.folder;
+  HoldToLimit(folder);
   return settings.WriteString(sectionName, key::kOutputPath, folder) && written;
 }
 
@@ -80,7 +88,7 @@ int OnDestinationRadio(SettingsForm& form, Column column, int radio, FolderPicke
       column == Column::Extract ? form_text::kExtractBrowseTitle : form_text::kCompressBrowseTitle;
   std::string folder;
   if (picker.PickFolder(title, folder)) {
-    if (folder.size() > kFolderTextLimit) folder.resize(kFolderTextLimit);
+    HoldToLimit(folder);
     c.folder = folder;
     c.mode = kModeChosen;
     return kNoRadio;

@@ -59,4 +59,9 @@ const CodePage& SystemCodePage() {
   return platform::SystemCodePageId() == CodePageId::Cp932 ? Cp932CodePage() : Utf8CodePage();
 }
 
+const CodePage* LegacyNameCodePage() {
+  static const bool cp932 = platform::AnsiCodePageIsCp932();
+  return cp932 ? &Cp932CodePage() : nullptr;
+}
+
 }  // namespace quindo

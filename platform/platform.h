@@ -1,9 +1,8 @@
 #pragma once
 // Everything the core asks of an operating system. The core includes this
 // header and never an OS header; the build links platform/posix or
-// platform/win32. Paths are byte strings in the system code page
-// (CP932 on Japanese Windows, UTF-8 on Linux) with kPathSeparator between
-// components. Results are booleans or sentinel values; nothing throws.
+// platform/win32. Paths are UTF-8 on every system, with kPathSeparator
+// between components; the Windows layer hands them to the wide calls. Results are booleans or sentinel values; nothing throws.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,8 +18,13 @@ namespace quindo {
 // The code pages, bound to this system's converters.
 const CodePage& Cp932CodePage();
 const CodePage& Utf8CodePage();
-// The code page of the system the program runs on.
+// The code page of the core's names and paths: UTF-8 on every system.
 const CodePage& SystemCodePage();
+// The ANSI code page where it is CP932 (Japanese Windows), else null. New
+// ZIP archives carry a name in its bytes when it holds the name exactly, as
+// older tools expect, and a name's fixed limit counts the bytes it takes
+// there; elsewhere names are UTF-8 throughout.
+const CodePage* LegacyNameCodePage();
 
 }  // namespace quindo
 
@@ -80,6 +84,10 @@ bool GetFileInfo(const std::string& path, FileInfo& info);
 // True when both paths name one and the same existing file (links and other
 // spellings of a path included).
 bool IsSameFile(const std::string& a, const std::string& b);
+// A path in the form under which the file system takes two names for one:
+// Windows folds letter case in every script (Ä and ä, Ａ and ａ), POSIX
+// systems keep names as they are.
+std::string NameKeyOf(const std::string& path);
 // Sets the creation (where the system has one) and last-write time of a file,
 // leaving the access time alone. False when the file cannot be opened.
 bool SetFileTimes(const std::string& path, uint64_t creationTime, uint64_t writeTime);
@@ -198,6 +206,8 @@ bool WriteProfileString(const std::string& file, const std::string& section, con
 
 // --- code pages ---------------------------------------------------------------------
 CodePageId SystemCodePageId();
+// Whether the system's ANSI code page is CP932 (never on POSIX systems).
+bool AnsiCodePageIsCp932();
 bool ConvertCp932ToUtf8(std::string_view text, std::string& out);
 bool ConvertUtf8ToCp932(std::string_view utf8, std::string& out);
 

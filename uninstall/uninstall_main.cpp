@@ -156,7 +156,7 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 int Run() {
   const std::string self = ModulePath();
   if (self.empty()) return 0;
-  const StartMode mode = DecideStartMode(quindo::platform::CommandLineArguments());
+  const StartMode mode = DecideStartMode(quindo::platform::CommandLineArguments(CP_ACP));
   if (mode.worker) {
     // The copy in the temporary folder goes at the next restart.
     ::MoveFileExA(self.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);

@@ -126,6 +126,11 @@ struct ZipWriter::Member {
   }
 };
 
+bool HeldExactly(std::string_view utf8, const CodePage& legacy, std::string& bytes) {
+  std::string back;
+  return IsValidUtf8(utf8) && legacy.FromUtf8(utf8, bytes) && legacy.ToUtf8(bytes, back) && back == utf8;
+}
+
 ZipWriter::ZipWriter(const CodePage& codePage) : ZipWriter(codePage, Limits{}) {}
 
 ZipWriter::ZipWriter(const CodePage& codePage, const Limits& limits)
@@ -158,11 +163,17 @@ bool ZipWriter::MakeName(std::string_view name, bool folder, std::string& out, u
     i += length;
   }
   if (folder && (out.empty() || out.back() != '/')) out.push_back('/');
-  if (out.size() > kMaxNameLength) return false;
-  // The flag promises UTF-8: a name in another encoding (a Latin-1 file name
-  // on a UTF-8 system) goes without it, as the bytes it is.
-  if (!plainAscii && codePage_.Id() == CodePageId::Utf8 && IsValidUtf8(out)) flags |= zip::kFlagUtf8Name;
-  return true;
+  if (!plainAscii && codePage_.Id() == CodePageId::Utf8) {
+    std::string legacy;
+    if (legacyNames_ && HeldExactly(out, *legacyNames_, legacy)) {
+      out = std::move(legacy);
+    } else if (IsValidUtf8(out)) {
+      // The flag promises UTF-8: a name in another encoding (a Latin-1 file
+      // name on a UTF-8 system) goes without it, as the bytes it is.
+      flags |= zip::kFlagUtf8Name;
+    }
+  }
+  return out.size() <= kMaxNameLength;
 }
 
 bool ZipWriter::WriteBytes(const void* data, size_t size) {

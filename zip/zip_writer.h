@@ -89,6 +89,11 @@ struct ZipEntry {
 // .zoo .arc .lzh .arj .gz .tgz, without regard to case.
 bool IsStoredExtension(std::string_view name);
 
+// The bytes of a UTF-8 name in `legacy` when that code page holds it
+// exactly: converted back they give the very same text (no best fit, no
+// look-alike). False when it does not.
+bool HeldExactly(std::string_view utf8, const CodePage& legacy, std::string& bytes);
+
 class ZipWriter {
  public:
   // Where the format's fields end; tests lower them to reach ZIP64 with
@@ -99,7 +104,10 @@ class ZipWriter {
   };
 
   // Names are judged in `codePage` (trail bytes that look like "\" stay).
-  // With UTF-8 names, a name that is not plain ASCII gets flag bit 11.
+  // With UTF-8 names, a name that is not plain ASCII is written in the bytes
+  // of the legacy code page (see SetLegacyNames) when it holds the name
+  // exactly, as archives for older tools always were, and otherwise as
+  // UTF-8 with flag bit 11.
   explicit ZipWriter(const CodePage& codePage = SystemCodePage());
   ZipWriter(const CodePage& codePage, const Limits& limits);
   ~ZipWriter();
@@ -133,6 +141,10 @@ class ZipWriter {
   // Why the archive itself was last written short (ZipWriteFailed).
   platform::FileError ArchiveError() const { return archiveError_; }
 
+  // The code page of names for older tools; null writes every name that is
+  // not plain ASCII as UTF-8. The system's (LegacyNameCodePage) by default.
+  void SetLegacyNames(const CodePage* legacy) { legacyNames_ = legacy; }
+
   bool IsOpen() const { return archive_.IsOpen(); }
   const std::vector<ZipEntry>& Entries() const { return entries_; }
   uint64_t BytesWritten() const { return bytesWritten_; }
@@ -147,6 +159,7 @@ class ZipWriter {
   void AppendCentralHeader(std::string& block, const ZipEntry& entry) const;
 
   const CodePage& codePage_;
+  const CodePage* legacyNames_ = LegacyNameCodePage();
   Limits limits_;
   platform::File archive_;
   uint64_t bytesWritten_ = 0;

@@ -25,7 +25,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   {
     quindo::WinUi ui;
     quindo::SetUi(&ui);
-    std::vector<std::string> args = quindo::platform::CommandLineArguments();
+    std::vector<std::string> args = quindo::platform::CommandLineArguments(CP_UTF8);
     if (args.empty()) args.push_back(std::string());
     quindo::Settings settings;
     // The Windows program always ends with 0, whatever the jobs answered.

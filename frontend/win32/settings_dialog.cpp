@@ -14,8 +14,10 @@
 
 #include "config/associations.h"
 #include "frontend/program_services.h"
+#include "common/display_text.h"
 #include "config/settings_form.h"
 #include "platform/platform.h"
+#include "platform/win32/wide_text.h"
 #include "frontend/win32/gradient_label_win.h"
 
 namespace quindo {
@@ -95,10 +97,10 @@ void PaintLink(HWND control, Hyperlink& link) {
 // quindo.chm beside the program; empty when the program's path is unknown.
 std::string HelpFilePath() {
   const std::string program = platform::ProgramPath();
-  if (program.empty()) return {};
-  char drive[_MAX_DRIVE] = {}, dir[_MAX_DIR] = {};
-  if (_splitpath_s(program.c_str(), drive, sizeof drive, dir, sizeof dir, nullptr, 0, nullptr, 0) != 0) return {};
-  return std::string(drive) + dir + form_text::kHelpFile;
+  // UTF-8: no byte of a multibyte character is a separator.
+  const size_t sep = program.find_last_of("\\/");
+  if (sep == std::string::npos) return {};
+  return program.substr(0, sep + 1) + form_text::kHelpFile;
 }
 
 // Where the link goes: the product's page, or the help file's start page.
@@ -109,15 +111,15 @@ std::string LinkTarget() {
 
 bool IsHelpTopic(const std::string& target) { return target.find("::/") != std::string::npos; }
 
-// Opens the help viewer (HtmlHelpA of hhctrl.ocx, loaded only when asked
+// Opens the help viewer (HtmlHelpW of hhctrl.ocx, loaded only when asked
 // for) on a file or a "file::/page" topic; true when a viewer window came up.
 bool OpenHelp(HWND caller, const std::string& target, UINT command) {
   HMODULE viewer = ::LoadLibraryA("hhctrl.ocx");
   if (!viewer) return false;
-  using HtmlHelpFunction = HWND(WINAPI*)(HWND, LPCSTR, UINT, DWORD_PTR);
-  auto htmlHelp = reinterpret_cast<HtmlHelpFunction>(reinterpret_cast<void*>(::GetProcAddress(viewer, "HtmlHelpA")));
+  using HtmlHelpFunction = HWND(WINAPI*)(HWND, LPCWSTR, UINT, DWORD_PTR);
+  auto htmlHelp = reinterpret_cast<HtmlHelpFunction>(reinterpret_cast<void*>(::GetProcAddress(viewer, "HtmlHelpW")));
   // The viewer stays loaded while its window may be open.
-  return htmlHelp && htmlHelp(caller, target.c_str(), command, 0) != nullptr;
+  return htmlHelp && htmlHelp(caller, Widen(target).c_str(), command, 0) != nullptr;
 }
 
 constexpr UINT kDisplayTopic = 0x0000;  // HH_DISPLAY_TOPIC
@@ -140,8 +142,8 @@ LRESULT CALLBACK LinkProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
       const bool opened =
           IsHelpTopic(link->target)
               ? OpenHelp(::GetParent(window), link->target, kDisplayTopic)
-              : reinterpret_cast<INT_PTR>(::ShellExecuteA(::GetParent(window), "open", link->target.c_str(), nullptr,
-                                                          nullptr, SW_SHOWNORMAL)) > 32;
+              : reinterpret_cast<INT_PTR>(::ShellExecuteW(::GetParent(window), L"open", Widen(link->target).c_str(),
+                                                          nullptr, nullptr, SW_SHOWNORMAL)) > 32;
       if (opened) {
         link->wasVisited = true;
         // The label under the link repaints first, so the new colour is not
@@ -178,7 +180,7 @@ void AttachHyperlink(HWND control, std::string_view label, const std::string& ta
                                     CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, dialog, nullptr,
                                     ::GetModuleHandleW(nullptr), nullptr);
   if (link->tooltip) {
-    std::wstring tip = WidenAnsi(target);
+    std::wstring tip = Widen(target);
     TOOLINFOW info = {};
     info.cbSize = sizeof info;
     info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -210,14 +212,13 @@ class ShellFolderPicker final : public FolderPicker {
       allocator->Release();
     }
     if (!ok || path[0] == 0) return false;
-    // The core keeps paths in the ANSI code page: a folder whose name has
-    // no form there cannot be used.
+    // The settings file keeps its values in the ANSI code page: a folder
+    // whose name has no exact form there could not be kept.
     BOOL lossy = FALSE;
-    char ansi[MAX_PATH * 2] = {};
-    const int n = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, path, -1, ansi, sizeof ansi, nullptr, &lossy);
-    if (n <= 1 || lossy) return false;
-    folder = ansi;
-    return true;
+    if (::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, path, -1, nullptr, 0, nullptr, &lossy) <= 1 || lossy)
+      return false;
+    folder = platform::Utf8FromWide(path);
+    return !folder.empty();
   }
 };
 
@@ -286,7 +287,10 @@ class SettingsDialog {
       case control::kOk: {
         ReadControls();
         SystemAssociations actions;
-        ApplySettingsForm(form, settings, actions);
+        if (!ApplySettingsForm(form, settings, actions)) {
+          const std::wstring text = Widen("設定を保存できませんでした: " + SafeDisplayText(settings.Path()));
+          ::MessageBoxW(dialog_, text.c_str(), Widen(form_text::kTitle).c_str(), MB_OK | MB_ICONWARNING);
+        }
         ::EndDialog(dialog_, 1);
         return;
       }
@@ -306,7 +310,7 @@ class SettingsDialog {
       column.checkedRadio = CheckedRadio(*radios);
       ShellFolderPicker picker;
       const int back = OnDestinationRadio(form, radios->column, index, picker);
-      ::SetWindowTextA(Item(radios->folderId), column.folder.c_str());
+      SetUtf8Text(Item(radios->folderId), column.folder);
       if (back != kNoRadio) ::SendMessageW(Item(radios->ids[back]), BM_CLICK, 0, 0);
     }
   }
@@ -325,7 +329,7 @@ class SettingsDialog {
   void ShowColumn(const Radios& radios, const DestinationColumn& column) {
     ::CheckDlgButton(dialog_, radios.ids[column.checkedRadio], BST_CHECKED);
     HWND folder = Item(radios.folderId);
-    ::SetWindowTextA(folder, column.folder.c_str());
+    SetUtf8Text(folder, column.folder);
     ::SendMessageW(folder, EM_SETREADONLY, TRUE, 0);
     ::SendMessageW(folder, EM_LIMITTEXT, kFolderTextLimit, 0);
   }
@@ -337,9 +341,9 @@ class SettingsDialog {
     for (const Radios* radios : {&kExtractRadios, &kCompressRadios}) {
       DestinationColumn& column = form.ColumnOf(radios->column);
       column.checkedRadio = CheckedRadio(*radios);
-      char text[kFolderTextLimit + 1] = {};
-      ::GetWindowTextA(Item(radios->folderId), text, sizeof text);
-      column.folder = text;
+      wchar_t text[kFolderTextLimit + 1] = {};
+      ::GetWindowTextW(Item(radios->folderId), text, kFolderTextLimit + 1);
+      column.folder = platform::Utf8FromWide(text);
     }
   }
 

@@ -33,6 +33,8 @@ bool Convert(const char* to, const char* from, std::string_view text, std::strin
 
 CodePageId SystemCodePageId() { return CodePageId::Utf8; }
 
+bool AnsiCodePageIsCp932() { return false; }
+
 bool ConvertCp932ToUtf8(std::string_view text, std::string& out) {
   return Convert("UTF-8", "CP932", text, out);
 }

@@ -173,6 +173,8 @@ bool GetFileInfo(const std::string& path, FileInfo& info) {
   return true;
 }
 
+std::string NameKeyOf(const std::string& path) { return path; }
+
 bool IsSameFile(const std::string& a, const std::string& b) {
   struct stat sa, sb;
   return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&

@@ -1,9 +1,8 @@
-// Code pages on Windows. Names are in the system's ANSI code page. On the
-// Japanese systems the program is made for that is CP932, and the core walks
-// paths with the CP932 lead-byte table. On any other system the core walks
-// byte by byte (the UTF-8 page): that never splits a character of a
-// single-byte code page nor of UTF-8 (65001). Conversions of CP932 text are
-// explicit, through the system's own CP932 tables.
+// Code pages on Windows. The core carries names as UTF-8 here as on Linux
+// and the file calls take them in their wide forms, so the system code page
+// of the core is UTF-8 whatever the ANSI code page is. Conversions of CP932
+// text (archive names, the limits counted in its bytes) are explicit,
+// through the system's own CP932 tables.
 #include "platform/win32/windows_api.h"
 
 #include "platform/platform.h"
@@ -43,7 +42,9 @@ bool Convert(UINT from, UINT to, std::string_view text, std::string& out) {
 
 }  // namespace
 
-CodePageId SystemCodePageId() { return ::GetACP() == kCp932 ? CodePageId::Cp932 : CodePageId::Utf8; }
+CodePageId SystemCodePageId() { return CodePageId::Utf8; }
+
+bool AnsiCodePageIsCp932() { return ::GetACP() == kCp932; }
 
 bool ConvertCp932ToUtf8(std::string_view text, std::string& out) {
   return Convert(kCp932, CP_UTF8, text, out);

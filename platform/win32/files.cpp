@@ -1,11 +1,13 @@
-// Files and folders on Windows, through the "A" calls: every path is text in
-// the system's ANSI code page.
+// Files and folders on Windows, through the wide ("W") calls: every path is
+// UTF-8 in the core and UTF-16 at the call, so any name Windows can hold can
+// be read, listed and created.
 #include "platform/win32/windows_api.h"
 
 #include <vector>
 
 #include "platform/file_fault.h"
 #include "platform/platform.h"
+#include "platform/win32/wide_text.h"
 
 namespace quindo::platform {
 
@@ -43,42 +45,43 @@ FileInfo InfoOf(const Data& data) {
 
 uint32_t GetFileAttributes(const std::string& path) {
   if (path.empty()) return kInvalidAttributes;
-  return ::GetFileAttributesA(path.c_str());
+  return ::GetFileAttributesW(WidePath(path).c_str());
 }
 
 bool SetFileAttributes(const std::string& path, uint32_t attributes) {
-  return ::SetFileAttributesA(path.c_str(), attributes) != 0;
+  return ::SetFileAttributesW(WidePath(path).c_str(), attributes) != 0;
 }
 
-bool CreateDirectory(const std::string& path) { return ::CreateDirectoryA(path.c_str(), nullptr) != 0; }
-bool RemoveDirectory(const std::string& path) { return ::RemoveDirectoryA(path.c_str()) != 0; }
-bool DeleteFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
+bool CreateDirectory(const std::string& path) { return ::CreateDirectoryW(WidePath(path).c_str(), nullptr) != 0; }
+bool RemoveDirectory(const std::string& path) { return ::RemoveDirectoryW(WidePath(path).c_str()) != 0; }
+bool DeleteFile(const std::string& path) { return ::DeleteFileW(WidePath(path).c_str()) != 0; }
 
 bool MoveFileIntoPlace(const std::string& from, const std::string& to, bool replace) {
   // Across volumes the system copies and deletes the source; without
   // MOVEFILE_REPLACE_EXISTING a name that is taken fails the move.
   const DWORD flags = MOVEFILE_COPY_ALLOWED | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-  return ::MoveFileExA(from.c_str(), to.c_str(), flags) != 0;
+  return ::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), flags) != 0;
 }
 
 void GiveUserFileRights(const std::string&) {}
 
-bool SetCurrentDirectory(const std::string& path) { return ::SetCurrentDirectoryA(path.c_str()) != 0; }
+bool SetCurrentDirectory(const std::string& path) { return ::SetCurrentDirectoryW(WidePath(path).c_str()) != 0; }
 
 std::string FullPath(const std::string& path) {
   if (path.empty()) return path;
-  DWORD need = ::GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+  const std::wstring wide = WidePath(path);
+  DWORD need = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
   if (need == 0) return path;
-  std::string buffer(need, '\0');
-  DWORD n = ::GetFullPathNameA(path.c_str(), need, buffer.data(), nullptr);
+  std::wstring buffer(need, L'\0');
+  DWORD n = ::GetFullPathNameW(wide.c_str(), need, buffer.data(), nullptr);
   if (n == 0 || n >= need) return path;
   buffer.resize(n);
-  return buffer;
+  return Utf8FromWide(buffer);
 }
 
 PathKind QueryPathKind(const std::string& path) {
   if (path.empty()) return PathKind::Missing;
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  const DWORD attributes = ::GetFileAttributesW(WidePath(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PathKind::Link;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::Folder;
@@ -86,20 +89,21 @@ PathKind QueryPathKind(const std::string& path) {
 }
 
 std::string GetCurrentDirectory() {
-  DWORD need = ::GetCurrentDirectoryA(0, nullptr);
+  DWORD need = ::GetCurrentDirectoryW(0, nullptr);
   if (need == 0) return {};
-  std::string buffer(need, '\0');
-  DWORD n = ::GetCurrentDirectoryA(need, buffer.data());
+  std::wstring buffer(need, L'\0');
+  DWORD n = ::GetCurrentDirectoryW(need, buffer.data());
   if (n == 0 || n >= need) return {};
   buffer.resize(n);
-  return buffer;
+  return Utf8FromWide(buffer);
 }
 
 bool GetFileInfo(const std::string& path, FileInfo& info) {
   if (path.empty()) return false;
   // Opening the item resolves links; backup semantics lets a folder be opened.
-  HANDLE h = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const std::wstring wide = WidePath(path);
+  HANDLE h = ::CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h != INVALID_HANDLE_VALUE) {
     BY_HANDLE_FILE_INFORMATION data;
     BOOL ok = ::GetFileInformationByHandle(h, &data);
@@ -111,16 +115,33 @@ bool GetFileInfo(const std::string& path, FileInfo& info) {
   }
   // An item that cannot be opened at all may still be listed.
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  if (!::GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) return false;
   info = InfoOf(data);
   return true;
+}
+
+std::string NameKeyOf(const std::string& path) {
+  // The file system compares names by their upper case (its own table,
+  // which the invariant mapping follows).
+  std::wstring wide = WidePath(path);
+  if (!wide.empty() && wide.size() < 0x3FFFFFFF) {
+    const int units = static_cast<int>(wide.size());
+    std::wstring upper(wide.size(), L'\0');
+    if (::LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, wide.data(), units, upper.data(), units) == units)
+      return Utf8FromWide(upper);
+  }
+  // Not UTF-8 (and so no name of a file): ASCII letters alone.
+  std::string key = path;
+  for (char& c : key)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return key;
 }
 
 bool IsSameFile(const std::string& a, const std::string& b) {
   BY_HANDLE_FILE_INFORMATION data[2];
   const std::string* paths[2] = {&a, &b};
   for (int i = 0; i < 2; ++i) {
-    HANDLE h = ::CreateFileA(paths[i]->c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    HANDLE h = ::CreateFileW(WidePath(*paths[i]).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     const BOOL ok = ::GetFileInformationByHandle(h, &data[i]);
@@ -132,7 +153,7 @@ bool IsSameFile(const std::string& a, const std::string& b) {
 }
 
 bool SetFileTimes(const std::string& path, uint64_t creationTime, uint64_t writeTime) {
-  HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+  HANDLE h = ::CreateFileW(WidePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   FILETIME created = FileTimeOf(creationTime), written = FileTimeOf(writeTime);
@@ -178,33 +199,30 @@ void fault::SetNativeError(FileError error) {
 
 bool ListFolder(const std::string& folder, const std::function<void(const FolderItem&)>& visit) {
   if (fault::OpenRefused(folder)) return false;
-  std::string pattern = folder;
-  if (!pattern.empty()) {
-    // The last character may be the trail byte of a double-byte character.
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(pattern.c_str());
-    bool endsWithSeparator = false;
-    for (size_t i = 0; i < pattern.size();) {
-      size_t step = (::IsDBCSLeadByte(p[i]) && i + 1 < pattern.size()) ? 2 : 1;
-      endsWithSeparator = step == 1 && (p[i] == '\\' || p[i] == '/');
-      i += step;
-    }
-    if (!endsWithSeparator) pattern += '\\';
-  }
-  pattern += '*';
-  WIN32_FIND_DATAA data;
-  HANDLE find = ::FindFirstFileA(pattern.c_str(), &data);
+  // UTF-8 has no byte of a multibyte character below 0x80: the last byte
+  // tells whether the folder ends in a separator.
+  std::wstring pattern = WidePath(folder);
+  if (!folder.empty() && pattern.empty()) return false;
+  if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
+  pattern += L'*';
+  WIN32_FIND_DATAW data;
+  HANDLE find = ::FindFirstFileW(pattern.c_str(), &data);
   if (find == INVALID_HANDLE_VALUE) return false;
   do {
-    const char* name = data.cFileName;
-    if ((name[0] == '.' && name[1] == 0) || (name[0] == '.' && name[1] == '.' && name[2] == 0)) continue;
+    const wchar_t* name = data.cFileName;
+    if ((name[0] == L'.' && name[1] == 0) || (name[0] == L'.' && name[1] == L'.' && name[2] == 0)) continue;
     FolderItem item;
-    item.name = name;
+    item.name = Utf8FromWide(name);
     item.isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     item.info = InfoOf(data);
     visit(item);
-  } while (::FindNextFileA(find, &data));
+  } while (::FindNextFileW(find, &data));
+  // The listing ends with "no more files"; any other answer cut it short,
+  // and a part of a folder must not pass for the whole.
+  const DWORD error = ::GetLastError();
   ::FindClose(find);
-  return true;
+  ::SetLastError(error);
+  return error == ERROR_NO_MORE_FILES;
 }
 
 // --- File ---------------------------------------------------------------------------
@@ -230,7 +248,7 @@ bool File::Open(const std::string& path, OpenMode mode) {
       disposition = CREATE_NEW;
       break;
   }
-  HANDLE h = ::CreateFileA(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+  HANDLE h = ::CreateFileW(WidePath(path).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   // Only files on a disk: a pipe or a device would wait for its other end.
@@ -253,7 +271,7 @@ bool File::CreateUnique(const std::string& folder, const std::string& prefix, st
     std::string candidate = folder + prefix;
     for (int shift = 28; shift >= 0; shift -= 4) candidate += kHex[(value >> shift) & 0xF];
     candidate += ".tmp";
-    HANDLE h = ::CreateFileA(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    HANDLE h = ::CreateFileW(WidePath(candidate).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       handle_ = reinterpret_cast<intptr_t>(h);

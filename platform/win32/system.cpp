@@ -5,22 +5,23 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include <cstdio>
+#include <cwchar>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/win32/wide_text.h"
 
 namespace quindo::platform {
 
 namespace {
 
 // The version resource's InternalName, empty when the program has none.
-std::string InternalName(const std::string& program) {
+std::string InternalName(const std::wstring& program) {
   DWORD ignored = 0;
-  DWORD size = ::GetFileVersionInfoSizeA(program.c_str(), &ignored);
+  DWORD size = ::GetFileVersionInfoSizeW(program.c_str(), &ignored);
   if (size == 0) return {};
   std::vector<char> block(size);
-  if (!::GetFileVersionInfoA(program.c_str(), 0, size, block.data())) return {};
+  if (!::GetFileVersionInfoW(program.c_str(), 0, size, block.data())) return {};
 
   struct Translation {
     WORD language;
@@ -28,27 +29,25 @@ std::string InternalName(const std::string& program) {
   };
   void* value = nullptr;
   UINT length = 0;
-  if (!::VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", &value, &length) ||
+  if (!::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &value, &length) ||
       length < sizeof(Translation))
     return {};
   const auto* first = static_cast<const Translation*>(value);
 
-  char query[64];
-  std::snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\%s", first->language, first->codePage,
-                "InternalName");
-  if (!::VerQueryValueA(block.data(), query, &value, &length) || length == 0) return {};
-  // The length counts the terminating zero when there is one.
-  std::string name(static_cast<const char*>(value), length);
-  if (size_t end = name.find('\0'); end != std::string::npos) name.resize(end);
-  return name;
+  wchar_t query[64];
+  std::swprintf(query, sizeof query / sizeof query[0], L"\\StringFileInfo\\%04x%04x\\InternalName",
+                first->language, first->codePage);
+  if (!::VerQueryValueW(block.data(), query, &value, &length) || length == 0) return {};
+  // The length, in characters, counts the terminating zero when there is one.
+  std::wstring name(static_cast<const wchar_t*>(value), length);
+  if (size_t end = name.find(L'\0'); end != std::wstring::npos) name.resize(end);
+  return Utf8FromWide(name);
 }
 
-}  // namespace
-
-std::string ProgramPath() {
-  std::string buffer(MAX_PATH, '\0');
+std::wstring ProgramPathWide() {
+  std::wstring buffer(MAX_PATH, L'\0');
   for (;;) {
-    DWORD n = ::GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (n == 0) return {};
     if (n < buffer.size()) {
       buffer.resize(n);
@@ -60,15 +59,19 @@ std::string ProgramPath() {
   }
 }
 
+}  // namespace
+
+std::string ProgramPath() { return Utf8FromWide(ProgramPathWide()); }
+
 std::string SettingsFilePath() {
-  const std::string program = ProgramPath();
+  const std::wstring program = ProgramPathWide();
   if (program.empty()) return {};
   // Drive and folder, with the folder's trailing backslash.
-  const char* fileName = ::PathFindFileNameA(program.c_str());
-  const std::string folder = program.substr(0, static_cast<size_t>(fileName - program.c_str()));
+  const wchar_t* fileName = ::PathFindFileNameW(program.c_str());
+  const std::wstring folder = program.substr(0, static_cast<size_t>(fileName - program.c_str()));
   const std::string name = InternalName(program);
   if (name.empty()) return {};
-  return folder + name + ".ini";
+  return Utf8FromWide(folder) + name + ".ini";
 }
 
 bool GetDesktopFolder(std::string& folder) {
@@ -77,9 +80,9 @@ bool GetDesktopFolder(std::string& folder) {
   LPITEMIDLIST items = nullptr;
   bool ok = false;
   if (SUCCEEDED(::SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &items)) && items) {
-    char path[MAX_PATH] = {};
-    if (::SHGetPathFromIDListA(items, path)) {
-      folder = path;
+    wchar_t path[MAX_PATH] = {};
+    if (::SHGetPathFromIDListW(items, path) && path[0]) {
+      folder = Utf8FromWide(path);
       ok = true;
     }
     allocator->Free(items);
@@ -89,31 +92,35 @@ bool GetDesktopFolder(std::string& folder) {
 }
 
 std::string TempFolder() {
-  char buffer[MAX_PATH + 1] = {};
-  DWORD n = ::GetTempPathA(sizeof buffer, buffer);
+  wchar_t buffer[MAX_PATH + 1] = {};
+  DWORD n = ::GetTempPathW(MAX_PATH + 1, buffer);
   if (n == 0 || n > MAX_PATH) return ".\\";
-  std::string folder(buffer, n);
+  std::string folder = Utf8FromWide(buffer, n);
+  if (folder.empty()) return ".\\";
   if (folder.back() != '\\') folder += '\\';
   return folder;
 }
 
 bool CreateTempFile(const std::string& folder, const std::string& prefix, std::string& path) {
-  char buffer[MAX_PATH] = {};
-  const std::string where = folder.empty() ? "." : folder;
-  if (::GetTempFileNameA(where.c_str(), prefix.c_str(), 0, buffer) == 0) return false;
-  path = buffer;
-  return true;
+  wchar_t buffer[MAX_PATH] = {};
+  const std::wstring where = WidePath(folder.empty() ? "." : folder);
+  const std::wstring start = WidePath(prefix);
+  if (where.empty() || ::GetTempFileNameW(where.c_str(), start.c_str(), 0, buffer) == 0) return false;
+  path = Utf8FromWide(buffer);
+  return !path.empty();
 }
 
 void OpenFolderInBrowser(const std::string& folder) {
-  std::string command = "explorer \"" + folder + "\"";
-  STARTUPINFOA startup = {};
+  const std::wstring wide = WidePath(folder);
+  if (wide.empty()) return;
+  std::wstring command = L"explorer \"" + wide + L"\"";
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  // CreateProcessA may write into the command line, so it gets its own copy.
-  std::vector<char> line(command.begin(), command.end());
-  line.push_back('\0');
-  if (::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+  // CreateProcessW may write into the command line, so it gets its own copy.
+  std::vector<wchar_t> line(command.begin(), command.end());
+  line.push_back(L'\0');
+  if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                        &process)) {
     ::CloseHandle(process.hThread);
     ::CloseHandle(process.hProcess);

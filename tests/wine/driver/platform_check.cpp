@@ -14,6 +14,8 @@
 // exit code is the number of failures.
 #include "platform/win32/windows_api.h"
 
+#include <shellapi.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -26,6 +28,7 @@
 #include "common/code_page.h"
 #include "common/unicode_text.h"
 #include "platform/platform.h"
+#include "platform/win32/wide_text.h"
 #include "frontend/win32/win_ui.h"
 
 namespace platform = quindo::platform;
@@ -99,25 +102,38 @@ void FileChecks(const std::string& root) {
   CHECK(platform::SetFileAttributes(locked, platform::kAttrNormal));
   CHECK(platform::DeleteFile(locked));
 
-  // The listing: hidden, system, folder, size, a CP932 name, no dots.
+  // The listing: hidden, system, folder, size, no dots; names are UTF-8 and
+  // reach the system whole: one CP932 holds (表, whose CP932 trail byte is
+  // 0x5C) and ones it does not.
   const std::string sub = Join(root, "sub"), hidden = Join(root, "hidden.txt"), system = Join(root, "system.txt");
-  const std::string table = "\x95\x5C.txt";
+  const std::string table = "表.txt";
   CHECK(platform::CreateDirectory(sub));
   CHECK(WriteAll(Join(sub, "inner.txt"), "x") && WriteAll(hidden, "h") && WriteAll(system, "sys"));
   CHECK(WriteAll(Join(root, table), "table"));
   CHECK_EQ(ReadAll(Join(root, table)), "table");
+  for (const char* name : {"café.txt", "한국어.txt", "emoji😀.txt"}) {
+    CHECK(WriteAll(Join(root, name), name));
+    CHECK_EQ(ReadAll(Join(root, name)), std::string(name));
+  }
   CHECK(platform::SetFileAttributes(hidden, platform::kAttrHidden));
   CHECK(platform::SetFileAttributes(system, platform::kAttrSystem));
   std::map<std::string, platform::FolderItem> items;
   CHECK(platform::ListFolder(root + "\\", [&](const platform::FolderItem& item) { items[item.name] = item; }));
   std::string names;
   for (const auto& [name, item] : items) names += name + " ";
-  CHECK_EQ(names, "a.txt hidden.txt sub system.txt " + table + " ");
+  CHECK_EQ(names, "a.txt café.txt emoji😀.txt hidden.txt sub system.txt " + table + " 한국어.txt ");
   CHECK(items["sub"].isFolder);
   CHECK(items["hidden.txt"].info.attributes & platform::kAttrHidden);
   CHECK(items["system.txt"].info.attributes & platform::kAttrSystem);
   CHECK_EQ(items["system.txt"].info.size, 3u);
   CHECK(items["system.txt"].info.writeTime != 0);
+  // Names the system takes for one: case folded in every script.
+  CHECK_EQ(platform::NameKeyOf("C:\\Ärger\\ＡＢ.TXT"), platform::NameKeyOf("c:\\ärger\\ａｂ.txt"));
+  CHECK(platform::NameKeyOf("é.txt") != platform::NameKeyOf("e.txt"));
+  CHECK(platform::NameKeyOf("ß") != platform::NameKeyOf("ss"));
+  // A path that is not UTF-8 names no file, not one with U+FFFD in it.
+  CHECK(!WriteAll(Join(root, "caf\xE9.txt"), "x"));
+  CHECK_EQ(platform::GetFileAttributes(Join(root, "caf\xE9.txt")), platform::kInvalidAttributes);
   platform::SetFileAttributes(hidden, platform::kAttrNormal);
   platform::SetFileAttributes(system, platform::kAttrNormal);
 
@@ -153,10 +169,10 @@ void FileChecks(const std::string& root) {
   CHECK(platform::SetCurrentDirectory(before));
 
   // Defaults for a missing section or file; a write makes the section;
-  // names match without regard to case; a value is cut to 254 bytes; a
-  // CP932 value is kept byte for byte.
+  // names match without regard to case; a value is cut to 254 bytes of the
+  // ANSI code page. The file holds CP932; values come and go as UTF-8.
   const std::string ini = Join(root, "set.ini");
-  const std::string japanese = "C:\\\x95\x5C\\\x83\x5C\x83\x74\x83\x67";  // 表\ソフト in CP932
+  const std::string japanese = "C:\\表\\ソフト";
   CHECK(WriteAll(ini, "[Other]\r\nkeep=this\r\n"));
   CHECK_EQ(platform::ReadProfileString(ini, "ARC", "OUTPUT", "dflt"), "dflt");
   CHECK_EQ(platform::ReadProfileString(Join(root, "none.ini"), "ARC", "OUTPUT", "d"), "d");
@@ -168,6 +184,15 @@ void FileChecks(const std::string& root) {
   platform::WriteProfileString(ini, "ARC", "OUTPUT_PATH", std::string(300, 'v'));
   platform::WriteProfileString(ini, "MELT", "OUTPUT_PATH", japanese);
   CHECK_EQ(platform::ReadProfileString(ini, "ARC", "OUTPUT_PATH", "").size(), 254u);
+  CHECK_EQ(platform::ReadProfileString(ini, "MELT", "OUTPUT_PATH", ""), japanese);
+  CHECK(ReadAll(ini).find("OUTPUT_PATH=C:\\\x95\x5C\\\x83\x5C\x83\x74\x83\x67\r\n") != std::string::npos);
+  // 200 kanji are 400 bytes of CP932: 127 of them come back. A value CP932
+  // cannot hold is not written, and the one before stays.
+  std::string kanji;
+  for (int i = 0; i < 200; ++i) kanji += "漢";
+  platform::WriteProfileString(ini, "ZIP_OPTION", "LONG", kanji);
+  CHECK_EQ(platform::ReadProfileString(ini, "ZIP_OPTION", "LONG", ""), kanji.substr(0, 127 * 3));
+  CHECK(!platform::WriteProfileString(ini, "MELT", "OUTPUT_PATH", "C:\\café"));
   CHECK_EQ(platform::ReadProfileString(ini, "MELT", "OUTPUT_PATH", ""), japanese);
 }
 
@@ -182,13 +207,12 @@ void SystemChecks() {
   CHECK(platform::GetFileAttributes(desktop) != platform::kInvalidAttributes);
   CHECK(platform::GetFileAttributes(desktop) & platform::kAttrDirectory);
 
-  // The ANSI code page is 932, and so the lead-byte table.
+  // The ANSI code page is 932; the core's names are UTF-8.
   CHECK_EQ(::GetACP(), 932u);
-  CHECK(platform::SystemCodePageId() == quindo::CodePageId::Cp932);
-  CHECK(quindo::SystemCodePage().IsLeadByte(0x95));
-  CHECK(!quindo::SystemCodePage().IsLeadByte(0x5C));
-  // CP932 to UTF-8 and back, and empty text; a character CP932 lacks, a
-  // lone lead byte and broken UTF-8 are refused.
+  CHECK(platform::AnsiCodePageIsCp932());
+  CHECK(quindo::LegacyNameCodePage() == &quindo::Cp932CodePage());
+  CHECK(quindo::SystemCodePage().Id() == quindo::CodePageId::Utf8);
+  // A character CP932 lacks, a lone lead byte and broken UTF-8 are refused.
   std::string utf8, back, empty = "x";
   const std::string cp932 = "\x95\x5C\x83\x5C";  // 表ソ
   CHECK(platform::ConvertCp932ToUtf8(cp932, utf8));
@@ -267,7 +291,15 @@ void PasswordPrompt(const std::string& member) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main() {
+  // The arguments as UTF-8, from the wide command line.
+  std::vector<std::string> argv;
+  int argc = 0;
+  if (LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &argc)) {
+    for (int i = 0; i < argc; ++i) argv.push_back(platform::Utf8FromWide(wide[i]));
+    ::LocalFree(wide);
+  }
+  argc = static_cast<int>(argv.size());
   const std::string command = argc > 1 ? argv[1] : "";
   if (command == "checks" && argc > 2) {
     FileChecks(argv[2]);
@@ -277,9 +309,7 @@ int main(int argc, char** argv) {
   } else if (command == "failed-box") {
     FailedBox();
   } else if (command == "password" && argc > 2) {
-    std::string member;
-    if (!quindo::SystemCodePage().ToUtf8(argv[2], member)) member = argv[2];
-    PasswordPrompt(member);
+    PasswordPrompt(argv[2]);
   } else {
     std::fprintf(stderr, "usage: platform_check checks FOLDER | worker-box | failed-box | password NAME\n");
     return 100;
