@@ -1,5 +1,5 @@
 """`cmake --install` of the Linux program into an empty prefix, and the
-installed program: its catalogues, its man page and its /install."""
+installed program's catalogues."""
 import os
 import shutil
 import subprocess
@@ -52,39 +52,11 @@ class CmakeInstallTest(unittest.TestCase):
             r = subprocess.run(["desktop-file-validate", entry], capture_output=True, text=True)
             self.assertEqual((r.returncode, r.stdout), (0, ""))
 
-    @unittest.skipUnless(shutil.which("man"), "man is not installed")
-    def test_man_renders_the_page_without_warnings(self):
-        page = os.path.join(self.prefix, "share", "man", "man1", "quindo.1")
-        r = subprocess.run(["man", "--warnings", "-l", page], capture_output=True, text=True, timeout=60,
-                           env=self.env(MANWIDTH="80", MANPAGER="cat", PAGER="cat"))
-        self.assertEqual((r.returncode, r.stderr), (0, ""))
-        text = r.stdout
-        self.assertIn("quindo - pack files into a ZIP archive, or unpack ZIP and LZH archives", text)
-        for heading in ("SYNOPSIS", "OPTIONS", "EXIT STATUS", "ENVIRONMENT", "FILES"):
-            self.assertIn("\n" + heading + "\n", text)
-        for option in ("--output", "--password-file", "--quiet", "--overwrite", "--no-overwrite", "--level",
-                       "--compress", "--extract", "--help", "--version", "QUINDO_PASSWORD", "130"):
-            self.assertIn(option, text)
-
     def test_the_installed_program_finds_its_catalogues(self):
         program = os.path.join(self.prefix, "bin", "quindo")
         r = subprocess.run([program, "--help"], capture_output=True, text=True, env=self.env(LANG="ja_JP.UTF-8"))
         self.assertEqual(r.returncode, 0)
         self.assertTrue(r.stdout.startswith("使い方: quindo"), r.stdout)
-
-    @unittest.skipUnless(shutil.which("xdg-mime"), "xdg-mime is not installed")
-    def test_install_registers_the_installed_program_and_a_build_tree_says_so(self):
-        program = os.path.join(self.prefix, "bin", "quindo")
-        entry = os.path.join(self.root, "home", "data", "applications", "quindo.desktop")
-        for runner, note in ((program, False), (QUINDO, True)):
-            with self.subTest(program=runner):
-                r = subprocess.run([runner, "/install"], capture_output=True, text=True, env=self.env(),
-                                   timeout=120)
-                self.assertEqual(r.returncode, 0, r.stderr)
-                with open(entry) as f:
-                    self.assertIn("Exec=%s %%F\n" % runner, f.read())
-                self.assertEqual("is not an installed copy" in r.stderr, note, r.stderr)
-                subprocess.run([runner, "/uninstall"], capture_output=True, env=self.env(), timeout=120)
 
 
 if __name__ == "__main__":

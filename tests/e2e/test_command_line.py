@@ -70,14 +70,9 @@ class UsageTest(CommandLineTestCase):
         archive = self.zip_of("x.zip", {"a.txt": b"a"})
         cases = [
             (["-d", "outdir", archive], "unknown option '-d'"),
-            (["--bogus", text], "unknown option '--bogus'"),
-            (["-qZ", text], "unknown option '-Z'"),
             ([text, "-o"], "option '-o' needs an argument"),
-            (["--level", "huge", text], "--level takes fast, normal or best, not 'huge'"),
             (["-y", "-n", text], "--overwrite and --no-overwrite cannot be used together"),
-            (["--compress", "--extract", text], "--compress and --extract cannot be used together"),
             (["-q"], "no path given"),
-            (["--"], "no path given"),
             # A mistyped path next to a real one stops everything.
             ([text, self.path("notez.txt")], "cannot access '%s': No such file or directory" % self.path("notez.txt")),
             # After "--" the switches are paths like any other.
@@ -159,27 +154,7 @@ class OptionsTest(CommandLineTestCase):
             with open(extracted) as f:
                 self.assertEqual(f.read(), expected, args)
 
-    def test_compress_and_extract_force_the_job(self):
-        a = self.zip_of("a.zip", {"one.txt": b"1"})
-        b = self.zip_of("b.zip", {"two.txt": b"2"})
-        r = self.run_quindo("--compress", a, b)
-        self.assertEqual(r.returncode, 0, r.stderr.decode())
-        with zipfile.ZipFile(os.path.join(self.desktop, "a.zip")) as z:
-            self.assertEqual(sorted(z.namelist()), ["a.zip", "b.zip"])
-        os.remove(os.path.join(self.desktop, "a.zip"))
-
-        text = self.write_file("plain.txt", "not an archive")
-        r = self.run_quindo("--extract", a, text, b)
-        self.assertEqual(r.returncode, 1)
-        self.assertIn("非対応フォーマットのファイルです。", r.stderr.decode())
-        self.assertEqual(sorted(os.listdir(self.desktop)), ["a", "b"])
-
-    def test_quiet_has_no_progress_line_and_ctrl_c_still_cancels(self):
-        self.write_file("big/file.txt", "x" * 300000)
-        code, _, text = self.run_on_terminal(["-q", self.path("big")])
-        self.assertEqual((code, text), (0, ""))
-        self.assertTrue(os.path.exists(os.path.join(self.desktop, "big.zip")))
-
+    def test_ctrl_c_cancels_and_leaves_nothing(self):
         big = self.write_file("random.bin", os.urandom(96 << 20))
         p = subprocess.Popen([QUINDO, "-q", "--level", "best", big], env=self.env(), cwd=self.root,
                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -192,7 +167,7 @@ class OptionsTest(CommandLineTestCase):
         p.send_signal(signal.SIGINT)
         _, err = p.communicate(timeout=60)
         self.assertEqual((p.returncode, err), (130, b""))
-        self.assertEqual((os.listdir(self.tmp), sorted(os.listdir(self.desktop))), ([], ["big.zip"]))
+        self.assertEqual((os.listdir(self.tmp), os.listdir(self.desktop)), ([], []))
 
 
 class ListAndTestTest(CommandLineTestCase):
@@ -276,13 +251,6 @@ class LanguageTest(CommandLineTestCase):
                 self.assertEqual((r.returncode, first), (1, expected[name]))
                 self.assertEqual(details[0].strip(), {"en": "Output folder: ", "ja": "保存先: "}[name] + target)
                 self.assertEqual(details[1].strip(), {"en": "The folder does not exist.", "ja": "フォルダが見つかりません"}[name])
-        # LC_MESSAGES decides when LC_ALL is not set; LANG when neither is.
-        r = self.run_in({"LC_ALL": None, "LANG": "C.UTF-8", "LC_MESSAGES": "ja_JP.UTF-8"}, "--bogus")
-        self.assertIn("不明なオプション '--bogus'", r.stderr.decode())
-        r = self.run_in({"LC_ALL": None, "LANG": "ja_JP.UTF-8", "LC_MESSAGES": "de_DE.UTF-8"}, "--bogus")
-        self.assertIn("unknown option '--bogus'", r.stderr.decode())
-        r = self.run_in({"LC_ALL": None, "LANG": "ja_JP"}, "--help")
-        self.assertTrue(r.stdout.decode().startswith("使い方: quindo"))
 
     @unittest.skipUnless(SOURCE, "QUINDO_SOURCE_DIR is not set")
     def test_every_shown_text_has_its_translation(self):

@@ -1,6 +1,5 @@
 """The Linux program compressing: archives that the peer tools accept and
-extract to the same tree, the terminal progress line, and the items and
-failures it must tell (Ctrl-C: test_command_line)."""
+extract to the same tree, and the items and failures it must tell (Ctrl-C: test_command_line)."""
 import os
 import resource
 import shutil
@@ -68,15 +67,6 @@ class CompressTest(QuindoTestCase):
             r = subprocess.run(args, capture_output=True, env=self.env())
             self.assertEqual(r.returncode, 0, r.stdout.decode() + r.stderr.decode())
             self.assert_same_tree(self.path("by-" + tool))
-
-    def test_progress_line_on_a_terminal(self):
-        self.write_file("進捗/ファイル.txt", "x" * 300000)
-        code, _, text = self.run_on_terminal([self.path("進捗")])
-        self.assertEqual(code, 0, text)
-        self.assertIn("圧縮状況", text)
-        self.assertIn("[####################] 100%", text)
-        self.assertTrue(text.endswith("\n"))
-        self.assertTrue(os.path.exists(os.path.join(self.out, "進捗.zip")))
 
     def run_as_user(self, *args, private=()):
         """Runs the program as an ordinary user (nobody) when the tests run as

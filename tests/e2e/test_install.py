@@ -2,7 +2,6 @@
 settings form on a terminal."""
 import configparser
 import os
-import re
 import shutil
 import subprocess
 import unittest
@@ -90,12 +89,6 @@ class SettingsFormTest(QuindoTestCase):
                     ("MELT", "OUTPUT_PATH"): ""}
         self.assertEqual({k: ini.get(k) for k in expected}, expected)
         self.assertNotIn(("EXT_SETTING", "ZIP_STATUS"), ini)
-
-    def test_the_form_is_english_outside_a_japanese_locale(self):
-        self.env = lambda: {**QuindoTestCase.env(self), "LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"}
-        screen = self.run_form(["c"])
-        self.assertIn("Allow overwriting files", screen)
-        self.assertIsNone(re.search("[\u3040-\u30ff\u4e00-\u9fff]", screen), screen)
 
     def test_without_a_terminal_nothing_is_written(self):
         result = self.run_quindo()
