@@ -49,17 +49,6 @@ TEST(CommandLine, OptionsAndPathsInAnyOrderAndForms) {
   EXPECT_EQ(Parse({"a", "b", "c"}).paths.size(), 3u);
 }
 
-TEST(CommandLine, DoubleDashMakesEverythingAfterItAPath) {
-  CommandLine line = Parse({"-q", "--", "-n", "/install", "--help"});
-  EXPECT_EQ(line.paths, (std::vector<std::string>{"-n", "/install", "--help"}));
-  EXPECT_FALSE(line.dispatch.switches);
-  EXPECT_EQ(line.overwrite, std::nullopt);
-  EXPECT_EQ(line.action, CommandLine::Action::Dispatch);
-  line = Parse({"--"});
-  EXPECT_TRUE(line.anyOption);
-  EXPECT_TRUE(line.paths.empty());
-}
-
 // A .mo file as msgfmt writes it, with no hash table.
 std::string MoFile(const std::vector<std::pair<std::string, std::string>>& messages, bool bigEndian = false) {
   std::string out;

@@ -43,26 +43,6 @@ std::vector<MemberFailure> Failures(int count) {
 
 int Lines(const std::string& text) { return text.empty() ? 0 : 1 + static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
-TEST(FailureDetails, EveryReasonHasItsText) {
-  const std::vector<MemberFailure> failures = {
-      {"a.txt", MemberProblem::DamagedData, {}},
-      {"b.txt", MemberProblem::WrongPassword, {}},
-      {"c.txt", MemberProblem::PasswordNeeded, {}},
-      {"d.txt", MemberProblem::MethodNotSupported, "-lh4-"},
-      {"e.txt", MemberProblem::CannotCreate, {}},
-      {"f.txt", MemberProblem::CutShort, {}},
-  };
-  EXPECT_EQ(FailureDetails(failures),
-            "a.txt: データが壊れています\n"
-            "b.txt: パスワードが違います\n"
-            "c.txt: パスワードが必要です\n"
-            "d.txt: 対応していない圧縮方式です (-lh4-)\n"
-            "e.txt: ファイルを作成できませんでした\n"
-            "f.txt: データが途中で終わっています");
-  EXPECT_EQ(ReasonText(MemberProblem::MethodNotSupported), "対応していない圧縮方式です");
-  EXPECT_EQ(FailureDetails({}), "");
-}
-
 TEST(FailureDetails, LongListsEndWithTheCountOfTheRest) {
   // Ten fit exactly; from eleven on, nine names and the count: never more
   // than ten lines, and every failure is either named or counted.

@@ -64,16 +64,6 @@ class SettingsFormTest : public ::testing::Test {
   }
 };
 
-TEST_F(SettingsFormTest, EmptyFileShowsTheDefaults) {
-  WriteFile(path, "");
-  SettingsForm form = LoadSettingsForm(settings);
-  EXPECT_EQ(Boxes(form), "0011101110");
-  EXPECT_TRUE(form.NumberFilterEnabled());
-  EXPECT_STREQ(form_text::kLevelNames[form.levelIndex], "通常圧縮");
-  for (const DestinationColumn* c : {&form.extract, &form.compress})
-    EXPECT_EQ(std::make_tuple(c->checkedRadio, c->mode, c->folder), std::make_tuple(kModeDesktop, kModeDesktop, ""));
-}
-
 TEST_F(SettingsFormTest, StoredValuesOutsideTheRulesAreShownAndWrittenBackAsTheRulesSay) {
   const std::string longPath = "/" + std::string(299, 'p');
   WriteFile(path, "[MELT]\nOVERWRITE=true\nOPENDIR=01\nOUTPUT=5\nOUTPUT_PATH=" + longPath +
@@ -97,13 +87,6 @@ TEST_F(SettingsFormTest, StoredValuesOutsideTheRulesAreShownAndWrittenBackAsTheR
                                 "\n[OPTION]\nSECURITY=1\nMAKE_DIRECTRY=0\nZIP_LEVEL=-1\nNUMBER_FILTER=1"
                                 "\n[EXT_SETTING]\nZIP_STATUS=true\n[ZIP_OPTION]\nUSE_UTF8=1\n");
   EXPECT_TRUE(actions.calls.empty());
-}
-
-TEST_F(SettingsFormTest, LevelReadsOnlyListedNumbers) {
-  for (auto [stored, index] : {std::pair{"-1", kNoRadio}, {"0", 0}, {"2", 2}, {"3", kNoRadio}}) {
-    WriteFile(path, std::string("[OPTION]\nZIP_LEVEL=") + stored + "\n");
-    EXPECT_EQ(LoadSettingsForm(settings).levelIndex, index) << stored;
-  }
 }
 
 TEST_F(SettingsFormTest, ChosenFolderRadioOpensTheBrowserOnlyOnEntering) {
@@ -158,16 +141,6 @@ TEST_F(SettingsFormTest, OkWritesEveryKeyInOrderAndAssociationsOnlyWhenChanged) 
   EXPECT_TRUE(ApplySettingsForm(form, settings, actions));
   EXPECT_EQ(actions.calls, (std::vector<std::string>{"-QuindoZip", "+QuindoLzh"}));
   EXPECT_EQ(Stored("MELT", "OUTPUT") + Stored("ARC", "OUTPUT"), "<missing>1");
-}
-
-TEST_F(SettingsFormTest, WithoutASettingsFileOkRegistersTickedTypesAndWritesNothing) {
-  Settings none{""};
-  SettingsForm form = LoadSettingsForm(none);
-  EXPECT_FALSE(form.zipAssociation);
-  form.zipAssociation = true;
-  for (int twice = 0; twice < 2; ++twice) EXPECT_FALSE(ApplySettingsForm(form, none, actions));
-  EXPECT_EQ(actions.calls, (std::vector<std::string>{"+QuindoZip", "+QuindoZip"}));
-  EXPECT_FALSE(test::Exists(path));
 }
 
 TEST_F(SettingsFormTest, OkTellsWhenTheSettingsFileCannotBeWritten) {

@@ -159,25 +159,6 @@ TEST(TerminalUi, CtrlCAtThePromptCancelsAtOnceAndTheLineSaysSo) {
   EXPECT_EQ(out.find("100%"), std::string::npos) << out;
 }
 
-TEST(TerminalUi, AFailedRunEndsAtItsPercentWithTheWordForIt) {
-  Pty pty;
-  ASSERT_TRUE(pty.ok());
-  TerminalUi ui(pty.slave(), pty.name());
-  FixedSource source;
-  source.percent = 37;
-  Worker worker;
-  worker.Start([&] {
-    std::this_thread::sleep_for(250ms);
-    source.percent = 100;  // a walk that gave up may still report its end
-    return 0;
-  });
-  EXPECT_EQ(ui.RunProgress(ProgressMode::Compress, source, worker), 0);
-  const std::string out = pty.Settled();
-  EXPECT_NE(out.find("圧縮状況 data.bin"), std::string::npos) << out;
-  EXPECT_NE(out.find(" 37% 失敗"), std::string::npos) << out;
-  EXPECT_EQ(out.find("100%"), std::string::npos) << out;
-}
-
 TEST(TerminalUi, BoxesAndTheOutputFolderPrintOneSafeLineEach) {
   Pty pty;
   ASSERT_TRUE(pty.ok());

@@ -121,25 +121,6 @@ TEST(UninstallRemovalTest, UnlistedFileKeepsTheFolderAndIsReported) {
             (std::vector<std::string>{"box 削除失敗: " + kDir, "delete entry", kDone}));
 }
 
-TEST(UninstallRemovalTest, MissingValuesAddressNothing) {
-  // A record without the installation folder: nothing in the current
-  // folder is taken for a program file, and quindo is not started.
-  FakeHost host;
-  for (const char* key : {"PROGRAM/DIRECTRY", "SHORTCAT/DESKTOP"}) host.record.erase(key);
-  host.files.insert("quindo.exe");
-  RunRemoval(host, kRecord);
-  for (const std::string& file : {std::string("quindo.exe"), std::string("C:\\Desktop\\Quindo.lnk")})
-    EXPECT_EQ(host.files.count(file), 1u) << file;
-  for (const std::string& file : {std::string("C:\\SendTo\\Quindo.lnk"), kRecord}) EXPECT_EQ(host.files.count(file), 0u) << file;
-  for (const std::string& line : host.log) EXPECT_NE(line.rfind("run ", 0), 0u) << line;
-
-  // An empty file name leaves the folder's files alone.
-  FakeHost other;
-  other.record["PROGRAM/HELP_FILE"] = "";
-  RunRemoval(other, kRecord);
-  EXPECT_EQ(other.files, (std::set<std::string>{kDir + "quindo.chm"}));
-}
-
 TEST(UninstallRemovalTest, OverlongRecordPathIsNotCutToAnotherName) {
   FakeHost host;
   const std::string longPath = "C:\\" + std::string(260, 'd') + "\\setup.inf";

@@ -33,22 +33,6 @@ class ZipReaderTest : public ::testing::Test {
   ScriptedHost host;
 };
 
-TEST_F(ZipReaderTest, StoredAndDeflatedMembersComeOutWithTheirTimes) {
-  const std::string big = Text(3 * 1024 * 1024);  // several buffer rounds
-  std::string zip = ZipBuilder().Add(Member("a.txt", "hello", 0)).Add(Member("dir/big.txt", big))
-                        .Add(Member("empty", "", 0)).Add(Member("empty-deflated", "")).Finish();
-  const test::Extracted r = Run(zip);
-  EXPECT_EQ(r.format, FormatZip);
-  EXPECT_FALSE(r.record.Failed());
-  EXPECT_EQ(tree.files, (Files{{"a.txt", "hello"}, {"dir" + kSep + "big.txt", big}, {"empty", ""}, {"empty-deflated", ""}}));
-  EXPECT_EQ(tree.folders, std::set<std::string>{"dir"});
-  EXPECT_EQ(std::make_pair(tree.dated["a.txt"].dosDate, tree.dated["a.txt"].dosTime),
-            std::make_pair(test::kDosDate, test::kDosTime));
-  EXPECT_EQ(tree.tempsLeft(), 0);
-  EXPECT_GT(r.position, 0u);
-  EXPECT_LE(r.position, zip.size());
-}
-
 TEST_F(ZipReaderTest, ScanSkipsJunkNamesEndAtNulAndLongNamesStayDistinct) {
   ZipBuilder b;
   b.bytes = "MZ junk PPPK PK\x03 PPK";  // a prefix of P bytes before the signature
@@ -238,28 +222,6 @@ TEST_F(ZipReaderTest, PasswordsArePromptedOnceRetriedThriceAndCancelled) {
   EXPECT_EQ(tree.files, (Files{{"plain", "no password"}}));
   EXPECT_EQ(r.Outcomes()["m0"], MemberOutcome::NoPassword);
   EXPECT_EQ(r.Outcomes()["m4"], MemberOutcome::NoPassword);
-}
-
-TEST(LooksLikeUtf8, JudgesStoredNames) {
-  const std::pair<const char*, bool> cases[] = {
-      {"plain.txt", true}, {"\xc2\xa9", true},
-      {"\xe8\xa1\xa8\xe3\x81\xa0\xe3\x82\x88.txt", true},  // UTF-8 表だよ
-      {"\x95\\\x82\xbe\x82\xe6.txt", false},               // Shift-JIS 表だよ
-      {"\xb1\xb2\xb3", true},                              // half-width katakana only
-      {"\x82\xa0\xb1", true}, {"\x87\x40\xb1", false},     // double plus kana; plus a vendor character
-      {"\x82\x20", true}, {"ab\x82", false},               // a bad trail byte; a lead byte left at the end
-  };
-  for (const auto& [name, utf8] : cases) EXPECT_EQ(LooksLikeUtf8(name), utf8) << name;
-}
-
-TEST(MemberNameForSystem, ShiftJisNamesAreConvertedAndUtf8OnlyWhenAllowed) {
-  BuildLeadByteTable();
-  const std::string sjis = "\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd\x90\xa2\x8a\x45.txt", utf8 = "こんにちは世界.txt";
-  const bool onUtf8 = SystemCodePage().Id() == CodePageId::Utf8;
-  EXPECT_EQ(MemberNameForSystem(sjis, NameEncoding::Unknown, true), onUtf8 ? utf8 : sjis);
-  EXPECT_EQ(MemberNameForSystem(utf8, NameEncoding::Unknown, true), onUtf8 ? utf8 : sjis);
-  // With the UTF-8 judgement off every name is taken as Shift-JIS.
-  EXPECT_EQ(MemberNameForSystem(onUtf8 ? sjis : utf8, NameEncoding::Unknown, false), utf8);
 }
 
 TEST_F(ZipReaderTest, RootFolderIsAFirstFolderThatCleaningKeptAndProbeFindsTheFirstGoodHeader) {
