@@ -1,5 +1,5 @@
 """The Linux program's options, exit statuses, usage errors, passwords for
-scripts and its two languages."""
+scripts and the translation of every shown text."""
 import ast
 import os
 import re
@@ -14,7 +14,6 @@ from quindo_e2e import QUINDO, QuindoTestCase
 
 SOURCE = os.environ.get("QUINDO_SOURCE_DIR", "")
 ENGLISH = {"LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"}  # None: not set at all
-JAPANESE = {"LANG": "ja_JP.UTF-8", "LC_ALL": "ja_JP.UTF-8"}
 
 
 class CommandLineTestCase(QuindoTestCase):
@@ -89,19 +88,6 @@ class UsageTest(CommandLineTestCase):
                 self.assertEqual(self.made(), [])
         with open(self.ini) as f:
             self.assertEqual(f.read(), self.settings)
-
-    def test_help_and_version_do_nothing_else(self):
-        text = self.write_file("notes.txt", "hello")
-        for args in (["--help"], [text, "-h"]):
-            with self.subTest(args=args):
-                r = self.run_in(ENGLISH, *args)
-                self.assertEqual((r.returncode, r.stderr), (0, b""))
-                self.assertTrue(r.stdout.decode().startswith("Usage: quindo [OPTION]... PATH...\n"), r.stdout)
-                self.assertLessEqual(max(len(line) for line in r.stdout.decode().splitlines()), 80)
-        r = self.run_quindo("--version")
-        self.assertEqual((r.returncode, r.stdout.decode()), (0, "quindo 0.5.0\n"))
-        self.assertEqual(self.made(), [])
-
 
 class OptionsTest(CommandLineTestCase):
     def test_output_folder_for_both_jobs_without_touching_the_settings(self):
@@ -235,23 +221,6 @@ class PasswordTest(CommandLineTestCase):
 
 
 class LanguageTest(CommandLineTestCase):
-    def test_english_and_japanese_side_by_side(self):
-        target = self.path("no", "such", "folder")
-        self.write_settings(f"[ARC]\nOUTPUT=2\nOUTPUT_PATH={target}\n")
-        source = self.write_file("file.txt", "x")
-        expected = {
-            "en": "File error: The output could not be written. Check that you may write to the output folder.",
-            "ja": "ファイル エラー: ファイルの出力ができませんでした。 保存先に対する書き込み権限があるかを確認してください。",
-        }
-        for name, language in (("en", ENGLISH), ("ja", JAPANESE)):
-            with self.subTest(language=name):
-                r = self.run_in(language, source)
-                # The box, then the folder it could not write.
-                first, *details = r.stderr.decode().strip().split("\n")
-                self.assertEqual((r.returncode, first), (1, expected[name]))
-                self.assertEqual(details[0].strip(), {"en": "Output folder: ", "ja": "保存先: "}[name] + target)
-                self.assertEqual(details[1].strip(), {"en": "The folder does not exist.", "ja": "フォルダが見つかりません"}[name])
-
     @unittest.skipUnless(SOURCE, "QUINDO_SOURCE_DIR is not set")
     def test_every_shown_text_has_its_translation(self):
         literal = re.compile(r'"((?:[^"\\\n]|\\.)*)"')

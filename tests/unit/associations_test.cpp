@@ -89,14 +89,5 @@ TEST_F(AssociationsTest, UnknownProgIdMissingProgramOrExecutableExtensionChanges
   EXPECT_TRUE(store.SetExtensionOwner(".exec", "QuindoZip"));
 }
 
-TEST_F(AssociationsTest, WithoutSettingsFileTheRegistryWorkStillRuns) {
-  Settings none{""};
-  registry.values[".zip"] = "X";
-  RegisterAssociation("QuindoZip", store, none, program);
-  EXPECT_EQ(registry.values[".zip"], "QuindoZip");
-  UnregisterAssociation("QuindoZip", store, none);
-  EXPECT_EQ(registry.values[".zip"], "");  // nothing was remembered
-}
-
 }  // namespace
 }  // namespace quindo

@@ -36,12 +36,6 @@ std::map<std::string, test::DirectoryEntry> Members(const std::string& archive, 
   return out;
 }
 
-Names EntryNames(const CompressionJob& job) {
-  Names names;
-  for (const FileEntry& e : job.entries) names.push_back(e.name);
-  return names;
-}
-
 class CompressionJobTest : public ::testing::Test {
  protected:
   test::ScratchDir dir;
@@ -69,26 +63,6 @@ class CompressionJobTest : public ::testing::Test {
     return RunCompressionJob(paths, folder, Settings(ini));
   }
 };
-
-TEST_F(CompressionJobTest, CollectionRemovesNestedDroppedFoldersOnly) {
-  const std::string a = Folder("a"), x = File("a/x.txt"), top = File("top.txt");
-  Folder("a/b"), Folder("a/c"), Folder("ab");
-  CompressionJob job;
-  // Files first on the command line: folders still come first in the list.
-  CollectDroppedItems(job, {"quindo", top, a + "/b", x, a, dir / "missing", a + "/c", dir / "ab"});
-  ASSERT_EQ(EntryNames(job), (Names{"a\\", "ab\\", "top.txt", "x.txt"}));
-  EXPECT_EQ(std::make_tuple(job.entries[0].path, job.entries[1].isFolder, job.entries[3].path, job.totalSize.load()),
-            std::make_tuple(a + "/", true, x, 8u));
-
-  // Relative paths take the real folder's name, not "..".
-  const std::string cwd = std::filesystem::current_path();
-  File("proj/f.txt"), Folder("proj/sub");
-  ASSERT_EQ(::chdir((dir / "proj/sub").c_str()), 0);
-  CompressionJob relative;
-  CollectDroppedItems(relative, {"quindo", "..", "./../f.txt"});
-  ASSERT_EQ(::chdir(cwd.c_str()), 0);
-  EXPECT_EQ(EntryNames(relative), (Names{"proj\\", "f.txt"}));
-}
 
 TEST_F(CompressionJobTest, LinksToFilesAreStoredAndLinksToFoldersNotFollowed) {
   const std::string tree = Folder("tree");

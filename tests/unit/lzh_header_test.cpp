@@ -18,19 +18,6 @@ bool Parse(const std::string& bytes, LzhHeader& h) {
   return lzh::ParseHeader(source, h);
 }
 
-TEST(LzhHeader, NameEndsAtItsFirstNul) {
-  // Amiga LhA keeps a file note after the name; a level-2 name header may
-  // carry the same.
-  const std::string noted("metadata.txt\0This is a comment on the file.", 44);
-  LzhHeader h;
-  for (int level : {0, 1, 2}) {
-    ASSERT_TRUE(Parse(MakeMember({.level = level, .name = noted, .data = "x"}), h)) << level;
-    EXPECT_EQ(h.path, "metadata.txt") << level;
-  }
-  ASSERT_TRUE(Parse(MakeMember({.level = 2, .extended = {ExtendedHeader(0x02, "docs\xff")}}), h));
-  EXPECT_EQ(h.path, "docs\\a.txt");
-}
-
 std::span<const uint8_t> Bytes(const std::string& s) {
   return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
 }

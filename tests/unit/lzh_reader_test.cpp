@@ -103,28 +103,6 @@ TEST_F(LzhReaderTest, LinksInTheOutputFolderAreReplacedNeverFollowed) {
   EXPECT_EQ(platform::QueryPathKind(Out("a.txt")), platform::PathKind::File);
 }
 
-TEST_F(LzhReaderTest, ProbeLooksAt300KiBAndTheWalkAtTheFirstMiB) {
-  std::string member = Stored(0, "sfx.txt", "inside the program");
-  for (size_t junk : {size_t{200} * 1024, size_t{310} * 1024}) {
-    std::string file = std::string(junk, 'M') + member;
-    quindo::MemorySource source({reinterpret_cast<const uint8_t*>(file.data()), file.size()});
-    EXPECT_EQ(LzhReader::Probe({reinterpret_cast<const uint8_t*>(file.data()), file.size()}, source),
-              junk < 300 * 1024) << junk;
-    MemoryTree tree;
-    quindo::LzhReader reader(source);
-    ArchivePlan plan;
-    PlanArchive(reader, false, plan);
-    std::vector<std::string> paths;
-    ForEachMember(reader, plan, [&](const PlannedMember& m) { return paths.push_back(m.path), true; });
-    EXPECT_EQ(paths, std::vector<std::string>{"sfx.txt"}) << junk;
-  }
-  const std::string far = std::string(1100 * 1024, 'M') + member;
-  quindo::MemorySource source({reinterpret_cast<const uint8_t*>(far.data()), far.size()});
-  quindo::LzhReader reader(source);
-  MemberInfo info;
-  EXPECT_FALSE(reader.Next(info));
-}
-
 #ifndef _WIN32
 #endif
 

@@ -73,25 +73,5 @@ TEST_F(ParallelDeflateTest, SourcesThatChangedGoTheSingleThreadedWayOrEndTheStre
             std::make_tuple(nullptr, nullptr, SIZE_MAX));
 }
 
-TEST_F(ParallelDeflateTest, AbortEndsAnOpenStreamWithAFinalBlockAndRefusesTheRest) {
-  const std::string big = Prose(64 * kChunk, 1);
-  ParallelDeflate pipeline(2, 6, abort, kChunk);
-  pipeline.Add(File("big", big), big.size());
-  pipeline.Add(File("next", big), big.size());
-  pipeline.Start();
-  DeflatedMember* member = pipeline.Take(0);
-  ASSERT_NE(member, nullptr);
-  std::span<const uint8_t> piece;
-  ASSERT_TRUE(member->Next(piece));
-  std::string stream(reinterpret_cast<const char*>(piece.data()), piece.size());
-  abort.store(true);
-  while (member->Next(piece)) stream.append(reinterpret_cast<const char*>(piece.data()), piece.size());
-  // What went out decodes to the bytes it claims, and no further.
-  ASSERT_LT(member->RawSize(), big.size());
-  EXPECT_EQ(test::RawInflate(stream, member->RawSize()), big.substr(0, member->RawSize()));
-  EXPECT_EQ(member->Crc(), Crc(big, member->RawSize()));
-  EXPECT_EQ(pipeline.Take(1), nullptr);
-}
-
 }  // namespace
 }  // namespace quindo

@@ -94,18 +94,5 @@ TEST(HasInvalidPathChars, RefusesDotOnlyFoldersAndForbiddenBytes) {
   EXPECT_EQ(rewritten, P("D:/a/b/"));
 }
 
-// CreateFolderChain is left to the extraction job's test of missing output
-// folders.
-TEST(IsDisguisedExecutable, EighteenByteBaseNamesWithProgramExtensions) {
-  for (const auto& [name, disguised] : std::vector<std::pair<std::string, bool>>{
-           {"abcdefghijklmnopq.exe", false}, {"abcdefghijklmnopqr.exe", true}, {"abcdefghijklmnopqr.EXE", true},
-           {"abcdefghijklmnopqr.exe.txt", false}, {"meeting-notes-2006.doc.exe", true},
-           {"report.txt                    .vbs", true}, {"setup.exe", false},
-           {"a-very-long-folder-name-here/setup.exe", false}, {"dir\\abcdefghijklmnopqr.js", true}})
-    EXPECT_EQ(IsDisguisedExecutable(name), disguised) << name;
-  EXPECT_EQ(std::vector<bool>({HasExecutableExtension("x.WsH"), HasExecutableExtension("x.exe/"), HasExecutableExtension("exe")}),
-            std::vector<bool>({true, false, false}));
-}
-
 }  // namespace
 }  // namespace quindo

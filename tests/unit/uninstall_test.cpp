@@ -77,17 +77,6 @@ class FakeHost final : public RemovalHost {
   void ShowPathMessage(const std::string& path, const std::string& caption) override { ShowMessage(path, caption, {}); }
 };
 
-TEST(UninstallStartTest, OnlySwitchAndPathStartTheWorkerAndPathsAreQuoted) {
-  for (const std::vector<std::string>& launcher : {std::vector<std::string>{"uninstall.exe"},
-                                                   {"uninstall.exe", "/uninstall"}, {"uninstall.exe", "/remove", kRecord}})
-    EXPECT_FALSE(DecideStartMode(launcher).worker) << launcher.size();
-  StartMode mode = DecideStartMode({"uninstall.exe", "/UNINSTALL", kRecord, "extra"});
-  EXPECT_TRUE(mode.worker);
-  EXPECT_EQ(mode.recordPath, kRecord);
-  EXPECT_EQ(WorkerParameters(kRecord), "/uninstall \"C:\\Program Files\\Quindo\\setup.inf\"");
-  EXPECT_EQ(QuindoCommandLine(kDir + "quindo.exe"), "\"C:\\Program Files\\Quindo\\quindo.exe\" /uninstall");
-}
-
 TEST(UninstallRemovalTest, RemovesEverythingListedInOrderAndASecondRunFindsNothing) {
   FakeHost host;
   EXPECT_EQ(RunRemoval(host, kRecord), 1);

@@ -224,39 +224,5 @@ TEST_F(ZipReaderTest, PasswordsArePromptedOnceRetriedThriceAndCancelled) {
   EXPECT_EQ(r.Outcomes()["m4"], MemberOutcome::NoPassword);
 }
 
-TEST_F(ZipReaderTest, RootFolderIsAFirstFolderThatCleaningKeptAndProbeFindsTheFirstGoodHeader) {
-  auto root = [&](std::initializer_list<const char*> names) {
-    ZipBuilder b;
-    for (const char* n : names) b.Add(Member(n, "", 0));
-    MemoryTree t;
-    return test::ExtractInto(b.Finish(), t, host).plan.rootFolder;
-  };
-  EXPECT_EQ(root({"a/x", "A/y"}), "");
-  EXPECT_EQ(root({"a/x", "a\\b/y"}), "a");
-  EXPECT_EQ(root({"a/", "a/x"}), "a");
-  EXPECT_EQ(root({"a/x", "top"}), "");
-  // What bsdtar writes for "." and names cleaning renames have no top folder.
-  EXPECT_EQ(root({"./", "./trip/a.jpg", "./trip/b.jpg"}), "");
-  EXPECT_EQ(root({"../a/x", "../a/y"}), "");
-  EXPECT_EQ(root({"/abs/x", "/abs/y"}), "");
-  EXPECT_EQ(root({"CON/x", "CON/y"}), "");
-  // An archive stored in a streamed member lends it no names.
-  MemberLayout inner = Member("top/inner.zip", ZipBuilder().Add(Member("other/x", "", 0)).Finish(), 0);
-  inner.descriptor = inner.zeroSizes = true;
-  MemoryTree t;
-  EXPECT_EQ(test::ExtractInto(ZipBuilder().Add(inner).Add(Member("top/y", "", 0)).Finish(), t, host).plan.rootFolder,
-            "top");
-  // "./" goes, and so the members of such an archive meet where they should.
-  EXPECT_EQ(t.files.size(), 2u);
-  MemoryTree dotted;
-  test::ExtractInto(ZipBuilder().Add(Member("./a.txt", "a", 0)).Add(Member("./d/./b.txt", "b", 0)).Finish(), dotted, host);
-  EXPECT_EQ(dotted.files, (Files{{"a.txt", "a"}, {"d" + kSep + "b.txt", "b"}}));
-
-  std::string zip = ZipBuilder().Add(Member("a", "x", 0)).Finish();
-  EXPECT_EQ(test::FormatOf(std::string(5000, 'M') + zip), FormatZip);  // appended to a program
-  zip[8] = 200;  // no writer uses such a method number
-  EXPECT_EQ(test::FormatOf(zip), FormatNone);
-}
-
 }  // namespace
 }  // namespace quindo

@@ -5,8 +5,7 @@
 # controls. Without Wine or Xvfb the tests skip, or fail when CI is set. The
 # programs come from QUINDO_WIN64_DIR (default build/win64). A session holds
 # an exclusive lock on build/wineprefix.lock and stops the wineserver at its
-# end, so the next one starts clean on its own display. The prefix maps the
-# dialogs' fonts to the installed Japanese font, as Windows would show them.
+# end, so the next one starts clean on its own display.
 import atexit
 import configparser
 import ctypes
@@ -28,8 +27,6 @@ BUILD_DIR = SOURCE_DIR / "build"
 PREFIX = pathlib.Path(os.environ.get("QUINDO_WINEPREFIX") or BUILD_DIR / "wineprefix")
 ARTIFACTS = pathlib.Path(os.environ.get("QUINDO_ARTIFACTS") or BUILD_DIR / "artifacts")
 LOCALE = "ja_JP.UTF-8"
-# The dialogs' fonts and what stands in for them (fonts-ipafont-gothic).
-FONT_SUBSTITUTES = {"MS UI Gothic": "IPAPGothic", "ＭＳ Ｐゴシック": "IPAPGothic"}
 # Generous: a first start of Wine on a slow machine builds the whole prefix.
 PREFIX_TIMEOUT, LOCK_TIMEOUT, READY_TIMEOUT = 600, 1500, 180
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -124,7 +121,6 @@ class Session:
         try:
             self._start_display()
             self._ensure_prefix()
-            self._substitute_fonts()
             # A wineserver left from an earlier session may serve a display that is gone.
             self._quiet("wineserver", "-k")
             self._wait_ready()
@@ -195,26 +191,6 @@ class Session:
                 (PREFIX / ".quindo-ready").write_text("created %s\n" % time.ctime())
                 return
         raise WineError("the Wine prefix could not be created: " + result.stdout.decode(errors="replace")[-2000:])
-
-    def _substitute_fonts(self):
-        # Once per prefix; Wine reads the table when it starts, which the
-        # wineserver restart below makes sure of.
-        marker = PREFIX / ".quindo-fonts"
-        wanted = json.dumps(FONT_SUBSTITUTES, ensure_ascii=False, sort_keys=True)
-        if marker.exists() and marker.read_text(encoding="utf-8") == wanted:
-            return
-        lines = ["Windows Registry Editor Version 5.00", "",
-                 r"[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]"]
-        lines += ['"%s"="%s"' % pair for pair in FONT_SUBSTITUTES.items()]
-        with tempfile.TemporaryDirectory() as folder:
-            reg = pathlib.Path(folder) / "fonts.reg"
-            reg.write_bytes(b"\xff\xfe" + ("\r\n".join(lines) + "\r\n").encode("utf-16-le"))
-            result = subprocess.run(["wine", "regedit", "/S", to_windows_path(reg)], env=self.env(), timeout=120,
-                                    **QUIET)
-            self._quiet("wineserver", "-w", timeout=60)
-        if result.returncode != 0:
-            raise WineError("the font substitutes could not be written")
-        marker.write_text(wanted, encoding="utf-8")
 
     def _wait_ready(self):
         # A persistent wineserver, its services and desktop started with no
