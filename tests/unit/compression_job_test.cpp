@@ -1,5 +1,6 @@
-// The compression job: collecting the dropped items, listing folders, naming
-// the archive, and whole jobs driven through a scripted user interface.
+// The compression job driven through a scripted user interface: links and
+// pipes, what whole jobs store, what is left out and told, and one thread
+// against several.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,6 +1,5 @@
-// Deflate64 on hand-packed streams that use the codes plain DEFLATE lacks;
-// broken streams, and 7-Zip's stream cut at every byte; a refusing output
-// (whole members of 7-Zip's: winzip_aes_test and e2e test_extract).
+// Deflate64 on hand-packed streams: one that uses the codes plain DEFLATE
+// lacks, and broken ones that must stop cleanly after what they decoded.
 #include "zip/inflate64.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,7 @@
 // The LZH reader through the extraction walk, into real folders: integrity
-// checks, hostile names, folders, links in the way, the root folder and the
-// first-header search (the times of each header level: the jlha archives of
-// lzh_corpus_test; overwrite and the security warning, which the walk does
-// for both formats: zip_reader_test).
+// checks, methods it cannot decode, hostile names and links in the way
+// (overwrite and the security warning, which the walk does for both formats:
+// zip_reader_test).
 #include <gtest/gtest.h>
 #include <unistd.h>
 

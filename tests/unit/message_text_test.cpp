@@ -1,5 +1,5 @@
-// Texts that reach the user: what makes a name safe to show, and the detail
-// lists of the result boxes.
+// Texts that reach the user: what makes a name safe to show, and the
+// details of the cannot-write box.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,5 +1,5 @@
-// The pipeline that deflates members ahead of the writer: sources that changed
-// and an abort (whole jobs with one thread and with several:
+// The pipeline that deflates members ahead of the writer, when its sources
+// changed after the listing (whole jobs with one thread and with several:
 // compression_job_test).
 #include <gtest/gtest.h>
 

@@ -1,6 +1,5 @@
-// Member names into safe relative paths, output-folder checks, folder
-// chains, the disguised-executable test, name conversion, file times and the
-// password prompt.
+// Member names into safe relative paths, folders made only at real
+// separators, and the names no folder may have.
 #include "app/path_utils.h"
 
 #include <gtest/gtest.h>

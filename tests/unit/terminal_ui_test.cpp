@@ -1,6 +1,5 @@
-// The Linux front end on a pseudo-terminal: the progress line and the
-// password prompt share the screen, and Ctrl-C at the prompt cancels at
-// once (no terminal, no prompt: e2e test_extract).
+// The Linux front end on a pseudo-terminal: Ctrl-C at the password prompt
+// cancels at once (no terminal, no prompt: e2e test_extract).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>

@@ -1,6 +1,5 @@
 // WinZip AES members made by 7-Zip at every key size, deflated and stored,
-// decrypted and authenticated; wrong passwords, damaged and cut data; the
-// extra field's record in all its forms.
+// decrypted and authenticated; wrong passwords, damaged and cut data.
 #include "zip/winzip_aes.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The ZIP reader through the extraction walk, over archives built in memory:
-// the header scan, names, integrity checks, overwrite and folder entries,
-// encryption and prompts, the root folder.
+// the header scan, names, integrity checks, overwrite and links, encryption
+// and prompts.
 #include "zip/zip_reader.h"
 
 #include <gtest/gtest.h>
