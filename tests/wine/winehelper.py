@@ -272,6 +272,14 @@ class Session:
     def wait_gone(self, title, timeout_ms=30000):
         self.driver("gone", title, timeout_ms, timeout=timeout_ms / 1000 + 60)
 
+    def wait_closed(self, window, timeout=30):  # this very window, even if one of its title follows
+        deadline = time.monotonic() + timeout
+        while (shown := self.find_window(window["title"])) and shown["hwnd"] == window["hwnd"]:
+            if time.monotonic() > deadline:
+                self.screenshot("still-shown")
+                raise WineError("window %r still shown after %d s" % (window["title"], timeout))
+            time.sleep(0.2)
+
     def click(self, title, control_id):
         self.driver("click", title, control_id)
 
