@@ -104,32 +104,5 @@ TEST_F(ZipCorpus, JapaneseNamesComeOutReadable) {
   }
 }
 
-TEST_F(ZipCorpus, StoredAndDeflatedLegacyMembersExtractIntact) {
-  for (const std::string& path : Archives("zip-legacy")) {
-    // PKZIP 2.04g wrote them all; others may hold legacy methods too.
-    const bool ok = Extract(path);
-    if (fs::path(path).filename().string().starts_with("PKZ204")) {
-      EXPECT_TRUE(ok) << path;
-    }
-  }
-}
-
-TEST_F(ZipCorpus, EncryptedArchivesOpenWithOnePromptOrEndCleanly) {
-  const std::string crypt = test::CorpusDir() + "/zip-crypt/";
-  host.passwords = {"12345678"};
-  EXPECT_TRUE(Extract(crypt + "libarchive-traditional_encryption_data.zip", {8}));
-  EXPECT_EQ(std::make_pair(Prompts(), target.files.size()), std::make_pair(1, size_t{2}));
-  // Unknown passwords and strong encryption end cleanly.
-  host.passwords = {"a", "b", "c"};
-  EXPECT_FALSE(Extract(crypt + "commons-password-encrypted.zip", {}));
-  EXPECT_EQ(std::make_pair(Prompts(), target.files.size()), std::make_pair(3, size_t{0}));
-  for (const char* name : {"libarchive-encryption_data.zip", "libarchive-encryption_header.zip",
-                           "libarchive-encryption_partially.zip"}) {
-    EXPECT_FALSE(Extract(crypt + name, {})) << name;
-    EXPECT_EQ(Prompts(), 0) << name;
-    for (const auto& [file, bytes] : target.files) EXPECT_EQ(file, "bar.txt") << name;  // the one plain member
-  }
-}
-
 }  // namespace
 }  // namespace quindo

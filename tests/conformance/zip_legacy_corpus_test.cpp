@@ -87,22 +87,5 @@ TEST_F(ZipLegacyCorpus, TruncatedMembersAreCorrupt) {
   }
 }
 
-// The reader decrypts each byte before the decoder sees it.
-TEST_F(ZipLegacyCorpus, EncryptedShrunkMemberExtracts) {
-  std::vector<Member> members = LegacyMembers("hwzip/HWSHRINK.ZIP");
-  auto shrunk = std::find_if(members.begin(), members.end(), [](const Member& m) { return m.method == 1; });
-  ASSERT_NE(shrunk, members.end());
-  const test::Decoded plain = DecodeMember(*shrunk);
-  ASSERT_EQ(plain.result, DecodeResult::Ok);
-  test::MemberLayout layout = test::Member("shrunk.txt", plain.text, 1, "legacy");
-  layout.raw = shrunk->data;
-  test::ScriptedHost host;
-  host.passwords = {"legacz", "legacy"};
-  test::MemoryTree target;
-  EXPECT_FALSE(test::ExtractInto(test::ZipBuilder().Add(layout).Finish(), target, host).record.Failed());
-  EXPECT_EQ(host.prompts.size(), 2u);
-  EXPECT_EQ(Crc(target.files["shrunk.txt"]), shrunk->crc);
-}
-
 }  // namespace
 }  // namespace quindo

@@ -73,15 +73,6 @@ TEST_F(AssociationsTest, RegisterTakesTheTypeOverAndUnregisterGivesItToTheRememb
   EXPECT_EQ(registry.values.at(".lzh"), "");
 }
 
-TEST_F(AssociationsTest, OwnerOf64CharactersIsNotRemembered) {
-  registry.values[".zip"] = std::string(64, 'o');
-  RegisterAssociation("QuindoZip", store, settings, program);
-  EXPECT_EQ(Stored("OLD_ZIP_TYPE"), "<missing>");
-  registry.values[".zip"] = std::string(63, 'o');
-  RegisterAssociation("QuindoZip", store, settings, program);
-  EXPECT_EQ(Stored("OLD_ZIP_TYPE"), std::string(63, 'o'));
-}
-
 TEST_F(AssociationsTest, UnknownProgIdMissingProgramOrExecutableExtensionChangesNothing) {
   registry.values[".zip"] = "X";
   registry.values[".EXE"] = "exefile";
@@ -96,25 +87,6 @@ TEST_F(AssociationsTest, UnknownProgIdMissingProgramOrExecutableExtensionChanges
   EXPECT_FALSE(test::Exists(settings.Path()));
   EXPECT_EQ(FindAssociationRow(nullptr), nullptr);
   EXPECT_TRUE(store.SetExtensionOwner(".exec", "QuindoZip"));
-}
-
-TEST_F(AssociationsTest, RemoveGivesBothTypesBackAndDeletesOwnKeys) {
-  registry.values = {{".zip", "X"}, {".lzh", "Y"}, {"X\\shell\\open\\command", "x.exe"}};
-  const auto before = registry.values;
-  RegisterAssociation("QuindoZip", store, settings, program);
-  RegisterAssociation("QuindoLzh", store, settings, program);
-  RemoveAssociations(store, settings);
-  EXPECT_EQ(registry.values, before);
-  EXPECT_EQ(Stored("ZIP_STATUS") + Stored("LZH_STATUS"), "00");
-}
-
-TEST_F(AssociationsTest, WithoutSettingsFileTheRegistryWorkStillRuns) {
-  Settings none{""};
-  registry.values[".zip"] = "X";
-  RegisterAssociation("QuindoZip", store, none, program);
-  EXPECT_EQ(registry.values[".zip"], "QuindoZip");
-  UnregisterAssociation("QuindoZip", store, none);
-  EXPECT_EQ(registry.values[".zip"], "");  // nothing was remembered
 }
 
 }  // namespace

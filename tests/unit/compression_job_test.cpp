@@ -1,5 +1,6 @@
-// The compression job: collecting the dropped items, listing folders, naming
-// the archive, and whole jobs driven through a scripted user interface.
+// The compression job driven through a scripted user interface: links and
+// pipes, what whole jobs store, what is left out and told, and one thread
+// against several.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -36,12 +37,6 @@ std::map<std::string, test::DirectoryEntry> Members(const std::string& archive, 
   return out;
 }
 
-Names EntryNames(const CompressionJob& job) {
-  Names names;
-  for (const FileEntry& e : job.entries) names.push_back(e.name);
-  return names;
-}
-
 class CompressionJobTest : public ::testing::Test {
  protected:
   test::ScratchDir dir;
@@ -70,44 +65,6 @@ class CompressionJobTest : public ::testing::Test {
   }
 };
 
-TEST_F(CompressionJobTest, CollectionRemovesNestedDroppedFoldersOnly) {
-  const std::string a = Folder("a"), x = File("a/x.txt"), top = File("top.txt");
-  Folder("a/b"), Folder("a/c"), Folder("ab");
-  CompressionJob job;
-  // Files first on the command line: folders still come first in the list.
-  CollectDroppedItems(job, {"quindo", top, a + "/b", x, a, dir / "missing", a + "/c", dir / "ab"});
-  ASSERT_EQ(EntryNames(job), (Names{"a\\", "ab\\", "top.txt", "x.txt"}));
-  EXPECT_EQ(std::make_tuple(job.entries[0].path, job.entries[1].isFolder, job.entries[3].path, job.totalSize.load()),
-            std::make_tuple(a + "/", true, x, 8u));
-
-  // Relative paths take the real folder's name, not "..".
-  const std::string cwd = std::filesystem::current_path();
-  File("proj/f.txt"), Folder("proj/sub");
-  ASSERT_EQ(::chdir((dir / "proj/sub").c_str()), 0);
-  CompressionJob relative;
-  CollectDroppedItems(relative, {"quindo", "..", "./../f.txt"});
-  ASSERT_EQ(::chdir(cwd.c_str()), 0);
-  EXPECT_EQ(EntryNames(relative), (Names{"proj\\", "f.txt"}));
-}
-
-TEST_F(CompressionJobTest, FoldersAreListedDepthFirstAfterTheTopLevel) {
-  File("Photos/2006/beach.jpg"), File("Photos/2007/snow.jpg"), File("Photos/2007/deep/ice.jpg"), File("docs/a.txt");
-  CompressionJob job;
-  CollectDroppedItems(job, {"quindo", dir / "Photos", File("notes.txt"), dir / "docs"});
-  ExpandFolders(job);
-  const Names names = EntryNames(job);
-  ASSERT_EQ(names.size(), 10u);
-  EXPECT_EQ(Names(names.begin(), names.begin() + 3), (Names{"Photos\\", "docs\\", "notes.txt"}));
-  // Photos' contents (in file-system order), then docs'; each folder right
-  // ahead of its contents.
-  auto index = [&](const std::string& n) { return std::find(names.begin(), names.end(), n) - names.begin(); };
-  EXPECT_EQ(index("Photos\\2006") + 1, index("Photos\\2006\\beach.jpg"));
-  EXPECT_LT(index("Photos\\2007"), index("Photos\\2007\\snow.jpg"));
-  EXPECT_LT(index("Photos\\2007"), index("Photos\\2007\\deep"));
-  EXPECT_EQ(index("Photos\\2007\\deep") + 1, index("Photos\\2007\\deep\\ice.jpg"));
-  EXPECT_EQ(names.back(), "docs\\a.txt");
-}
-
 TEST_F(CompressionJobTest, LinksToFilesAreStoredAndLinksToFoldersNotFollowed) {
   const std::string tree = Folder("tree");
   File("tree/real.txt", "real contents");
@@ -124,22 +81,6 @@ TEST_F(CompressionJobTest, LinksToFilesAreStoredAndLinksToFoldersNotFollowed) {
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (Names{"tree/", "tree/away/", "tree/link.txt", "tree/loop/", "tree/real.txt"}));
   EXPECT_EQ(members.at("tree/link.txt").size, 13u);
-}
-
-TEST_F(CompressionJobTest, ArchiveNameFromTheFirstEntry) {
-  const struct {
-    const char *first, *archive;
-  } cases[] = {{"Photos\\", "Photos.zip"}, {"report.final.doc", "report.zip"}, {"photos.old\\", "photos.zip"},
-               {".profile", ".zip"},      {"写真\\", "写真.zip"}};
-  for (const auto& c : cases) {
-    CompressionJob job;
-    job.entries.push_back({c.first, "", 0, false});
-    EXPECT_TRUE(ChooseArchiveName(job)) << c.first;
-    EXPECT_EQ(job.archiveName, c.archive);
-  }
-  CompressionJob job;
-  EXPECT_FALSE(ChooseArchiveName(job)) << "no entry";
-  // No dot in the first entry: the caller names it test.zip (below).
 }
 
 TEST_F(CompressionJobTest, WholeJobsAndWhatTheyStore) {
@@ -172,15 +113,6 @@ TEST_F(CompressionJobTest, WholeJobsAndWhatTheyStore) {
     ASSERT_EQ(Run({t}), ResultOk);
     EXPECT_EQ(Members(out + "/t.zip").at("t.txt").flags, setting == 0 ? 0x0002 : 0) << setting;
   }
-}
-
-TEST_F(CompressionJobTest, NothingCollectedOrNowhereToWriteStartsNoWorker) {
-  EXPECT_EQ(Run({dir / "missing1", dir / "missing2"}), ResultFailed);
-  EXPECT_EQ(Run({File("t.txt")}, dir / "no/such/folder"), ResultCannotWrite);  // the caller tells this one
-  EXPECT_EQ(scoped.ui.progressRuns, 0);
-  ASSERT_EQ(scoped.ui.boxes.size(), 1u);
-  EXPECT_EQ(std::tie(scoped.ui.boxes[0].text, scoped.ui.boxes[0].title), std::tie(kNothingToCompressText, kNothingToCompressTitle));
-  EXPECT_EQ(std::make_pair(ListTree(out), ListTree(temp)), std::make_pair(Names{}, Names{}));
 }
 
 TEST_F(CompressionJobTest, WhatCannotBeReadIsLeftOutAndListedAndTheRestIsStored) {
@@ -218,18 +150,6 @@ TEST_F(CompressionJobTest, WhatCannotBeReadIsLeftOutAndListedAndTheRestIsStored)
   if (proc) {
     EXPECT_NE(box.text.find(std::string("\n\n") + kChangedHeading + "\nstatus"), std::string::npos) << box.text;
   }
-}
-
-TEST_F(CompressionJobTest, AnUnlistableDroppedFolderIsLeftOutToo) {
-  const std::string a = Folder("a"), b = Folder("b");
-  File("b/x.txt");
-  test::ScopedFaults faults({{.path = a, .openError = platform::FileError::NoPermission}});
-  EXPECT_EQ(Run({a, b}), ResultFailed);
-  Names names;
-  Members(out + "/b.zip", &names);  // named after the first item that is in it
-  EXPECT_EQ(names, (Names{"b/", "b/x.txt"}));
-  ASSERT_EQ(scoped.ui.boxes.size(), 1u);
-  EXPECT_EQ(scoped.ui.boxes[0].text, std::string(kLeftOutHeading) + "\na（フォルダーの内容を読み取れません）");
 }
 
 TEST_F(CompressionJobTest, FailuresWithoutAnArchiveSayWhatFailed) {
@@ -282,53 +202,6 @@ TEST_F(CompressionJobTest, TheArchiveNeverReplacesOneOfItsSources) {
   EXPECT_EQ(ReadFile(report), "not an archive");
   EXPECT_EQ(Members(dir / "alias (2).zip").count("alias.zip"), 1u);
   EXPECT_TRUE(scoped.ui.boxes.empty());
-}
-
-TEST_F(CompressionJobTest, ABackslashInALinuxNameIsNoSeparator) {
-  const std::string proj = Folder("proj");
-  File("proj/..\\..\\evil.txt", "e");
-  File("a\\b.txt", "ab");
-  EXPECT_EQ(Run({proj, dir / "a\\b.txt"}), ResultOk);
-  Names names;
-  Members(out + "/proj.zip", &names);
-  EXPECT_EQ(names, (Names{"proj/", "a＼b.txt", "proj/..＼..＼evil.txt"}));
-}
-
-TEST_F(CompressionJobTest, TemporaryArchivesLeftByAKilledRunAreRemovedADayLater) {
-  const time_t old = std::time(nullptr) - 25 * 3600;
-  auto age = [&](const std::string& path) {
-    const struct timeval times[2] = {{old, 0}, {old, 0}};
-    ASSERT_EQ(::utimes(path.c_str(), times), 0);
-  };
-  age(File("tmp/arc1A2B.tmp", std::string("PK\x03\x04", 4) + "partial"));
-  age(File("tmp/arc0000.tmp", ""));
-  age(File("tmp/arc1A2C.tmp", "not ours"));
-  age(File("tmp/arcZZZZ.tmp", ""));
-  File("tmp/arc1A2D.tmp", std::string("PK\x03\x04", 4));  // a job running now
-  EXPECT_EQ(Run({File("t.txt")}), ResultOk);
-  EXPECT_EQ(ListTree(temp), (Names{"arc1A2C.tmp", "arc1A2D.tmp", "arcZZZZ.tmp"}));
-}
-
-TEST(CompressionJob, TheWarningListIsCutToTenLines) {
-  std::vector<ItemReport> reports;
-  for (int i = 0; i < 14; ++i) reports.push_back({"f\\" + std::to_string(i), ItemProblem::ReadError});
-  reports.push_back({"c1", ItemProblem::Changed});
-  reports.push_back({"c2", ItemProblem::Changed});
-  std::string expected = kLeftOutHeading;
-  for (int i = 0; i < 9; ++i) expected += "\nf/" + std::to_string(i) + "（読み取り中にエラーが発生しました）";
-  expected += "\n他 5 件\n\n" + std::string(kChangedHeading) + "\nc1\n他 1 件";
-  EXPECT_EQ(DescribeReports(reports), expected);
-  // Changed files alone have their heading alone.
-  EXPECT_EQ(DescribeReports({{"c", ItemProblem::Changed}}), std::string(kChangedHeading) + "\nc");
-}
-
-TEST(CompressionJob, ProgressPercentInSixtyFourBits) {
-  CompressionJob job;
-  EXPECT_EQ(job.Percent(), 0u);
-  job.totalSize = 10ull << 32, job.doneTotal = 5ull << 32, job.currentDone = 1ull << 32;  // 40 GiB in all
-  EXPECT_EQ(job.Percent(), 60u);
-  job.currentDone = 6ull << 32;  // a file that grew while it was read
-  EXPECT_EQ(job.Percent(), 100u);
 }
 
 // A file last written an hour ago and read just now: reading it again

@@ -82,15 +82,6 @@ TEST_F(EntryTest, SwitchesInAnyCaseAndInstallAsSecondArgumentIsAPath) {
   EXPECT_EQ(services.calls.back(), "compress 2");
 }
 
-TEST_F(EntryTest, DetectionStopsAtTheFirstPathThatCompresses) {
-  Run({dir / "a.zip", dir.path(), dir / "c.zip"});  // the folder decides; c.zip is never probed
-  EXPECT_EQ(services.calls, (std::vector<std::string>{"detect " + (dir / "a.zip"), "compress 3"}));
-  Run({dir / "a.zip", dir / "text.txt", dir / "c.zip"});
-  EXPECT_EQ(services.calls.size(), 3u);
-  Run({dir / "missing.zip", dir / "a.zip"});
-  EXPECT_EQ(services.calls, std::vector<std::string>{"compress 2"});  // a missing path counts as a folder
-}
-
 TEST_F(EntryTest, ExtractionLoopOrderOfOutcomes) {
   const std::string a = dir / "a.zip", b = dir / "b.lzh", c = dir / "c.zip";
   services.extractionResults = {ResultFailed, ResultCannotWrite, ResultBadPath, ResultOk};

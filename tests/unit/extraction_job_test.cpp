@@ -53,27 +53,7 @@ class ExtractionJob : public ::testing::Test {
   std::string cwd_;
 };
 
-TEST(ArchiveFolderName, StripsOneByteSerialsOnly) {
-  const std::tuple<const char*, bool, const char*> cases[] = {
-      {"/dl/photos[1].zip", true, "photos"}, {"/dl/photos[10].zip", true, "photos[10]"},
-      {"/dl/photos[1].zip", false, "photos[1]"}, {"/dl/[1].zip", true, ""},
-      {"/dl/a.tar.zip", true, "a.tar"}, {"/dl/noext", true, "noext"}};
-  for (const auto& [path, filter, expected] : cases) {
-    std::string name;
-    ArchiveFolderName(path, filter, name);
-    EXPECT_EQ(name, expected) << path << " " << filter;
-  }
-}
-
 #if __has_include("lzh/lzh_reader.h")
-TEST_F(ExtractionJob, AFileThatPassesBothProbesIsLzh) {
-  const std::string corpus = test::CorpusDir();
-  if (corpus.empty()) GTEST_SKIP() << "the archive corpus (../shared/corpus) is absent";
-  const std::string lzh = test::ReadFile(corpus + "/lzh/explzh_723/h2_lh5.lzh");
-  ASSERT_FALSE(lzh.empty());
-  test::WriteFile(dir / "in/both.zip", lzh + ZipBuilder().Add(Member("z", "zip")).Finish());
-  EXPECT_EQ(DetectArchiveFormat(dir / "in/both.zip"), FormatLzh);
-}
 #endif
 
 TEST_F(ExtractionJob, OutputFolderFollowsTheArchiveLayout) {
@@ -108,21 +88,6 @@ TEST_F(ExtractionJob, MissingOutputFoldersAreCreatedAndBadOnesRefused) {
   EXPECT_EQ(Run(zip), ResultBadPath);
   EXPECT_FALSE(test::Exists(dir / "x"));
   EXPECT_FALSE(test::Exists(dir / "y"));
-}
-
-TEST_F(ExtractionJob, ReadOnlyFolderCannotBeWritten) {
-  std::string zip = Archive("a.zip", ZipBuilder().Add(Member("f", "x")));
-  // The superuser writes into any ordinary folder; /proc takes no new file from anyone.
-  const bool superuser = ::geteuid() == 0;
-  if (superuser) {
-    out = "/proc/self";
-  } else {
-    test::WriteFile(dir / "out/keep", "");
-    ::chmod(out.c_str(), 0555);
-  }
-  Configure("[OPTION]\nMAKE_DIRECTRY=0\n");
-  EXPECT_EQ(Run(zip), ResultCannotWrite);
-  if (!superuser) ::chmod(out.c_str(), 0755);
 }
 
 TEST_F(ExtractionJob, UnknownFormatsAndDamagedArchivesFail) {
@@ -197,17 +162,6 @@ TEST_F(ExtractionJob, WrongPasswordsFailAndCancelIsACancel) {
   ui.ui.passwords = {test::kUnavailableAnswer};
   EXPECT_EQ(Run(locked), ResultFailed);
   EXPECT_EQ(details.find("m0.txt: パスワードが必要です\n"), 0u);
-}
-
-TEST_F(ExtractionJob, CancelDuringExtractionIsACancel) {
-  ZipBuilder big;
-  for (int i = 0; i < 40; ++i) big.Add(Member("f" + std::to_string(i), std::string(1 << 20, static_cast<char>('a' + i % 26))));
-  ui.ui.cancelAfterTicks = 1;
-  EXPECT_EQ(Run(Archive("big.zip", big)), ResultCancelled);
-  // Only whole members are left, and no temporary file.
-  const std::vector<std::string> left = test::ListTree(dir / "out/big");
-  EXPECT_LT(left.size(), 40u);
-  for (const std::string& name : left) EXPECT_EQ(test::ReadFile(dir / ("out/big/" + name)).size(), 1u << 20) << name;
 }
 
 }  // namespace

@@ -1,8 +1,7 @@
 // The LZH reader through the extraction walk, into real folders: integrity
-// checks, hostile names, folders, links in the way, the root folder and the
-// first-header search (the times of each header level: the jlha archives of
-// lzh_corpus_test; overwrite and the security warning, which the walk does
-// for both formats: zip_reader_test).
+// checks, methods it cannot decode, hostile names and links in the way
+// (overwrite and the security warning, which the walk does for both formats:
+// zip_reader_test).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -103,46 +102,7 @@ TEST_F(LzhReaderTest, LinksInTheOutputFolderAreReplacedNeverFollowed) {
   EXPECT_EQ(platform::QueryPathKind(Out("a.txt")), platform::PathKind::File);
 }
 
-TEST_F(LzhReaderTest, RootFolderOfTheMembers) {
-  std::string deep =
-      MakeMember({.level = 2, .name = "b.txt", .data = "b", .extended = {ExtendedHeader(0x02, "top\xffsub\xff")}});
-  MemoryTree tree;
-  auto root = [&](const std::string& archive) { return ExtractInto(archive, tree, host_).plan.rootFolder; };
-  EXPECT_EQ(root(Stored(0, "top\\a.txt", "a") + deep), "top");
-  // A drive is no top folder; nor is a first character whose second byte
-  // is 0x5C (ソ).
-  EXPECT_EQ(root(Stored(0, "C:\\x", "x") + Stored(0, "C:\\y", "y")), "");
-  EXPECT_EQ(root(Stored(0, "\x83\x5c.txt", "x") + Stored(0, "\x83\x5c\\y.txt", "y")), "");
-}
-
-TEST_F(LzhReaderTest, ProbeLooksAt300KiBAndTheWalkAtTheFirstMiB) {
-  std::string member = Stored(0, "sfx.txt", "inside the program");
-  for (size_t junk : {size_t{200} * 1024, size_t{310} * 1024}) {
-    std::string file = std::string(junk, 'M') + member;
-    quindo::MemorySource source({reinterpret_cast<const uint8_t*>(file.data()), file.size()});
-    EXPECT_EQ(LzhReader::Probe({reinterpret_cast<const uint8_t*>(file.data()), file.size()}, source),
-              junk < 300 * 1024) << junk;
-    MemoryTree tree;
-    quindo::LzhReader reader(source);
-    ArchivePlan plan;
-    PlanArchive(reader, false, plan);
-    std::vector<std::string> paths;
-    ForEachMember(reader, plan, [&](const PlannedMember& m) { return paths.push_back(m.path), true; });
-    EXPECT_EQ(paths, std::vector<std::string>{"sfx.txt"}) << junk;
-  }
-  const std::string far = std::string(1100 * 1024, 'M') + member;
-  quindo::MemorySource source({reinterpret_cast<const uint8_t*>(far.data()), far.size()});
-  quindo::LzhReader reader(source);
-  MemberInfo info;
-  EXPECT_FALSE(reader.Next(info));
-}
-
 #ifndef _WIN32
-TEST_F(LzhReaderTest, Cp932NamesBecomeUtf8) {
-  // "ソフト\表.txt": the second byte of ソ and of 表 is 0x5C.
-  Extract(Stored(0, "\x83\x5c\x83\x74\x83\x67\\\x95\x5c.txt", "sjis"));
-  EXPECT_EQ(ReadFile(Out("\xe3\x82\xbd\xe3\x83\x95\xe3\x83\x88/\xe8\xa1\xa8.txt")), "sjis");
-}
 #endif
 
 }  // namespace

@@ -149,35 +149,6 @@ TEST_F(MemberNamesTest, NamesThatMeetWhenComposedBothComeOut) {
   EXPECT_EQ(tree.files, (std::map<std::string, std::string>{{"が.txt", "composed"}, {"が (2).txt", "decomposed"}}));
 }
 
-TEST(IsMacMetadata, WholeComponentsOnlyAndNeverInsideACharacter) {
-  BuildLeadByteTable();
-  const std::pair<std::string, bool> metadata[] = {
-      {"__MACOSX", true}, {"a/__MACOSX/b", true}, {"a/._b", true}, {"._b", true},
-      {"a/.b", false},    {"._", false},          {"__MACOSX.txt", false}, {"._a/b", false},
-  };
-  for (const auto& [path, is] : metadata) EXPECT_EQ(IsMacMetadata(path, Utf8CodePage()), is) << path;
-  // In CP932 the trail byte 0x5C of 表 is no separator: "表._x" is a user's file.
-  EXPECT_FALSE(IsMacMetadata("\x95\x5C._x", Cp932CodePage()));
-}
-
-TEST(ToNfc, ComposesAndRefusesWhatIsNotUtf8) {
-  const std::pair<std::string, std::string> cases[] = {
-      {kGaDecomposed, "が"},
-      {"\xE3\x83\x8F\xE3\x82\x9A", "パ"},  // ハ with the semi-voiced mark
-      {"e\xCC\x81", "é"},
-      {"plain.txt", "plain.txt"},
-      {"", ""},
-      {"が", "が"},
-  };
-  std::string out;
-  for (const auto& [in, composed] : cases) {
-    ASSERT_TRUE(ToNfc(in, out)) << in;
-    EXPECT_EQ(out, composed);
-  }
-  EXPECT_FALSE(ToNfc("\x95\x5C", out));
-  EXPECT_FALSE(ToNfc("\xED\xA0\x80", out));  // a surrogate
-}
-
 TEST(Cp932Forms, JisCharactersTakeWindowsFormsAndNothingIsReplacedSilently) {
   std::string out;
   // WAVE DASH, MINUS SIGN, DOUBLE VERTICAL LINE, CENT, POUND, NOT, EM DASH,

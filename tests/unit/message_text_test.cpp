@@ -1,5 +1,5 @@
-// Texts that reach the user: what makes a name safe to show, and the detail
-// lists of the result boxes.
+// Texts that reach the user: what makes a name safe to show, and the
+// details of the cannot-write box.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -33,61 +33,6 @@ TEST(SafeDisplayText, ControlsOverridesAndBytesThatAreNotUtf8AreReplaced) {
   // Line breaks stay only when asked.
   EXPECT_EQ(SafeDisplayText("one\ntwo\r\n", LineBreaks::Keep), "one\ntwo?\n");
   EXPECT_EQ(SafeDisplayText("a\tb", LineBreaks::Keep), "a?b");
-}
-
-std::vector<MemberFailure> Failures(int count) {
-  std::vector<MemberFailure> out;
-  for (int i = 1; i <= count; ++i) out.push_back({"f" + std::to_string(i) + ".txt", MemberProblem::DamagedData, {}});
-  return out;
-}
-
-int Lines(const std::string& text) { return text.empty() ? 0 : 1 + static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
-
-TEST(FailureDetails, EveryReasonHasItsText) {
-  const std::vector<MemberFailure> failures = {
-      {"a.txt", MemberProblem::DamagedData, {}},
-      {"b.txt", MemberProblem::WrongPassword, {}},
-      {"c.txt", MemberProblem::PasswordNeeded, {}},
-      {"d.txt", MemberProblem::MethodNotSupported, "-lh4-"},
-      {"e.txt", MemberProblem::CannotCreate, {}},
-      {"f.txt", MemberProblem::CutShort, {}},
-  };
-  EXPECT_EQ(FailureDetails(failures),
-            "a.txt: データが壊れています\n"
-            "b.txt: パスワードが違います\n"
-            "c.txt: パスワードが必要です\n"
-            "d.txt: 対応していない圧縮方式です (-lh4-)\n"
-            "e.txt: ファイルを作成できませんでした\n"
-            "f.txt: データが途中で終わっています");
-  EXPECT_EQ(ReasonText(MemberProblem::MethodNotSupported), "対応していない圧縮方式です");
-  EXPECT_EQ(FailureDetails({}), "");
-}
-
-TEST(FailureDetails, LongListsEndWithTheCountOfTheRest) {
-  // Ten fit exactly; from eleven on, nine names and the count: never more
-  // than ten lines, and every failure is either named or counted.
-  EXPECT_EQ(Lines(FailureDetails(Failures(10))), 10);
-  EXPECT_EQ(FailureDetails(Failures(10)).find("他"), std::string::npos);
-  const std::string eleven = FailureDetails(Failures(11));
-  EXPECT_EQ(Lines(eleven), 10);
-  EXPECT_NE(eleven.find("f9.txt: "), std::string::npos);
-  EXPECT_EQ(eleven.find("f10.txt"), std::string::npos);
-  EXPECT_EQ(eleven.substr(eleven.rfind('\n') + 1), "他 2 件");
-  const std::string many = FailureDetails(Failures(5000));
-  EXPECT_EQ(Lines(many), 10);
-  EXPECT_EQ(many.substr(many.rfind('\n') + 1), "他 4991 件");
-  EXPECT_EQ(FailureDetails(Failures(3), 1), "他 3 件");
-  EXPECT_EQ(FailureDetails(Failures(1), 1), "f1.txt: データが壊れています");
-}
-
-TEST(FailureDetails, HostileNamesStayOnTheirLine) {
-  // A name cannot forge a line of its own, nor move the terminal's cursor.
-  const std::vector<MemberFailure> failures = {{"x\nf2.txt: ok\x1b[1A", MemberProblem::CutShort, {}},
-                                               {"y", MemberProblem::MethodNotSupported, "m\ne\x1b"}};
-  const std::string details = FailureDetails(failures);
-  EXPECT_EQ(Lines(details), 2);
-  EXPECT_EQ(details.find('\x1b'), std::string::npos);
-  EXPECT_EQ(details, "x?f2.txt: ok?[1A: データが途中で終わっています\ny: 対応していない圧縮方式です (m?e?)");
 }
 
 TEST(CannotWriteDetails, SayWhetherTheFolderIsMissingOrReadOnly) {

@@ -1,6 +1,5 @@
-// Member names into safe relative paths, output-folder checks, folder
-// chains, the disguised-executable test, name conversion, file times and the
-// password prompt.
+// Member names into safe relative paths, folders made only at real
+// separators, and the names no folder may have.
 #include "app/path_utils.h"
 
 #include <gtest/gtest.h>
@@ -92,54 +91,6 @@ TEST(HasInvalidPathChars, RefusesDotOnlyFoldersAndForbiddenBytes) {
   std::string rewritten = "D:/a/b/";
   HasInvalidPathChars(rewritten, cp);
   EXPECT_EQ(rewritten, P("D:/a/b/"));
-}
-
-// CreateFolderChain is left to the extraction job's test of missing output
-// folders.
-TEST(IsDisguisedExecutable, EighteenByteBaseNamesWithProgramExtensions) {
-  for (const auto& [name, disguised] : std::vector<std::pair<std::string, bool>>{
-           {"abcdefghijklmnopq.exe", false}, {"abcdefghijklmnopqr.exe", true}, {"abcdefghijklmnopqr.EXE", true},
-           {"abcdefghijklmnopqr.exe.txt", false}, {"meeting-notes-2006.doc.exe", true},
-           {"report.txt                    .vbs", true}, {"setup.exe", false},
-           {"a-very-long-folder-name-here/setup.exe", false}, {"dir\\abcdefghijklmnopqr.js", true}})
-    EXPECT_EQ(IsDisguisedExecutable(name), disguised) << name;
-  EXPECT_EQ(std::vector<bool>({HasExecutableExtension("x.WsH"), HasExecutableExtension("x.exe/"), HasExecutableExtension("exe")}),
-            std::vector<bool>({true, false, false}));
-}
-
-TEST(Utf8ToAnsi, ConvertsCutsOnCharactersAndLeavesBadTextAlone) {
-  BuildLeadByteTable();
-  std::string out = "unchanged";
-  EXPECT_EQ(Utf8ToAnsi("\xff\xfe", out), 0u);
-  EXPECT_EQ(out, "unchanged");
-  std::string longName;
-  for (int i = 0; i < 100; ++i) longName += "\xe3\x81\x82";  // 300 bytes
-  size_t n = Utf8ToAnsi(longName, out);
-  EXPECT_LE(n, kMaxNameLength);
-  EXPECT_EQ(n, out.size());
-  if (SystemCodePage().Id() == CodePageId::Utf8) {
-    EXPECT_EQ(out, longName.substr(0, 258));
-  }
-  EXPECT_EQ(Utf8ToAnsi("plain.txt", out), 9u);
-  EXPECT_EQ(out, "plain.txt");
-}
-
-TEST(SetFileTimeFromDos, TakesTheDosTimeAsLocalTime) {
-  test::ScratchDir dir;
-  std::string file = dir / "t.txt";
-  test::WriteFile(file, "x");
-  SetFileTimeFromDos(file, ((2006 - 1980) << 9) | (7 << 5) | 30, 12 << 11);  // 2006-07-30 12:00:00
-  struct stat st;
-  ASSERT_EQ(::stat(file.c_str(), &st), 0);
-  std::tm local{};
-  ::localtime_r(&st.st_mtime, &local);
-  EXPECT_EQ(std::vector<int>({local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min}),
-            std::vector<int>({2006, 7, 30, 12, 0}));
-  // A date that names no day leaves the file alone.
-  const time_t before = st.st_mtime;
-  SetFileTimeFromDos(file, 0, 0);
-  ASSERT_EQ(::stat(file.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mtime, before);
 }
 
 }  // namespace

@@ -64,80 +64,6 @@ class SettingsFormTest : public ::testing::Test {
   }
 };
 
-TEST_F(SettingsFormTest, EmptyFileShowsTheDefaults) {
-  WriteFile(path, "");
-  SettingsForm form = LoadSettingsForm(settings);
-  EXPECT_EQ(Boxes(form), "0011101110");
-  EXPECT_TRUE(form.NumberFilterEnabled());
-  EXPECT_STREQ(form_text::kLevelNames[form.levelIndex], "通常圧縮");
-  for (const DestinationColumn* c : {&form.extract, &form.compress})
-    EXPECT_EQ(std::make_tuple(c->checkedRadio, c->mode, c->folder), std::make_tuple(kModeDesktop, kModeDesktop, ""));
-}
-
-TEST_F(SettingsFormTest, StoredValuesOutsideTheRulesAreShownAndWrittenBackAsTheRulesSay) {
-  const std::string longPath = "/" + std::string(299, 'p');
-  WriteFile(path, "[MELT]\nOVERWRITE=true\nOPENDIR=01\nOUTPUT=5\nOUTPUT_PATH=" + longPath +
-                      "\n[ARC]\nOVERWRITE=1\nOPENDIR=1\nOUTPUT=2\nOUTPUT_PATH=" + longPath +
-                      "\n[OPTION]\nSECURITY= 1\nMAKE_DIRECTRY=yes\nZIP_LEVEL=7\n[EXT_SETTING]\nZIP_STATUS=true\n");
-  SettingsForm form = LoadSettingsForm(settings);
-  // Only the exact text "1" checks; blanks around a value are not part of it.
-  EXPECT_EQ(Boxes(form), "0000111011");
-  EXPECT_FALSE(form.NumberFilterEnabled());
-  EXPECT_EQ(form.levelIndex, kNoRadio);
-  EXPECT_EQ((std::vector{form.extract.checkedRadio, form.extract.mode, form.compress.checkedRadio}),
-            (std::vector{kModeDesktop, kModeDesktop, kModeChosen}));
-  const std::string cut = longPath.substr(0, 254);
-  EXPECT_EQ(std::make_pair(form.extract.folder, form.compress.folder), std::make_pair(cut, cut));
-
-  // The number filter keeps its state while disabled and is still written;
-  // the status keys belong to the associations, not to OK.
-  ApplySettingsForm(form, settings, actions);
-  EXPECT_EQ(ReadFile(path), "[MELT]\nOVERWRITE=0\nOPENDIR=0\nOUTPUT=0\nOUTPUT_PATH=" + cut +
-                                "\n[ARC]\nOVERWRITE=1\nOPENDIR=1\nOUTPUT=2\nOUTPUT_PATH=" + cut +
-                                "\n[OPTION]\nSECURITY=1\nMAKE_DIRECTRY=0\nZIP_LEVEL=-1\nNUMBER_FILTER=1"
-                                "\n[EXT_SETTING]\nZIP_STATUS=true\n[ZIP_OPTION]\nUSE_UTF8=1\n");
-  EXPECT_TRUE(actions.calls.empty());
-}
-
-TEST_F(SettingsFormTest, LevelReadsOnlyListedNumbers) {
-  for (auto [stored, index] : {std::pair{"-1", kNoRadio}, {"0", 0}, {"2", 2}, {"3", kNoRadio}}) {
-    WriteFile(path, std::string("[OPTION]\nZIP_LEVEL=") + stored + "\n");
-    EXPECT_EQ(LoadSettingsForm(settings).levelIndex, index) << stored;
-  }
-}
-
-TEST_F(SettingsFormTest, ChosenFolderRadioOpensTheBrowserOnlyOnEntering) {
-  WriteFile(path, "[ARC]\nOUTPUT=2\nOUTPUT_PATH=/old\n[MELT]\nOUTPUT=1\nOUTPUT_PATH=/kept\n");
-  SettingsForm form = LoadSettingsForm(settings);
-  // Already in chosen-folder mode: a click opens nothing.
-  picker.answer = "/never";
-  Click(form, Column::Compress, kModeChosen);
-  EXPECT_EQ(std::make_pair(picker.titles.size(), form.compress.folder), std::make_pair(size_t{0}, std::string("/old")));
-
-  // Another radio first, then the chosen folder again: the browser opens.
-  Click(form, Column::Compress, kModeBeside);
-  EXPECT_EQ((std::pair{form.compress.mode, form.compress.folder}), (std::pair{kModeBeside, std::string("/old")}));
-  Click(form, Column::Compress, kModeChosen);
-  EXPECT_EQ(picker.titles, std::vector<std::string>{"圧縮ファイルの保存先を指定してください。"});
-  EXPECT_EQ(form.compress.folder, "/never");
-  EXPECT_EQ((std::pair{form.compress.mode, form.compress.checkedRadio}), (std::pair{kModeChosen, kModeChosen}));
-
-  // A cancelled browser goes back to the previous radio, folder kept.
-  picker.answer = "";
-  Click(form, Column::Extract, kModeChosen);
-  EXPECT_EQ(picker.titles.back(), "解凍ファイルの保存先を指定してください。");
-  EXPECT_EQ((std::pair{form.extract.mode, form.extract.checkedRadio}), (std::pair{kModeBeside, kModeBeside}));
-  EXPECT_EQ(std::make_tuple(form.extract.folder, form.compress.folder), std::make_tuple("/kept", "/never"));
-
-  // A radio that did not end up checked opens nothing.
-  form.extract.checkedRadio = kModeDesktop;
-  EXPECT_EQ(OnDestinationRadio(form, Column::Extract, kModeChosen, picker), kNoRadio);
-  EXPECT_EQ(picker.titles.size(), 2u);
-
-  // Cancel is the form dropped without ApplySettingsForm: nothing written.
-  EXPECT_EQ(ReadFile(path), "[ARC]\nOUTPUT=2\nOUTPUT_PATH=/old\n[MELT]\nOUTPUT=1\nOUTPUT_PATH=/kept\n");
-}
-
 TEST_F(SettingsFormTest, OkWritesEveryKeyInOrderAndAssociationsOnlyWhenChanged) {
   WriteFile(path, "[EXT_SETTING]\nZIP_STATUS=1\nLZH_STATUS=0\n");
   SettingsForm form = LoadSettingsForm(settings);
@@ -158,16 +84,6 @@ TEST_F(SettingsFormTest, OkWritesEveryKeyInOrderAndAssociationsOnlyWhenChanged) 
   EXPECT_TRUE(ApplySettingsForm(form, settings, actions));
   EXPECT_EQ(actions.calls, (std::vector<std::string>{"-QuindoZip", "+QuindoLzh"}));
   EXPECT_EQ(Stored("MELT", "OUTPUT") + Stored("ARC", "OUTPUT"), "<missing>1");
-}
-
-TEST_F(SettingsFormTest, WithoutASettingsFileOkRegistersTickedTypesAndWritesNothing) {
-  Settings none{""};
-  SettingsForm form = LoadSettingsForm(none);
-  EXPECT_FALSE(form.zipAssociation);
-  form.zipAssociation = true;
-  for (int twice = 0; twice < 2; ++twice) EXPECT_FALSE(ApplySettingsForm(form, none, actions));
-  EXPECT_EQ(actions.calls, (std::vector<std::string>{"+QuindoZip", "+QuindoZip"}));
-  EXPECT_FALSE(test::Exists(path));
 }
 
 TEST_F(SettingsFormTest, OkTellsWhenTheSettingsFileCannotBeWritten) {

@@ -17,39 +17,6 @@ using test::ReadFile;
 using test::ScratchDir;
 using test::WriteFile;
 
-TEST(Settings, MissingValuesGiveTheDefaultAndNamesMatchInAnyLetterCase) {
-  ScratchDir dir;
-  WriteFile(dir / "other.ini", "[ARC]\nSOMETHING=else\n[UNRELATED]\nOUTPUT=2\n");
-  WriteFile(dir / "lower.ini", "[arc]\noutput = 1 \n[ext_setting]\nold_zip_type = 1 \n");
-  for (const Settings& missing : {Settings(dir / "none.ini"), Settings(""), Settings(dir / "other.ini")}) {
-    SCOPED_TRACE(missing.Path());
-    EXPECT_EQ(std::make_tuple(missing.ReadString("ARC", "OUTPUT", "dflt"), missing.ReadInt("ARC", "OUTPUT", 5),
-                              missing.ReadFlag("ARC", "OUTPUT", "1")),
-              std::make_tuple("dflt", 5, true));
-  }
-  const Settings found(dir / "lower.ini");
-  for (auto [section, key] : {std::pair{"ARC", "OUTPUT"}, {"EXT_SETTING", "OLD_ZIP_TYPE"}}) {
-    EXPECT_EQ(std::make_tuple(found.ReadString(section, key, "dflt"), found.ReadInt(section, key, 5),
-                              found.ReadFlag(section, key, "0")),
-              std::make_tuple("1", 1, true)) << section << "/" << key;
-  }
-}
-
-TEST(Settings, FlagsNumbersAndLongValuesReadLikeTheProfileApi) {
-  ScratchDir dir;
-  std::string longPath = "/" + std::string(299, 'p');
-  WriteFile(dir / "q.ini", "[ARC]\nOVERWRITE=yes\nOPENDIR=01\nOUTPUT=\nOUTPUT_PATH=" + longPath +
-                               "\n[MELT]\nOVERWRITE=true\nOPENDIR=1\n");
-  Settings s(dir / "q.ini");
-  EXPECT_EQ((std::vector{s.ReadFlag("ARC", "OVERWRITE", "1"), s.ReadFlag("ARC", "OPENDIR", "1"),
-                         s.ReadFlag("MELT", "OVERWRITE", "1"), s.ReadFlag("MELT", "OPENDIR", "0")}),
-            (std::vector{false, false, false, true}));
-  EXPECT_EQ(s.ReadInt("ARC", "OUTPUT", 5), 0);  // present but empty
-  EXPECT_EQ(s.ReadString("ARC", "OUTPUT_PATH", ""), longPath.substr(0, 254));
-  const std::pair<const char*, int> numbers[] = {{"7", 7}, {"abc", 0}, {"12abc", 12}, {"-1", -1}, {"", 0}};
-  for (auto [text, value] : numbers) EXPECT_EQ(ParseProfileInt(text), value) << text;
-}
-
 TEST(Settings, WritesCreateWhatTheyNeedAndChangeOneLine) {
   ScratchDir dir;
   Settings s(dir / "sub/q.ini");

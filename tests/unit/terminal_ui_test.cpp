@@ -1,6 +1,5 @@
-// The Linux front end on a pseudo-terminal: the progress line and the
-// password prompt share the screen, and Ctrl-C at the prompt cancels at
-// once (no terminal, no prompt: e2e test_extract).
+// The Linux front end on a pseudo-terminal: Ctrl-C at the password prompt
+// cancels at once (no terminal, no prompt: e2e test_extract).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -95,41 +94,6 @@ class FixedSource final : public ProgressSource {
 
 constexpr char kPrompt[] = "のパスワード: ";
 
-TEST(TerminalUi, PromptClearsTheProgressLineAndDrawsItAgain) {
-  Pty pty;
-  ASSERT_TRUE(pty.ok());
-  TerminalUi ui(pty.slave(), pty.name());
-  FixedSource source;
-  PasswordAnswer answer{};
-  std::string password;
-  std::thread typist([&] {
-    if (pty.WaitFor(kPrompt)) pty.Type("hunter2\n");
-  });
-  Worker worker;
-  worker.Start([&] {
-    pty.WaitFor("42%");  // the line is drawn first
-    answer = ui.AskPassword({"secret\x1b[2J.txt", true}, password);
-    std::this_thread::sleep_for(250ms);  // and drawn again after
-    return 1;
-  });
-  EXPECT_EQ(ui.RunProgress(ProgressMode::Extract, source, worker), 1);
-  typist.join();
-  EXPECT_EQ(answer, PasswordAnswer::Entered);
-  EXPECT_EQ(password, "hunter2");
-
-  const std::string out = pty.Settled();
-  const size_t asked = out.find("パスワードが違います。");
-  ASSERT_NE(asked, std::string::npos) << out;
-  // The line was there, was cleared right before the prompt, and came back.
-  EXPECT_NE(out.rfind("解凍状況 data.bin", asked), std::string::npos) << out;
-  EXPECT_EQ(out.substr(asked - 4, 4), "\r\x1b[K") << out;
-  EXPECT_NE(out.find("secret?[2J.txt のパスワード: ", asked), std::string::npos) << out;
-  EXPECT_NE(out.find("解凍状況 data.bin", asked), std::string::npos) << out;
-  EXPECT_EQ(out.find("hunter2"), std::string::npos) << "echoed: " << out;
-  EXPECT_EQ(out.find("\x1b[2J"), std::string::npos) << out;
-  EXPECT_NE(out.find("100%"), std::string::npos) << out;
-}
-
 TEST(TerminalUi, CtrlCAtThePromptCancelsAtOnceAndTheLineSaysSo) {
   Pty pty;
   ASSERT_TRUE(pty.ok());
@@ -157,42 +121,6 @@ TEST(TerminalUi, CtrlCAtThePromptCancelsAtOnceAndTheLineSaysSo) {
   const std::string out = pty.Settled();
   EXPECT_NE(out.find(" 42% キャンセル"), std::string::npos) << out;
   EXPECT_EQ(out.find("100%"), std::string::npos) << out;
-}
-
-TEST(TerminalUi, AFailedRunEndsAtItsPercentWithTheWordForIt) {
-  Pty pty;
-  ASSERT_TRUE(pty.ok());
-  TerminalUi ui(pty.slave(), pty.name());
-  FixedSource source;
-  source.percent = 37;
-  Worker worker;
-  worker.Start([&] {
-    std::this_thread::sleep_for(250ms);
-    source.percent = 100;  // a walk that gave up may still report its end
-    return 0;
-  });
-  EXPECT_EQ(ui.RunProgress(ProgressMode::Compress, source, worker), 0);
-  const std::string out = pty.Settled();
-  EXPECT_NE(out.find("圧縮状況 data.bin"), std::string::npos) << out;
-  EXPECT_NE(out.find(" 37% 失敗"), std::string::npos) << out;
-  EXPECT_EQ(out.find("100%"), std::string::npos) << out;
-}
-
-TEST(TerminalUi, BoxesAndTheOutputFolderPrintOneSafeLineEach) {
-  Pty pty;
-  ASSERT_TRUE(pty.ok());
-  TerminalUi ui(pty.slave(), pty.name());
-  ui.ShowMessage("処理失敗\n\nevil\x1b]0;x\x07.txt: データが壊れています\n他 3 件", "ファイルエラーが検出されました。",
-                 MessageIcon::Information);
-  ui.ShowMessage("一行目\n二行目", "題", MessageIcon::Warning);
-  ui.ReportOutputFolder("/home/u/Desktop/a\x9b" "b");
-  const std::string out = pty.Settled();
-  // The box's text on the title's line, each detail on its own line.
-  EXPECT_NE(out.find("ファイルエラーが検出されました。: 処理失敗\r\n  evil?]0;x?.txt: データが壊れています\r\n  他 3 件\r\n"),
-            std::string::npos)
-      << out;
-  EXPECT_NE(out.find("題: 一行目 二行目\r\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("出力先: /home/u/Desktop/a\xEF\xBF\xBD" "b\r\n"), std::string::npos) << out;
 }
 
 }  // namespace

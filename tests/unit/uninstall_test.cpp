@@ -77,17 +77,6 @@ class FakeHost final : public RemovalHost {
   void ShowPathMessage(const std::string& path, const std::string& caption) override { ShowMessage(path, caption, {}); }
 };
 
-TEST(UninstallStartTest, OnlySwitchAndPathStartTheWorkerAndPathsAreQuoted) {
-  for (const std::vector<std::string>& launcher : {std::vector<std::string>{"uninstall.exe"},
-                                                   {"uninstall.exe", "/uninstall"}, {"uninstall.exe", "/remove", kRecord}})
-    EXPECT_FALSE(DecideStartMode(launcher).worker) << launcher.size();
-  StartMode mode = DecideStartMode({"uninstall.exe", "/UNINSTALL", kRecord, "extra"});
-  EXPECT_TRUE(mode.worker);
-  EXPECT_EQ(mode.recordPath, kRecord);
-  EXPECT_EQ(WorkerParameters(kRecord), "/uninstall \"C:\\Program Files\\Quindo\\setup.inf\"");
-  EXPECT_EQ(QuindoCommandLine(kDir + "quindo.exe"), "\"C:\\Program Files\\Quindo\\quindo.exe\" /uninstall");
-}
-
 TEST(UninstallRemovalTest, RemovesEverythingListedInOrderAndASecondRunFindsNothing) {
   FakeHost host;
   EXPECT_EQ(RunRemoval(host, kRecord), 1);
@@ -119,25 +108,6 @@ TEST(UninstallRemovalTest, UnlistedFileKeepsTheFolderAndIsReported) {
   ASSERT_GE(host.log.size(), 3u);
   EXPECT_EQ(std::vector<std::string>(host.log.end() - 3, host.log.end()),
             (std::vector<std::string>{"box 削除失敗: " + kDir, "delete entry", kDone}));
-}
-
-TEST(UninstallRemovalTest, MissingValuesAddressNothing) {
-  // A record without the installation folder: nothing in the current
-  // folder is taken for a program file, and quindo is not started.
-  FakeHost host;
-  for (const char* key : {"PROGRAM/DIRECTRY", "SHORTCAT/DESKTOP"}) host.record.erase(key);
-  host.files.insert("quindo.exe");
-  RunRemoval(host, kRecord);
-  for (const std::string& file : {std::string("quindo.exe"), std::string("C:\\Desktop\\Quindo.lnk")})
-    EXPECT_EQ(host.files.count(file), 1u) << file;
-  for (const std::string& file : {std::string("C:\\SendTo\\Quindo.lnk"), kRecord}) EXPECT_EQ(host.files.count(file), 0u) << file;
-  for (const std::string& line : host.log) EXPECT_NE(line.rfind("run ", 0), 0u) << line;
-
-  // An empty file name leaves the folder's files alone.
-  FakeHost other;
-  other.record["PROGRAM/HELP_FILE"] = "";
-  RunRemoval(other, kRecord);
-  EXPECT_EQ(other.files, (std::set<std::string>{kDir + "quindo.chm"}));
 }
 
 TEST(UninstallRemovalTest, OverlongRecordPathIsNotCutToAnotherName) {

@@ -1,6 +1,5 @@
 // WinZip AES members made by 7-Zip at every key size, deflated and stored,
-// decrypted and authenticated; wrong passwords, damaged and cut data; the
-// extra field's record in all its forms.
+// decrypted and authenticated; wrong passwords, damaged and cut data.
 #include "zip/winzip_aes.h"
 
 #include <gtest/gtest.h>
@@ -143,70 +142,6 @@ TEST_F(WinZipAes, WrongPasswordsAndDamageAreFound) {
     EXPECT_TRUE(Authentic(aes, s.code));
     EXPECT_EQ(Plain(*info, plain, "text.txt"), files_["text.txt"]);
   }
-}
-
-TEST(WinZipAesMemberInput, FeedsADecoderAndChecksTheCodeAtTheEnd) {
-  test::ScratchDir dir;
-  const std::string text = test::Text(300000);
-  test::WriteFile(dir / "t.txt", text);
-  for (const char* strength : {"AES128", "AES256"}) {
-    SCOPED_TRACE(strength);
-    auto members = test::LocalMembers(test::SevenZip(dir, std::string("-mm=Deflate64 -mem=") + strength + " -psecret t.txt"));
-    ASSERT_EQ(members.size(), 1u);
-    auto info = ParseAesExtra(Span(members[0].extra));
-    ASSERT_TRUE(info);
-    ASSERT_EQ(info->method, 9);
-    const std::string& stored = members[0].data;
-    const size_t head = info->SaltSize() + kAesVerifierSize, encrypted = stored.size() - info->Overhead();
-    const std::string body = stored.substr(head, encrypted), code = stored.substr(head + encrypted);
-
-    // The member's data is `data`; the decoder's verdict must be `expected`.
-    auto authentic = [&](const std::string& data, DecodeResult expected) {
-      AesDecryptor aes;
-      EXPECT_TRUE(Open(aes, *info, Split(*info, stored), "secret"));
-      test::StringInput raw(data, 1000);
-      AesMemberInput in(raw, aes, encrypted);
-      test::StringOutput out;
-      EXPECT_EQ(Inflate64(in, out), expected);
-      if (expected == DecodeResult::Ok) {
-        EXPECT_EQ(out.text, text);
-      }
-      return in.Authenticate();
-    };
-    std::string badCode = code;
-    badCode[0] ^= 0x80;
-    EXPECT_TRUE(authentic(body + code, DecodeResult::Ok));
-    EXPECT_FALSE(authentic(body + badCode, DecodeResult::Ok));
-    EXPECT_FALSE(authentic(body + code.substr(0, 9), DecodeResult::Ok)) << "a cut code";
-    EXPECT_FALSE(authentic(body.substr(0, body.size() / 2), DecodeResult::Corrupt)) << "cut data";
-  }
-}
-
-TEST(WinZipAesExtra, RecordIsFoundAndChecked) {
-  auto record = [](uint16_t version, std::string vendor, uint8_t strength, uint16_t method, uint16_t size = 7) {
-    std::string s;
-    test::Put(s, {{kAesExtraId, 2}, {size, 2}, {version, 2}});
-    s += vendor + static_cast<char>(strength);
-    test::Put(s, {{method, 2}});
-    return s;
-  };
-  const std::string timestamp("UT\x05\x00\x01\x00\x00\x00\x00", 9);
-  auto info = ParseAesExtra(Span(timestamp + record(1, "AE", 3, 12)));
-  ASSERT_TRUE(info);
-  EXPECT_EQ(std::make_tuple(info->vendorVersion, info->CrcStored(), info->method, info->KeySize(), info->SaltSize(),
-                            info->Overhead()),
-            std::make_tuple(1, true, 12, 32u, 16u, 28u));
-  info = ParseAesExtra(Span(record(2, "AE", 1, 8)));
-  ASSERT_TRUE(info);
-  EXPECT_EQ(std::make_tuple(info->CrcStored(), info->KeySize(), info->SaltSize(), info->Overhead()),
-            std::make_tuple(false, 16u, 8u, 20u));
-  EXPECT_EQ(ParseAesExtra(Span(record(2, "AE", 2, 8)))->SaltSize(), 12u);
-
-  const std::string cut = record(2, "AE", 1, 8);
-  const std::string refused[] = {record(3, "AE", 1, 8), record(2, "AX", 1, 8),    record(2, "AE", 0, 8),
-                                 record(2, "AE", 4, 8), record(2, "AE", 1, 8, 6), cut.substr(0, cut.size() - 1),
-                                 timestamp,             ""};
-  for (const std::string& extra : refused) EXPECT_FALSE(ParseAesExtra(Span(extra))) << ::testing::PrintToString(extra);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // The password check of encrypted members, with the single check byte of
-// members 7-Zip streams from a pipe (such an archive of 7-Zip's own: e2e
-// test_extract; the names of methods: zip_reader_test).
+// members 7-Zip streams from a pipe (the names of methods: zip_reader_test).
 #include "zip/zip_methods.h"
 
 #include <gtest/gtest.h>

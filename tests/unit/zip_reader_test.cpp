@@ -1,6 +1,6 @@
 // The ZIP reader through the extraction walk, over archives built in memory:
-// the header scan, names, integrity checks, overwrite and folder entries,
-// encryption and prompts, the root folder.
+// the header scan, names, integrity checks, overwrite and links, encryption
+// and prompts.
 #include "zip/zip_reader.h"
 
 #include <gtest/gtest.h>
@@ -32,22 +32,6 @@ class ZipReaderTest : public ::testing::Test {
   MemoryTree tree;
   ScriptedHost host;
 };
-
-TEST_F(ZipReaderTest, StoredAndDeflatedMembersComeOutWithTheirTimes) {
-  const std::string big = Text(3 * 1024 * 1024);  // several buffer rounds
-  std::string zip = ZipBuilder().Add(Member("a.txt", "hello", 0)).Add(Member("dir/big.txt", big))
-                        .Add(Member("empty", "", 0)).Add(Member("empty-deflated", "")).Finish();
-  const test::Extracted r = Run(zip);
-  EXPECT_EQ(r.format, FormatZip);
-  EXPECT_FALSE(r.record.Failed());
-  EXPECT_EQ(tree.files, (Files{{"a.txt", "hello"}, {"dir" + kSep + "big.txt", big}, {"empty", ""}, {"empty-deflated", ""}}));
-  EXPECT_EQ(tree.folders, std::set<std::string>{"dir"});
-  EXPECT_EQ(std::make_pair(tree.dated["a.txt"].dosDate, tree.dated["a.txt"].dosTime),
-            std::make_pair(test::kDosDate, test::kDosTime));
-  EXPECT_EQ(tree.tempsLeft(), 0);
-  EXPECT_GT(r.position, 0u);
-  EXPECT_LE(r.position, zip.size());
-}
 
 TEST_F(ZipReaderTest, ScanSkipsJunkNamesEndAtNulAndLongNamesStayDistinct) {
   ZipBuilder b;
@@ -238,62 +222,6 @@ TEST_F(ZipReaderTest, PasswordsArePromptedOnceRetriedThriceAndCancelled) {
   EXPECT_EQ(tree.files, (Files{{"plain", "no password"}}));
   EXPECT_EQ(r.Outcomes()["m0"], MemberOutcome::NoPassword);
   EXPECT_EQ(r.Outcomes()["m4"], MemberOutcome::NoPassword);
-}
-
-TEST(LooksLikeUtf8, JudgesStoredNames) {
-  const std::pair<const char*, bool> cases[] = {
-      {"plain.txt", true}, {"\xc2\xa9", true},
-      {"\xe8\xa1\xa8\xe3\x81\xa0\xe3\x82\x88.txt", true},  // UTF-8 表だよ
-      {"\x95\\\x82\xbe\x82\xe6.txt", false},               // Shift-JIS 表だよ
-      {"\xb1\xb2\xb3", true},                              // half-width katakana only
-      {"\x82\xa0\xb1", true}, {"\x87\x40\xb1", false},     // double plus kana; plus a vendor character
-      {"\x82\x20", true}, {"ab\x82", false},               // a bad trail byte; a lead byte left at the end
-  };
-  for (const auto& [name, utf8] : cases) EXPECT_EQ(LooksLikeUtf8(name), utf8) << name;
-}
-
-TEST(MemberNameForSystem, ShiftJisNamesAreConvertedAndUtf8OnlyWhenAllowed) {
-  BuildLeadByteTable();
-  const std::string sjis = "\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd\x90\xa2\x8a\x45.txt", utf8 = "こんにちは世界.txt";
-  const bool onUtf8 = SystemCodePage().Id() == CodePageId::Utf8;
-  EXPECT_EQ(MemberNameForSystem(sjis, NameEncoding::Unknown, true), onUtf8 ? utf8 : sjis);
-  EXPECT_EQ(MemberNameForSystem(utf8, NameEncoding::Unknown, true), onUtf8 ? utf8 : sjis);
-  // With the UTF-8 judgement off every name is taken as Shift-JIS.
-  EXPECT_EQ(MemberNameForSystem(onUtf8 ? sjis : utf8, NameEncoding::Unknown, false), utf8);
-}
-
-TEST_F(ZipReaderTest, RootFolderIsAFirstFolderThatCleaningKeptAndProbeFindsTheFirstGoodHeader) {
-  auto root = [&](std::initializer_list<const char*> names) {
-    ZipBuilder b;
-    for (const char* n : names) b.Add(Member(n, "", 0));
-    MemoryTree t;
-    return test::ExtractInto(b.Finish(), t, host).plan.rootFolder;
-  };
-  EXPECT_EQ(root({"a/x", "A/y"}), "");
-  EXPECT_EQ(root({"a/x", "a\\b/y"}), "a");
-  EXPECT_EQ(root({"a/", "a/x"}), "a");
-  EXPECT_EQ(root({"a/x", "top"}), "");
-  // What bsdtar writes for "." and names cleaning renames have no top folder.
-  EXPECT_EQ(root({"./", "./trip/a.jpg", "./trip/b.jpg"}), "");
-  EXPECT_EQ(root({"../a/x", "../a/y"}), "");
-  EXPECT_EQ(root({"/abs/x", "/abs/y"}), "");
-  EXPECT_EQ(root({"CON/x", "CON/y"}), "");
-  // An archive stored in a streamed member lends it no names.
-  MemberLayout inner = Member("top/inner.zip", ZipBuilder().Add(Member("other/x", "", 0)).Finish(), 0);
-  inner.descriptor = inner.zeroSizes = true;
-  MemoryTree t;
-  EXPECT_EQ(test::ExtractInto(ZipBuilder().Add(inner).Add(Member("top/y", "", 0)).Finish(), t, host).plan.rootFolder,
-            "top");
-  // "./" goes, and so the members of such an archive meet where they should.
-  EXPECT_EQ(t.files.size(), 2u);
-  MemoryTree dotted;
-  test::ExtractInto(ZipBuilder().Add(Member("./a.txt", "a", 0)).Add(Member("./d/./b.txt", "b", 0)).Finish(), dotted, host);
-  EXPECT_EQ(dotted.files, (Files{{"a.txt", "a"}, {"d" + kSep + "b.txt", "b"}}));
-
-  std::string zip = ZipBuilder().Add(Member("a", "x", 0)).Finish();
-  EXPECT_EQ(test::FormatOf(std::string(5000, 'M') + zip), FormatZip);  // appended to a program
-  zip[8] = 200;  // no writer uses such a method number
-  EXPECT_EQ(test::FormatOf(zip), FormatNone);
 }
 
 }  // namespace

@@ -169,28 +169,6 @@ TEST_F(ZipWriterTest, HeadersAttributesTimesAndDataOfEveryKindOfEntry) {
   EXPECT_LE(std::abs(static_cast<int64_t>(m[1].mtime) - static_cast<int64_t>(std::time(nullptr))), 60);
 }
 
-TEST_F(ZipWriterTest, MethodByExtensionAndFlagsByLevel) {
-  const std::string content = Text(5000);
-  const std::string path = Source("payload", content);
-  const std::pair<const char*, uint16_t> names[] = {
-      {"data.ZIP", 0}, {"b.tar.gz", 0}, {"c.TGZ", 0}, {"x.lzh", 0},          {"photo.jpg", 8},
-      {"a.gzip", 8},   {"README", 8},   {"old.zip\\readme.txt", 8}, {"noext.", 8},
-  };
-  // Levels outside 0..9 become 6.
-  const std::pair<int, uint16_t> levels[] = {{8, 0x0002}, {6, 0}, {1, 0x0004}, {42, 0}};
-  for (const auto& [level, flags] : levels) {
-    SCOPED_TRACE(level);
-    ZipWriter w;
-    ASSERT_EQ(w.Create(archive), ZipOk);
-    for (const auto& n : names) ASSERT_EQ(Add(w, n.first, path, level), ZipOk) << n.first;
-    const std::vector<Member> m = Close(w);
-    ASSERT_EQ(m.size(), std::size(names));
-    for (size_t i = 0; i < std::size(names); ++i)
-      EXPECT_EQ(std::make_tuple(m[i].method, m[i].flags, Data(m[i])),
-                std::make_tuple(names[i].second, names[i].second == 8 ? flags : 0, content)) << names[i].first;
-  }
-}
-
 TEST_F(ZipWriterTest, NamesInBothCodePages) {
   const std::string path = Source("n.txt", "n");
   // Shift-JIS: the trail byte 0x5C of 表 is no separator, and no name is
@@ -218,51 +196,6 @@ TEST_F(ZipWriterTest, NamesInBothCodePages) {
     const std::vector<Member> m = Close(w);
     ASSERT_EQ(m.size(), 1u);
     EXPECT_EQ(std::tie(m[0].name, m[0].flags), std::tie(c.stored, c.flags));
-  }
-}
-
-TEST_F(ZipWriterTest, RefusedArgumentsWriteNothing) {
-  const std::string path = Source("n.txt", "n");
-  ZipWriter w;
-  EXPECT_EQ(w.AddFolder("a"), ZipBadArgument) << "no writer before Create";
-  EXPECT_EQ(w.Create(dir / "no/such/folder/out.zip"), ZipOpenFailed);
-  ASSERT_EQ(w.Create(archive), ZipOk);
-  EXPECT_EQ(Add(w, "", path), ZipBadArgument);
-  EXPECT_EQ(w.AddFolder(""), ZipBadArgument);
-  EXPECT_EQ(Add(w, "a", dir / "missing"), ZipOpenFailed);
-  EXPECT_EQ(Add(w, "a", dir.path()), ZipOpenFailed) << "a folder is no source";
-  // 259 bytes fit, the 260th does not (a folder's "/" counts).
-  EXPECT_EQ(Add(w, std::string(260, 'n'), path), ZipNameTooLong);
-  EXPECT_EQ(w.AddFolder(std::string(259, 'f')), ZipNameTooLong);
-  EXPECT_TRUE(Close(w).empty());  // the 22-byte archive with no member
-  EXPECT_EQ(w.Close(), ZipBadArgument) << "a closed writer is gone";
-}
-
-TEST_F(ZipWriterTest, AbortEndsTheMemberShortWithMatchingHeaders) {
-  const std::string data = test::Noise(24 << 20, 3);
-  // Abort set before the member or while its data move, deflated or stored:
-  // the headers record the bytes read before it.
-  for (const char* name : {"big.bin", "big.gz"}) {
-    const std::string source = Source(name, data);
-    for (uint64_t at : {uint64_t{0}, uint64_t{256} << 10}) {
-      SCOPED_TRACE(::testing::Message() << name << " aborted at " << at);
-      ZipWriter w;
-      ASSERT_EQ(w.Create(archive), ZipOk);
-      progress = 0;
-      abort = at == 0;
-      std::thread canceller([&] {
-        while (progress.load() < at) std::this_thread::yield();
-        abort = true;
-      });
-      EXPECT_EQ(Add(w, name, source), ZipOk);
-      canceller.join();
-      const std::vector<Member> m = Close(w);
-      ASSERT_EQ(m.size(), 1u);
-      ASSERT_LT(m[0].size, data.size());
-      EXPECT_EQ(m[0].size == 0, at == 0);
-      const std::string head = data.substr(0, m[0].size);
-      EXPECT_EQ(std::make_tuple(m[0].crc, Data(m[0])), std::make_tuple(Crc(head), head));
-    }
   }
 }
 

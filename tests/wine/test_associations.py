@@ -34,20 +34,6 @@ class AssociationsTest(winehelper.WineTestCase):
         self.assertEqual(winehelper.read_ini(ini)["EXT_SETTING"],
                          {"OLD_ZIP_TYPE": "X", "ZIP_STATUS": "0", "LZH_STATUS": "0"})
 
-    def test_settings_dialog_ok_registers_a_ticked_type_and_gives_it_back_unticked(self):
-        self.reg("add", "HKCR\\.lzh", "/ve", "/d", "LhaFile", "/f")
-        exe = self.wine.private_copy(self.scratch() / "program")
-        for tick, owner, ext in ((True, "QuindoLzh", {"OLD_LZH_TYPE": "LhaFile", "LZH_STATUS": "1"}),
-                                 (False, "LhaFile", {"OLD_LZH_TYPE": "LhaFile", "LZH_STATUS": "0"})):
-            proc = self.wine.start(exe)
-            self.assertEqual(self.wine.window("Quindo").control(1004)["checked"], int(not tick))
-            self.wine.driver("check", "Quindo", 1004, int(tick))
-            self.wine.click("Quindo", 1)
-            self.wine.wait_gone("Quindo")
-            self.assertEqual(self.wine.wait_exit(proc), 0)
-            self.assertEqual(self.default_value("HKCR\\.lzh"), owner)
-            self.assertEqual(winehelper.read_ini(exe.parent / "quindo.ini")["EXT_SETTING"], ext)
-
 
 if __name__ == "__main__":
     unittest.main()

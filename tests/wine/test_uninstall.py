@@ -7,7 +7,6 @@ TITLE = "「Quindo」のアンインストール"
 ENTRY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\quindo"
 EXPLANATION = ("全ての関連付け情報を削除します。\n\n「Quindo」を終了させてからアンインストールを実行してください。\n"
                "一部のファイルは、次回のシステム再起動時に削除されます。")
-NO_RECORD = "インストール情報を検出できませんでした。\nアンインストールを実行することはできませんでした。"
 
 
 class UninstallTest(winehelper.WineTestCase):
@@ -64,10 +63,8 @@ class UninstallTest(winehelper.WineTestCase):
         self.assertEqual((self.reg("query", ENTRY), self.reg("query", "HKCR\\QuindoZip")), (0, 0))
 
         dialog = self.open_dialog()
-        self.wine.screenshot("dialog")
         self.assertEqual((dialog.control(1000)["text"], dialog.control(1002)["text"], dialog.buttons()),
                          ("「Quindo」をコンピュータから削除します", EXPLANATION, {"アンインストール": 1, "キャンセル": 2}))
-        self.assertEqual(dialog.control(1001)["rect"][3] - dialog.control(1001)["rect"][1], 2)  # the separator
 
         self.wine.click(TITLE, 1)
         self.assertEqual(self.answer_box("削除失敗"), [winehelper.to_windows_path(self.install) + "\\"])
@@ -78,15 +75,6 @@ class UninstallTest(winehelper.WineTestCase):
         # quindo /uninstall ran from the folder with a blank in its name.
         self.assertEqual([k for k in (ENTRY, "HKCR\\QuindoZip", "HKCR\\QuindoLzh") if self.reg("query", k) == 0], [])
 
-        # Once more, on the record that is gone now: nothing found, nothing done.
-        again = self.wine.private_copy(self.scratch(), "uninstall.exe")
-        proc = self.wine.start(again, "/uninstall", self.install / "setup.inf")
-        self.wine.window(TITLE)
-        self.wine.click(TITLE, 1)
-        self.assertEqual(self.answer_box("エラー"), [NO_RECORD])
-        self.wine.wait_gone(TITLE)
-        self.assertEqual(self.wine.wait_exit(proc), 1)
-        self.assertTrue((self.install / "mine.txt").exists())
 
 
 if __name__ == "__main__":

@@ -5,8 +5,7 @@
 # controls. Without Wine or Xvfb the tests skip, or fail when CI is set. The
 # programs come from QUINDO_WIN64_DIR (default build/win64). A session holds
 # an exclusive lock on build/wineprefix.lock and stops the wineserver at its
-# end, so the next one starts clean on its own display. The prefix maps the
-# dialogs' fonts to the installed Japanese font, as Windows would show them.
+# end, so the next one starts clean on its own display.
 import atexit
 import configparser
 import ctypes
@@ -28,8 +27,6 @@ BUILD_DIR = SOURCE_DIR / "build"
 PREFIX = pathlib.Path(os.environ.get("QUINDO_WINEPREFIX") or BUILD_DIR / "wineprefix")
 ARTIFACTS = pathlib.Path(os.environ.get("QUINDO_ARTIFACTS") or BUILD_DIR / "artifacts")
 LOCALE = "ja_JP.UTF-8"
-# The dialogs' fonts and what stands in for them (fonts-ipafont-gothic).
-FONT_SUBSTITUTES = {"MS UI Gothic": "IPAPGothic", "ＭＳ Ｐゴシック": "IPAPGothic"}
 # Generous: a first start of Wine on a slow machine builds the whole prefix.
 PREFIX_TIMEOUT, LOCK_TIMEOUT, READY_TIMEOUT = 600, 1500, 180
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -124,7 +121,6 @@ class Session:
         try:
             self._start_display()
             self._ensure_prefix()
-            self._substitute_fonts()
             # A wineserver left from an earlier session may serve a display that is gone.
             self._quiet("wineserver", "-k")
             self._wait_ready()
@@ -184,47 +180,17 @@ class Session:
     def _ensure_prefix(self):
         if (PREFIX / ".quindo-ready").exists():
             return
-        squash = lambda text: text.lower().replace("-", "")
-        if shutil.which("locale") and squash(LOCALE) not in squash(
-                subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout):
-            # Without the locale Wine falls back to code page 1252.
-            raise WineError("locale %s is not generated (locale-gen)" % LOCALE)
-        last = None
-        for _ in range(3):
+        # Without the ja_JP locale generated Wine falls back to code page 1252.
+        for _ in range(3):  # a first wineboot on a loaded machine now and then fails
             shutil.rmtree(PREFIX, ignore_errors=True)
             PREFIX.parent.mkdir(parents=True, exist_ok=True)
-            try:
-                result = subprocess.run(["wineboot", "-i"], env=self.env(), timeout=PREFIX_TIMEOUT,
-                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-                self._quiet("wineserver", "-w", timeout=PREFIX_TIMEOUT)
-                if result.returncode == 0 and (PREFIX / "system.reg").exists():
-                    (PREFIX / ".quindo-ready").write_text("created %s\n" % time.ctime())
-                    return
-                last = result.stdout.decode(errors="replace")[-2000:]
-            except subprocess.TimeoutExpired:
-                last = "wineboot -i took more than %d s" % PREFIX_TIMEOUT
-                self._quiet("wineserver", "-k")
-        raise WineError("the Wine prefix could not be created: %s" % last)
-
-    def _substitute_fonts(self):
-        # Once per prefix; Wine reads the table when it starts, which the
-        # wineserver restart below makes sure of.
-        marker = PREFIX / ".quindo-fonts"
-        wanted = json.dumps(FONT_SUBSTITUTES, ensure_ascii=False, sort_keys=True)
-        if marker.exists() and marker.read_text(encoding="utf-8") == wanted:
-            return
-        lines = ["Windows Registry Editor Version 5.00", "",
-                 r"[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]"]
-        lines += ['"%s"="%s"' % pair for pair in FONT_SUBSTITUTES.items()]
-        with tempfile.TemporaryDirectory() as folder:
-            reg = pathlib.Path(folder) / "fonts.reg"
-            reg.write_bytes(b"\xff\xfe" + ("\r\n".join(lines) + "\r\n").encode("utf-16-le"))
-            result = subprocess.run(["wine", "regedit", "/S", to_windows_path(reg)], env=self.env(), timeout=120,
-                                    **QUIET)
-            self._quiet("wineserver", "-w", timeout=60)
-        if result.returncode != 0:
-            raise WineError("the font substitutes could not be written")
-        marker.write_text(wanted, encoding="utf-8")
+            result = subprocess.run(["wineboot", "-i"], env=self.env(), timeout=PREFIX_TIMEOUT,
+                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            self._quiet("wineserver", "-w", timeout=PREFIX_TIMEOUT)
+            if result.returncode == 0 and (PREFIX / "system.reg").exists():
+                (PREFIX / ".quindo-ready").write_text("created %s\n" % time.ctime())
+                return
+        raise WineError("the Wine prefix could not be created: " + result.stdout.decode(errors="replace")[-2000:])
 
     def _wait_ready(self):
         # A persistent wineserver, its services and desktop started with no
@@ -268,7 +234,7 @@ class Session:
             return proc.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
             self.screenshot("timeout")
-            raise WineError("%s did not end within %d s; %s" % (proc.args[1], timeout, self.shown()))
+            raise WineError("%s did not end within %d s" % (proc.args[1], timeout))
 
     def private_copy(self, folder, name="quindo.exe"):  # its settings file is the test's alone
         folder = pathlib.Path(folder)
@@ -289,12 +255,9 @@ class Session:
         self._end(proc)
         if check and code != 0:
             self.screenshot("driver-" + str(args[0]))
-            why = "no answer in %d s" % timeout if code is None else result.stderr.strip() or self.shown()
+            why = "no answer in %d s" % timeout if code is None else result.stderr.strip()
             raise WineError("wine_driver %s: %s" % (" ".join(map(str, args)), why))
         return result
-
-    def shown(self):  # for messages
-        return "windows shown: " + self.driver("windows", timeout=30, check=False).stdout.strip()
 
     def window(self, title, timeout_ms=30000, check=True):  # a shown window of exactly this title
         result = self.driver("list", title, timeout_ms, timeout=timeout_ms / 1000 + 60, check=check)

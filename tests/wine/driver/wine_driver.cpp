@@ -10,8 +10,6 @@
 //   wine_driver check TITLE ID 0|1              set a check box and tell its owner
 //   wine_driver select TITLE ID INDEX           choose a combo box item and tell its owner
 //   wine_driver close TITLE                     ask the window to close (WM_CLOSE)
-//   wine_driver resource PATH TYPE ID           a resource of a program, as the loader finds it, in hex
-//   wine_driver hold PATH MS                    open a file with share mode none, print "held", keep it MS ms
 //
 // Every command that names a window first waits for it (default 10000 ms).
 // Output is UTF-8. Exit status 0 when done, 1 when it failed (no such
@@ -98,12 +96,9 @@ HWND WaitFor(const wchar_t* title, DWORD timeout, bool gone) {
 }
 
 std::string Describe(HWND window) {
-  RECT r = {};
-  ::GetWindowRect(window, &r);
-  char head[160];
-  std::snprintf(head, sizeof head, "{\"id\":%d,\"visible\":%d,\"enabled\":%d,\"rect\":[%ld,%ld,%ld,%ld]",
-                ::GetDlgCtrlID(window), ::IsWindowVisible(window) ? 1 : 0, ::IsWindowEnabled(window) ? 1 : 0, r.left,
-                r.top, r.right, r.bottom);
+  char head[64];
+  std::snprintf(head, sizeof head, "{\"id\":%d,\"enabled\":%d", ::GetDlgCtrlID(window),
+                ::IsWindowEnabled(window) ? 1 : 0);
   const std::wstring kind = ClassOf(window);
   std::string out = head + (",\"class\":" + Json(kind)) + ",\"text\":" + Json(TextOf(window));
   if (_wcsicmp(kind.c_str(), L"Button") == 0) {
@@ -127,39 +122,12 @@ std::string Top(HWND window) {  // a top-level window's title and class, without
   return "{\"title\":" + Json(TextOf(window)) + ",\"class\":" + Json(ClassOf(window));
 }
 
-int Resource(const wchar_t* path, const wchar_t* type, const wchar_t* id) {
-  HMODULE module = ::LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  HRSRC found = module ? ::FindResourceW(module, MAKEINTRESOURCEW(std::wcstol(id, nullptr, 10)),
-                                         MAKEINTRESOURCEW(std::wcstol(type, nullptr, 10)))
-                       : nullptr;
-  if (!found) return Fail("no such resource");
-  const auto* bytes = static_cast<const unsigned char*>(::LockResource(::LoadResource(module, found)));
-  std::string out;
-  for (DWORD i = 0, size = ::SizeofResource(module, found); i < size; ++i) {
-    char hex[3];
-    std::snprintf(hex, sizeof hex, "%02x", bytes[i]);
-    out += hex;
-  }
-  return Write(STD_OUTPUT_HANDLE, out + "\n");
-}
-
 // Tells a control's dialog what a user's change would have told it.
 int Notify(HWND control, WORD code) {
   return ::PostMessageW(::GetParent(control), WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(control), code),
                         reinterpret_cast<LPARAM>(control))
              ? 0
              : Fail("the notification was not posted");
-}
-
-// Holds a file the way a program that opened it without sharing does (a
-// spreadsheet left open), until the time is up or the driver is ended.
-int Hold(const wchar_t* path, const wchar_t* milliseconds) {
-  HANDLE file = ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return Fail("cannot open " + Utf8(path));
-  Write(STD_OUTPUT_HANDLE, "held\n");
-  ::Sleep(static_cast<DWORD>(std::wcstoul(milliseconds, nullptr, 10)));
-  ::CloseHandle(file);
-  return 0;
 }
 
 }  // namespace
@@ -172,8 +140,6 @@ int wmain(int argc, wchar_t** argv) {
     for (HWND w : Windows()) out += "," + Top(w) + "}";
     return Write(STD_OUTPUT_HANDLE, "[" + out.substr(out.empty() ? 0 : 1) + "]\n");
   }
-  if (command == L"resource") return argc > 4 ? Resource(argv[2], argv[3], argv[4]) : usage();
-  if (command == L"hold") return argc > 3 ? Hold(argv[2], argv[3]) : usage();
   if (argc < 3) return usage();
 
   const bool timed = command == L"list" || command == L"gone";
