@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -98,6 +100,18 @@ class OutputTree {
   virtual void SetAttributes(const std::string& path, uint32_t attributes) = 0;
 };
 
+// DOS times (local) as Unix seconds, with the time zone asked once for each
+// hour of a day rather than for every file: the C library's conversion
+// takes a lock and looks at the zone's file on each call.
+class LocalTimes {
+ public:
+  std::optional<int64_t> Seconds(uint16_t dosDate, uint16_t dosTime);
+
+ private:
+  static constexpr int64_t kNoBase = INT64_MIN;
+  std::unordered_map<uint32_t, int64_t> hours_;  // the date and hour: the seconds at its start
+};
+
 // Files under an absolute output folder. `archive` is the archive being
 // read, which no member may replace.
 class FileSystemTree final : public OutputTree {
@@ -119,6 +133,8 @@ class FileSystemTree final : public OutputTree {
   std::string root_;  // ends in a separator
   std::string archive_;
   platform::File file_;
+  std::string temp_;  // the open temporary file's name
+  LocalTimes times_;
   std::vector<uint8_t> buffer_;
   size_t used_ = 0;
   bool failed_ = false;

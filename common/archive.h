@@ -112,14 +112,24 @@ class PasswordSource {
   virtual PasswordAnswer Ask(const MemberInfo& member, bool previousWrong, std::string& password) = 0;
 };
 
+// Told, on the decoding thread, how far into the archive the decoding of a
+// member has come; where several threads decode, the meter sums them up.
+class ProgressMeter {
+ public:
+  virtual ~ProgressMeter() = default;
+  virtual void Reached(uint64_t archivePosition) = 0;
+};
+
 // Shared with whoever shows progress or offers Cancel.
 struct DecodeControl {
   const std::atomic<bool>* cancel = nullptr;
   std::atomic<uint64_t>* position = nullptr;  // how far into the archive
+  ProgressMeter* meter = nullptr;             // given: told instead of `position`
 
   bool Cancelled() const { return cancel && cancel->load(std::memory_order_relaxed); }
   void Report(uint64_t archivePosition) const {
-    if (position) position->store(archivePosition, std::memory_order_relaxed);
+    if (meter) meter->Reached(archivePosition);
+    else if (position) position->store(archivePosition, std::memory_order_relaxed);
   }
 };
 

@@ -314,6 +314,13 @@ bool File::Write(const void* data, size_t size) {
   return true;
 }
 
+bool File::SetTimes(uint64_t creationTime, uint64_t writeTime) {
+  if (handle_ == kNoHandle) return false;
+  FILETIME created = FileTimeOf(creationTime), written = FileTimeOf(writeTime);
+  return ::SetFileTime(AsHandle(handle_), creationTime ? &created : nullptr, nullptr,
+                       writeTime ? &written : nullptr) != 0;
+}
+
 bool File::Seek(uint64_t position) {
   if (handle_ == kNoHandle) return false;
   LARGE_INTEGER to;
