@@ -13,12 +13,17 @@
 
 namespace quindo {
 
-// The archive as a reader sees it: random access, read-only.
-class ByteSource {
+// Bytes read in order: a member's data as its decoder reads it.
+class ByteStream {
  public:
-  virtual ~ByteSource() = default;
+  virtual ~ByteStream() = default;
   // Bytes read (fewer only at the end), 0 at the end, -1 on an error.
   virtual int64_t Read(uint8_t* buffer, size_t size) = 0;
+};
+
+// The archive as a reader sees it: random access, read-only.
+class ByteSource : public ByteStream {
+ public:
   virtual bool Seek(uint64_t position) = 0;
   virtual uint64_t Size() = 0;
 };
