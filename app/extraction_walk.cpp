@@ -600,9 +600,73 @@ std::optional<int64_t> LocalTimes::Seconds(uint16_t date, uint16_t time) {
   return it->second + minute * 60 + second;
 }
 
+// Writes one buffer at a time on a thread of its own, while the decoder
+// fills the next: the bytes of a large file reach the disk beside its
+// decoding instead of after it.
+class FileSystemTree::Writer {
+ public:
+  explicit Writer(platform::File& file) : file_(file), thread_([this] { Run(); }) {}
+  ~Writer() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  // Starts writing `size` bytes at `data`, which stay as they are until Wait.
+  void Start(const uint8_t* data, size_t size) {
+    {
+      std::lock_guard lock(mutex_);
+      data_ = data;
+      size_ = size;
+      busy_ = true;
+    }
+    changed_.notify_all();
+  }
+  // Waits for the write under way; false when it failed.
+  bool Wait() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return !busy_; });
+    const bool ok = ok_;
+    ok_ = true;
+    return ok;
+  }
+
+ private:
+  void Run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return busy_ || stop_; });
+      if (!busy_) return;
+      const uint8_t* data = data_;
+      const size_t size = size_;
+      lock.unlock();
+      const bool ok = file_.Write(data, size);
+      lock.lock();
+      if (!ok) ok_ = false;
+      busy_ = false;
+      changed_.notify_all();
+    }
+  }
+
+  platform::File& file_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  const uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+  bool busy_ = false, stop_ = false, ok_ = true;
+  std::thread thread_;  // last: starts once the rest is made
+};
+
 FileSystemTree::FileSystemTree(std::string root, std::string archive)
     : root_(std::move(root)), archive_(std::move(archive)) {
   if (!root_.empty() && root_.back() != kSep) root_ += kSep;
+}
+
+FileSystemTree::~FileSystemTree() {
+  Drain();
+  writer_.reset();
 }
 
 std::string FileSystemTree::Full(const std::string& path) const { return root_ + path; }
@@ -612,6 +676,7 @@ platform::PathKind FileSystemTree::Kind(const std::string& path) { return platfo
 bool FileSystemTree::MakeFolder(const std::string& path) { return platform::CreateDirectory(Full(path)); }
 
 bool FileSystemTree::CreateTemp(const std::string& folder, std::string& temp) {
+  Drain();
   if (buffer_.empty()) buffer_.resize(kWriteBlock);
   used_ = 0;
   failed_ = false;
@@ -623,24 +688,44 @@ bool FileSystemTree::CreateTemp(const std::string& folder, std::string& temp) {
   return true;
 }
 
+bool FileSystemTree::Drain() {
+  if (writing_) {
+    writing_ = false;
+    if (!writer_->Wait()) failed_ = true;
+  }
+  return !failed_;
+}
+
 bool FileSystemTree::Flush() {
-  if (used_ && !failed_ && !file_.Write(buffer_.data(), used_)) failed_ = true;
+  if (Drain() && used_ && !file_.Write(buffer_.data(), used_)) failed_ = true;
   used_ = 0;
   return !failed_;
 }
 
-bool FileSystemTree::Write(const uint8_t* data, size_t size) {
-  if (failed_) return false;
-  if (used_ + size > buffer_.size()) {
-    if (!Flush()) return false;
-    if (size >= buffer_.size()) {
-      if (!file_.Write(data, size)) failed_ = true;
-      return !failed_;
-    }
-  }
-  std::memcpy(buffer_.data() + used_, data, size);
-  used_ += size;
+bool FileSystemTree::HandOff() {
+  if (!Drain()) return false;
+  if (!writer_) writer_ = std::make_unique<Writer>(file_);
+  if (spare_.size() != buffer_.size()) spare_.resize(buffer_.size());
+  std::swap(buffer_, spare_);
+  writer_->Start(spare_.data(), used_);
+  writing_ = true;
+  used_ = 0;
   return true;
+}
+
+bool FileSystemTree::Write(const uint8_t* data, size_t size) {
+  // A file that fills the buffer goes on in the background; the last bytes
+  // of every file are written here, so small files never wait for a thread.
+  while (size > 0) {
+    if (failed_) return false;
+    const size_t n = std::min(size, buffer_.size() - used_);
+    std::memcpy(buffer_.data() + used_, data, n);
+    used_ += n;
+    data += n;
+    size -= n;
+    if (used_ == buffer_.size() && !HandOff()) return false;
+  }
+  return !failed_;
 }
 
 bool FileSystemTree::CloseTemp() {

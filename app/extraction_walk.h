@@ -117,6 +117,7 @@ class LocalTimes {
 class FileSystemTree final : public OutputTree {
  public:
   FileSystemTree(std::string root, std::string archive);
+  ~FileSystemTree() override;
   platform::PathKind Kind(const std::string& path) override;
   bool MakeFolder(const std::string& path) override;
   bool CreateTemp(const std::string& folder, std::string& temp) override;
@@ -128,16 +129,21 @@ class FileSystemTree final : public OutputTree {
   void SetAttributes(const std::string& path, uint32_t attributes) override;
 
  private:
+  class Writer;
   std::string Full(const std::string& path) const;
-  bool Flush();
+  bool Flush();    // the buffer, on this thread
+  bool HandOff();  // the full buffer, to the writer
+  bool Drain();    // waits for the writer
   std::string root_;  // ends in a separator
   std::string archive_;
   platform::File file_;
   std::string temp_;  // the open temporary file's name
   LocalTimes times_;
-  std::vector<uint8_t> buffer_;
+  std::vector<uint8_t> buffer_, spare_;  // spare_: what the writer writes
   size_t used_ = 0;
   bool failed_ = false;
+  bool writing_ = false;  // the writer has spare_
+  std::unique_ptr<Writer> writer_;  // made for the first file that fills the buffer
 };
 
 // What the walk asks of the job around it, on the walk's thread.

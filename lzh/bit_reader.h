@@ -5,6 +5,7 @@
 // the reader supplies zero bytes and notes whether a decoder has actually
 // used bits that the data does not hold.
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "lzh/decoder.h"
@@ -110,9 +111,15 @@ class BitReader {
     if (input.Buffered() < 8) return false;
     // Eight bytes at once; bits of bytes beyond the whole ones taken land
     // where those bytes will land again, so OR-ing them twice is harmless.
+    uint64_t v;
+    std::memcpy(&v, input.Cursor(), 8);
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    v = __builtin_bswap64(v);
+#else
     const uint8_t* p = input.Cursor();
-    uint64_t v = 0;
+    v = 0;
     for (int k = 0; k < 8; ++k) v = (v << 8) | p[k];
+#endif
     bits |= v >> count;
     unsigned n = static_cast<unsigned>(63 - count) >> 3;
     input.Skip(n);

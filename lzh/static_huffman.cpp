@@ -32,6 +32,7 @@ class BlockCodec {
     uint64_t bits = bits_.Bits();
     int count = bits_.Count();
     uint32_t pos = 0, left = target;
+    uint32_t blockLeft = 0;  // codes left in the block
     auto sync = [&] { bits_.Set(bits, count); };
     auto load = [&] {
       bits = bits_.Bits();
@@ -63,13 +64,16 @@ class BlockCodec {
       return DecodeStatus::Ok;
     };
     while (left > 0) {
-      if (blockLeft_ == 0) {
+      if (blockLeft == 0) {
         sync();
-        const bool ok = ReadBlockHeader();
+        // A block that says it holds no codes holds 65536.
+        blockLeft = bits_.Take(16);
+        if (blockLeft == 0) blockLeft = 0x10000;
+        const bool ok = ReadBlockCodes();
         load();
         if (!ok) return finish(DecodeStatus::Damaged);
       }
-      --blockLeft_;
+      --blockLeft;
       refill();
       unsigned length;
       const int s = symbols_.Decode(static_cast<uint32_t>(bits >> 48), length);
@@ -124,8 +128,7 @@ class BlockCodec {
   }
 
  private:
-  bool ReadBlockHeader() {
-    blockLeft_ = static_cast<uint16_t>(bits_.Take(16));
+  bool ReadBlockCodes() {
     return ReadShortCode(lengthCode_, kLengthCodes, 5, 3) && ReadSymbolCode() &&
            ReadShortCode(positions_, positionCodes_, positionBits_, -1);
   }
@@ -195,7 +198,6 @@ class BlockCodec {
 
   BitReader bits_;
   unsigned positionCodes_, positionBits_;
-  uint16_t blockLeft_ = 0;
   HuffmanCode symbols_, lengthCode_, positions_;
 };
 

@@ -312,6 +312,7 @@ bool File::CreateUnique(const std::string& folder, const std::string& prefix, st
     const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd >= 0) {
       handle_ = fd;
+      if (fault::Active()) fault::Track(handle_, candidate);
       path = std::move(candidate);
       return true;
     }

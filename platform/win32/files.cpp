@@ -271,6 +271,7 @@ bool File::CreateUnique(const std::string& folder, const std::string& prefix, st
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       handle_ = reinterpret_cast<intptr_t>(h);
+      if (fault::Active()) fault::Track(handle_, candidate);
       path = std::move(candidate);
       return true;
     }

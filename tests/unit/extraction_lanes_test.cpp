@@ -12,7 +12,10 @@
 
 #include "app/extraction_walk.h"
 #include "common/file_time.h"
+#include "platform/platform.h"
+#include "tests/support/test_support.h"
 #include "tests/support/walk_fixture.h"
+#include "tests/unit/zip_fixture.h"
 
 namespace quindo {
 namespace {
@@ -160,6 +163,34 @@ TEST(ExtractionLanes, LocalTimesAgreeWithTheSystemsConversion) {
     EXPECT_EQ(times.Seconds(DosDate(2021, 13, 1), DosTime(1, 0, 0)), std::nullopt) << zone;
     EXPECT_EQ(times.Seconds(DosDate(2021, 1, 0), DosTime(1, 0, 0)), std::nullopt) << zone;
   }
+}
+
+// Files larger than the write buffer are written on a thread beside the
+// decoder: their bytes, their time and a full disk must come out as for a
+// small file.
+TEST(ExtractionLanes, LargeFilesWrittenInTheBackgroundKeepBytesTimesAndFailures) {
+  const std::string big = test::Text(3 * 1024 * 1024 + 77), stored = test::Text(700 * 1024);
+  const std::string zip = test::ZipBuilder()
+                              .Add(test::Member("big.txt", big))
+                              .Add(test::Member("stored.txt", stored, 0))
+                              .Add(test::Member("full/big.txt", big))
+                              .Add(test::Member("full/small.txt", "small"))
+                              .Finish();
+  test::ScratchDir dir;
+  platform::SetFileFaults({{.path = dir / "full" + platform::kPathSeparator, .writeLimit = 600 * 1024}});
+  test::ScriptedHost host;
+  const test::Extracted r = test::ExtractToFolder(zip, dir.path(), host);
+  platform::SetFileFaults({});
+
+  EXPECT_EQ(r.Outcomes(), (std::map<std::string, MemberOutcome>{
+                              {std::string("full") + platform::kPathSeparator + "big.txt", MemberOutcome::WriteFailed}}));
+  EXPECT_EQ(test::ReadFile(dir / "big.txt"), big);
+  EXPECT_EQ(test::ReadFile(dir / "stored.txt"), stored);
+  EXPECT_EQ(test::ReadFile(dir / "full/small.txt"), "small");
+  EXPECT_EQ(test::ListTree(dir.path()), (std::vector<std::string>{"big.txt", "full/", "full/small.txt", "stored.txt"}));
+  platform::FileInfo info;
+  ASSERT_TRUE(platform::GetFileInfo(dir / "big.txt", info));
+  EXPECT_EQ(info.writeTime, FileTimeFromUnix(*UnixFromDosLocal({test::kDosDate, test::kDosTime})));
 }
 
 }  // namespace
