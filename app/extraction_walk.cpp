@@ -331,7 +331,10 @@ class ProgressTally {
     std::atomic<uint64_t> inflight_{0};
   };
 
-  ProgressTally(std::atomic<uint64_t>* shown, size_t slots) : shown_(shown), slots_(slots) {
+  // What is shown never passes `limit`, the archive's size: the members of a
+  // damaged archive may overlap.
+  ProgressTally(std::atomic<uint64_t>* shown, uint64_t limit, size_t slots)
+      : shown_(shown), limit_(limit), slots_(slots) {
     for (Slot& slot : slots_) slot.tally_ = this;
   }
   Slot& At(size_t i) { return slots_[i]; }
@@ -349,12 +352,14 @@ class ProgressTally {
     if (!shown_) return;
     uint64_t value = settled_.load(std::memory_order_relaxed);
     for (const Slot& slot : slots_) value += slot.inflight_.load(std::memory_order_relaxed);
+    value = std::min(value, limit_);
     uint64_t old = shown_->load(std::memory_order_relaxed);
     while (old < value && !shown_->compare_exchange_weak(old, value, std::memory_order_relaxed)) {
     }
   }
 
   std::atomic<uint64_t>* shown_;
+  const uint64_t limit_;
   std::deque<Slot> slots_;
   std::atomic<uint64_t> settled_{0};
 };
@@ -488,7 +493,7 @@ ExtractionRecord ExtractMembers(ArchiveReader& reader, const ArchivePlan& plan, 
                             ? static_cast<int>(std::min<size_t>(options.threads, plan.memberCount))
                             : 0;
   // Slot 0 is the walk's own; the lanes have the others.
-  ProgressTally tally(control.position, static_cast<size_t>(laneCount) + 1);
+  ProgressTally tally(control.position, reader.ArchiveSize(), static_cast<size_t>(laneCount) + 1);
   DecodeControl walkControl = control;
   walkControl.meter = &tally.At(0);
   std::unique_ptr<LanePool> pool =
