@@ -2,16 +2,18 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
-#include <cstring>
 #include <unordered_set>
 
 #include "app/member_names.h"
 #include "app/path_utils.h"
 #include "common/ascii_case.h"
+#include "common/file_time.h"
 #include "common/path_text.h"
 
 namespace quindo {
@@ -262,6 +264,8 @@ DecodeStatus Produce(ArchiveReader& reader, OutputTree& tree, const MemberInfo& 
   }
   TreeSink sink(tree);
   DecodeStatus status = reader.Decode(info, sink, passwords, control);
+  // The time is set while the file is still open, after its last byte.
+  if (status == DecodeStatus::Ok) tree.SetTimes(temp, info);
   if (!tree.CloseTemp() && status == DecodeStatus::Ok) status = DecodeStatus::WriteFailed;
   outcome = OutcomeOf(status);
   if (status != DecodeStatus::Ok) {
@@ -269,7 +273,6 @@ DecodeStatus Produce(ArchiveReader& reader, OutputTree& tree, const MemberInfo& 
     tree.Discard(temp);
     return status;
   }
-  tree.SetTimes(temp, info);
   if (tree.Commit(temp, path, options.overwrite)) {
     if (info.hasAttributes) tree.SetAttributes(path, info.attributes & ~kEntryKindBits);
     return status;
@@ -287,8 +290,74 @@ class NoPasswords final : public PasswordSource {
   PasswordAnswer Ask(const MemberInfo&, bool, std::string&) override { return PasswordAnswer::Unavailable; }
 };
 
-// Members handed to the lanes, at most a few ahead of them, and what became
-// of them.
+// How far the walk has come, in archive bytes, whichever thread decodes:
+// the bytes of the members finished plus, for each member under way, what
+// its decoding has read. What the progress view is shown only grows.
+class ProgressTally {
+ public:
+  // One decoding thread's member under way.
+  class Slot final : public ProgressMeter {
+   public:
+    void Start(const MemberInfo& member) {
+      from_ = member.headerOffset;
+      span_ = Span(member);
+    }
+    void Reached(uint64_t position) override {
+      uint64_t at = position > from_ ? position - from_ : 0;
+      if (span_ && at > span_) at = span_;
+      inflight_.store(at, std::memory_order_relaxed);
+      tally_->Publish();
+    }
+    void Finish() {
+      // A member streamed without sizes counts as far as it was seen read.
+      tally_->settled_.fetch_add(span_ ? span_ : inflight_.load(std::memory_order_relaxed));
+      inflight_.store(0, std::memory_order_relaxed);
+      tally_->Publish();
+    }
+
+   private:
+    friend class ProgressTally;
+    ProgressTally* tally_ = nullptr;
+    uint64_t from_ = 0, span_ = 0;
+    std::atomic<uint64_t> inflight_{0};
+  };
+
+  // What is shown never passes `limit`, the archive's size: the members of a
+  // damaged archive may overlap.
+  ProgressTally(std::atomic<uint64_t>* shown, uint64_t limit, size_t slots)
+      : shown_(shown), limit_(limit), slots_(slots) {
+    for (Slot& slot : slots_) slot.tally_ = this;
+  }
+  Slot& At(size_t i) { return slots_[i]; }
+  // A member that took no decoding (a folder, a kept file, one that failed
+  // before its data).
+  void Settle(const MemberInfo& member) {
+    settled_.fetch_add(Span(member));
+    Publish();
+  }
+
+ private:
+  // From the member's header to the end of its data; 0 when not known.
+  static uint64_t Span(const MemberInfo& m) { return m.dataEnd > m.headerOffset ? m.dataEnd - m.headerOffset : 0; }
+  void Publish() {
+    if (!shown_) return;
+    uint64_t value = settled_.load(std::memory_order_relaxed);
+    for (const Slot& slot : slots_) value += slot.inflight_.load(std::memory_order_relaxed);
+    value = std::min(value, limit_);
+    uint64_t old = shown_->load(std::memory_order_relaxed);
+    while (old < value && !shown_->compare_exchange_weak(old, value, std::memory_order_relaxed)) {
+    }
+  }
+
+  std::atomic<uint64_t>* shown_;
+  const uint64_t limit_;
+  std::deque<Slot> slots_;
+  std::atomic<uint64_t> settled_{0};
+};
+
+// Members handed to the lanes in batches, at most a few ahead of them, and
+// what became of them. A batch of small members costs the lanes one wake-up
+// instead of one each.
 class LanePool {
  public:
   struct Job {
@@ -297,14 +366,19 @@ class LanePool {
     std::string folder, path;
   };
 
-  LanePool(const LaneFactory& factory, int count, const ExtractionOptions& options, const DecodeControl& control)
-      : options_(options), control_(control), capacity_(static_cast<size_t>(count) * 2) {
+  LanePool(const LaneFactory& factory, int count, const ExtractionOptions& options, const DecodeControl& control,
+           ProgressTally& tally)
+      : options_(options), capacity_(static_cast<size_t>(count) * 2) {
     for (int i = 0; i < count; ++i) {
       Lane lane = factory();
       if (!lane.reader || !lane.tree) break;
       lanes_.push_back(std::move(lane));
     }
-    for (Lane& lane : lanes_) threads_.emplace_back([this, &lane] { Run(lane); });
+    for (size_t i = 0; i < lanes_.size(); ++i) {
+      DecodeControl own = control;
+      own.meter = &tally.At(i + 1);
+      threads_.emplace_back([this, i, own] { Run(lanes_[i], own); });
+    }
   }
   ~LanePool() {
     size_t written;
@@ -313,14 +387,14 @@ class LanePool {
   bool Usable() const { return !lanes_.empty(); }
 
   void Submit(Job job) {
-    std::unique_lock lock(mutex_);
-    space_.wait(lock, [&] { return queue_.size() < capacity_; });
-    queue_.push_back(std::move(job));
-    ready_.notify_one();
+    pendingBytes_ += job.info.compressedSize;
+    pending_.push_back(std::move(job));
+    if (pending_.size() >= kBatchMembers || pendingBytes_ >= kBatchBytes) Hand();
   }
   // Waits for every job; the members that did not come out, by index, and
   // how many did.
   std::vector<std::pair<size_t, MemberRecord>> Finish(size_t& written) {
+    Hand();
     {
       std::lock_guard lock(mutex_);
       closed_ = true;
@@ -334,35 +408,64 @@ class LanePool {
   }
 
  private:
-  void Run(Lane& lane) {
+  static constexpr size_t kBatchMembers = 32;
+  static constexpr uint64_t kBatchBytes = 256 * 1024;
+
+  void Hand() {
+    if (pending_.empty()) return;
+    {
+      std::unique_lock lock(mutex_);
+      space_.wait(lock, [&] { return queue_.size() < capacity_; });
+      queue_.push_back(std::move(pending_));
+    }
+    ready_.notify_one();
+    pending_ = {};
+    pendingBytes_ = 0;
+  }
+
+  void Run(Lane& lane, const DecodeControl& control) {
     NoPasswords passwords;
+    auto& slot = static_cast<ProgressTally::Slot&>(*control.meter);
     for (;;) {
-      Job job;
+      std::vector<Job> batch;
       {
         std::unique_lock lock(mutex_);
         ready_.wait(lock, [&] { return closed_ || !queue_.empty(); });
         if (queue_.empty()) return;
-        job = std::move(queue_.front());
+        batch = std::move(queue_.front());
         queue_.pop_front();
       }
       space_.notify_one();
-      MemberRecord record;
-      record.path = job.path;
-      Produce(*lane.reader, *lane.tree, job.info, job.folder, job.path, options_, passwords, control_, record.outcome);
+      size_t written = 0;
+      std::vector<std::pair<size_t, MemberRecord>> failed;
+      for (Job& job : batch) {
+        MemberRecord record;
+        record.path = job.path;
+        slot.Start(job.info);
+        // After Cancel the members still queued end as they would in the
+        // decoder, without a file made for them.
+        if (control.Cancelled()) record.outcome = MemberOutcome::Cancelled;
+        else Produce(*lane.reader, *lane.tree, job.info, job.folder, job.path, options_, passwords, control,
+                     record.outcome);
+        slot.Finish();
+        if (record.outcome == MemberOutcome::Written) ++written;
+        else failed.emplace_back(job.index, std::move(record));
+      }
       std::lock_guard lock(mutex_);
-      if (record.outcome == MemberOutcome::Written) ++written_;
-      else done_.emplace_back(job.index, std::move(record));
+      written_ += written;
+      for (auto& f : failed) done_.push_back(std::move(f));
     }
   }
 
   const ExtractionOptions& options_;
-  const DecodeControl& control_;
-  const size_t capacity_;
+  const size_t capacity_;  // batches queued at most
   std::vector<Lane> lanes_;
   std::vector<std::thread> threads_;
+  std::vector<Job> pending_;  // the batch the walk is filling
+  uint64_t pendingBytes_ = 0;
   std::mutex mutex_;
   std::condition_variable ready_, space_;
-  std::deque<Job> queue_;
+  std::deque<std::vector<Job>> queue_;
   std::vector<std::pair<size_t, MemberRecord>> done_;
   size_t written_ = 0;
   bool closed_ = false;
@@ -380,7 +483,12 @@ ExtractionRecord ExtractMembers(ArchiveReader& reader, const ArchivePlan& plan, 
   const int laneCount = lanes && options.threads > 1 && plan.memberCount > 1
                             ? static_cast<int>(std::min<size_t>(options.threads, plan.memberCount))
                             : 0;
-  std::unique_ptr<LanePool> pool = laneCount ? std::make_unique<LanePool>(lanes, laneCount, options, control) : nullptr;
+  // Slot 0 is the walk's own; the lanes have the others.
+  ProgressTally tally(control.position, reader.ArchiveSize(), static_cast<size_t>(laneCount) + 1);
+  DecodeControl walkControl = control;
+  walkControl.meter = &tally.At(0);
+  std::unique_ptr<LanePool> pool =
+      laneCount ? std::make_unique<LanePool>(lanes, laneCount, options, control, tally) : nullptr;
   if (pool && !pool->Usable()) pool.reset();
   std::vector<std::pair<size_t, MemberRecord>> outcomes;  // every member that did not come out, by index
   size_t index = 0;
@@ -395,7 +503,9 @@ ExtractionRecord ExtractMembers(ArchiveReader& reader, const ArchivePlan& plan, 
     }
     MemberRecord r;
     r.path = planned.path;
+    bool decoded = false;  // its bytes were counted as they were decoded
     auto done = [&](MemberOutcome outcome) {
+      if (!decoded) tally.Settle(info);
       if (outcome == MemberOutcome::Written || outcome == MemberOutcome::Folder) {
         ++record.written;
         record.files += outcome == MemberOutcome::Written;
@@ -436,7 +546,11 @@ ExtractionRecord ExtractMembers(ArchiveReader& reader, const ArchivePlan& plan, 
     }
     HostPasswords passwords(host, path);
     MemberOutcome outcome;
-    const DecodeStatus status = Produce(reader, tree, info, folder, path, options, passwords, control, outcome);
+    ProgressTally::Slot& slot = tally.At(0);
+    slot.Start(info);
+    const DecodeStatus status = Produce(reader, tree, info, folder, path, options, passwords, walkControl, outcome);
+    slot.Finish();
+    decoded = true;
     done(outcome);
     if (status == DecodeStatus::Cancelled) {
       record.cancelled = true;
@@ -465,9 +579,90 @@ ExtractionRecord ExtractMembers(ArchiveReader& reader, const ArchivePlan& plan, 
 
 // --- the file system ---------------------------------------------------------
 
+std::optional<int64_t> LocalTimes::Seconds(uint16_t date, uint16_t time) {
+  const unsigned hour = time >> 11, minute = (time >> 5) & 63, second = (time & 31) * 2u;
+  if (hour > 23 || minute > 59 || second > 59) return UnixFromDosLocal({date, time});
+  const uint32_t key = uint32_t{date} << 5 | hour;
+  auto it = hours_.find(key);
+  if (it == hours_.end()) {
+    // Enough hours for any archive's dates; a hostile one only costs lookups.
+    if (hours_.size() >= 4096) hours_.clear();
+    const auto start = UnixFromDosLocal({date, static_cast<uint16_t>(hour << 11)});
+    const auto end = UnixFromDosLocal({date, static_cast<uint16_t>(hour << 11 | 59u << 5 | 29u)});
+    // An hour in which the clock changes is converted time by time.
+    it = hours_.emplace(key, start && end && *end - *start == 3598 ? *start : kNoBase).first;
+  }
+  if (it->second == kNoBase) return UnixFromDosLocal({date, time});
+  return it->second + minute * 60 + second;
+}
+
+// Writes one buffer at a time on a thread of its own, while the decoder
+// fills the next: the bytes of a large file reach the disk beside its
+// decoding instead of after it.
+class FileSystemTree::Writer {
+ public:
+  explicit Writer(platform::File& file) : file_(file), thread_([this] { Run(); }) {}
+  ~Writer() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  // Starts writing `size` bytes at `data`, which stay as they are until Wait.
+  void Start(const uint8_t* data, size_t size) {
+    {
+      std::lock_guard lock(mutex_);
+      data_ = data;
+      size_ = size;
+      busy_ = true;
+    }
+    changed_.notify_all();
+  }
+  // Waits for the write under way; false when it failed.
+  bool Wait() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return !busy_; });
+    const bool ok = ok_;
+    ok_ = true;
+    return ok;
+  }
+
+ private:
+  void Run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return busy_ || stop_; });
+      if (!busy_) return;
+      const uint8_t* data = data_;
+      const size_t size = size_;
+      lock.unlock();
+      const bool ok = file_.Write(data, size);
+      lock.lock();
+      if (!ok) ok_ = false;
+      busy_ = false;
+      changed_.notify_all();
+    }
+  }
+
+  platform::File& file_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  const uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+  bool busy_ = false, stop_ = false, ok_ = true;
+  std::thread thread_;  // last: starts once the rest is made
+};
+
 FileSystemTree::FileSystemTree(std::string root, std::string archive)
     : root_(std::move(root)), archive_(std::move(archive)) {
   if (!root_.empty() && root_.back() != kSep) root_ += kSep;
+}
+
+FileSystemTree::~FileSystemTree() {
+  Drain();
+  writer_.reset();
 }
 
 std::string FileSystemTree::Full(const std::string& path) const { return root_ + path; }
@@ -477,6 +672,7 @@ platform::PathKind FileSystemTree::Kind(const std::string& path) { return platfo
 bool FileSystemTree::MakeFolder(const std::string& path) { return platform::CreateDirectory(Full(path)); }
 
 bool FileSystemTree::CreateTemp(const std::string& folder, std::string& temp) {
+  Drain();
   if (buffer_.empty()) buffer_.resize(kWriteBlock);
   used_ = 0;
   failed_ = false;
@@ -484,32 +680,54 @@ bool FileSystemTree::CreateTemp(const std::string& folder, std::string& temp) {
   std::string full;
   if (!file_.CreateUnique(where, ".quindo-", full)) return false;
   temp = full.substr(root_.size());
+  temp_ = temp;
   return true;
 }
 
+bool FileSystemTree::Drain() {
+  if (writing_) {
+    writing_ = false;
+    if (!writer_->Wait()) failed_ = true;
+  }
+  return !failed_;
+}
+
 bool FileSystemTree::Flush() {
-  if (used_ && !failed_ && !file_.Write(buffer_.data(), used_)) failed_ = true;
+  if (Drain() && used_ && !file_.Write(buffer_.data(), used_)) failed_ = true;
   used_ = 0;
   return !failed_;
 }
 
-bool FileSystemTree::Write(const uint8_t* data, size_t size) {
-  if (failed_) return false;
-  if (used_ + size > buffer_.size()) {
-    if (!Flush()) return false;
-    if (size >= buffer_.size()) {
-      if (!file_.Write(data, size)) failed_ = true;
-      return !failed_;
-    }
-  }
-  std::memcpy(buffer_.data() + used_, data, size);
-  used_ += size;
+bool FileSystemTree::HandOff() {
+  if (!Drain()) return false;
+  if (!writer_) writer_ = std::make_unique<Writer>(file_);
+  if (spare_.size() != buffer_.size()) spare_.resize(buffer_.size());
+  std::swap(buffer_, spare_);
+  writer_->Start(spare_.data(), used_);
+  writing_ = true;
+  used_ = 0;
   return true;
+}
+
+bool FileSystemTree::Write(const uint8_t* data, size_t size) {
+  // A file that fills the buffer goes on in the background; the last bytes
+  // of every file are written here, so small files never wait for a thread.
+  while (size > 0) {
+    if (failed_) return false;
+    const size_t n = std::min(size, buffer_.size() - used_);
+    std::memcpy(buffer_.data() + used_, data, n);
+    used_ += n;
+    data += n;
+    size -= n;
+    if (used_ == buffer_.size() && !HandOff()) return false;
+  }
+  return !failed_;
 }
 
 bool FileSystemTree::CloseTemp() {
   const bool ok = Flush();
   file_.Close();
+  temp_.clear();
   return ok;
 }
 
@@ -523,11 +741,27 @@ bool FileSystemTree::Commit(const std::string& temp, const std::string& path, bo
 void FileSystemTree::Discard(const std::string& temp) { platform::DeleteFile(Full(temp)); }
 
 void FileSystemTree::SetTimes(const std::string& path, const MemberInfo& member) {
+  // The file still open gets its time through its handle, after its last
+  // bytes are out (a later write would change it again).
+  if (file_.IsOpen() && path == temp_) {
+    std::optional<int64_t> seconds = member.unixSeconds;
+    if (!member.unixTime) seconds = times_.Seconds(member.dosDate, member.dosTime);
+    if (seconds && Flush()) {
+      const uint64_t time = FileTimeFromUnix(*seconds);
+      file_.SetTimes(time, time);
+    }
+    return;
+  }
   if (member.unixTime) SetFileTimeFromUnix(Full(path), member.unixSeconds);
   else SetFileTimeFromDos(Full(path), member.dosDate, member.dosTime);
 }
 
 void FileSystemTree::SetAttributes(const std::string& path, uint32_t attributes) {
+#ifndef _WIN32
+  // On POSIX only the read-only bit means anything, and a file made here is
+  // writable by its owner already.
+  if (!(attributes & platform::kAttrReadOnly)) return;
+#endif
   platform::SetFileAttributes(Full(path), attributes);
 }
 

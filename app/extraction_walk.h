@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -98,11 +100,24 @@ class OutputTree {
   virtual void SetAttributes(const std::string& path, uint32_t attributes) = 0;
 };
 
+// DOS times (local) as Unix seconds, with the time zone asked once for each
+// hour of a day rather than for every file: the C library's conversion
+// takes a lock and looks at the zone's file on each call.
+class LocalTimes {
+ public:
+  std::optional<int64_t> Seconds(uint16_t dosDate, uint16_t dosTime);
+
+ private:
+  static constexpr int64_t kNoBase = INT64_MIN;
+  std::unordered_map<uint32_t, int64_t> hours_;  // the date and hour: the seconds at its start
+};
+
 // Files under an absolute output folder. `archive` is the archive being
 // read, which no member may replace.
 class FileSystemTree final : public OutputTree {
  public:
   FileSystemTree(std::string root, std::string archive);
+  ~FileSystemTree() override;
   platform::PathKind Kind(const std::string& path) override;
   bool MakeFolder(const std::string& path) override;
   bool CreateTemp(const std::string& folder, std::string& temp) override;
@@ -114,14 +129,21 @@ class FileSystemTree final : public OutputTree {
   void SetAttributes(const std::string& path, uint32_t attributes) override;
 
  private:
+  class Writer;
   std::string Full(const std::string& path) const;
-  bool Flush();
+  bool Flush();    // the buffer, on this thread
+  bool HandOff();  // the full buffer, to the writer
+  bool Drain();    // waits for the writer
   std::string root_;  // ends in a separator
   std::string archive_;
   platform::File file_;
-  std::vector<uint8_t> buffer_;
+  std::string temp_;  // the open temporary file's name
+  LocalTimes times_;
+  std::vector<uint8_t> buffer_, spare_;  // spare_: what the writer writes
   size_t used_ = 0;
   bool failed_ = false;
+  bool writing_ = false;  // the writer has spare_
+  std::unique_ptr<Writer> writer_;  // made for the first file that fills the buffer
 };
 
 // What the walk asks of the job around it, on the walk's thread.

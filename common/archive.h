@@ -13,12 +13,17 @@
 
 namespace quindo {
 
-// The archive as a reader sees it: random access, read-only.
-class ByteSource {
+// Bytes read in order: a member's data as its decoder reads it.
+class ByteStream {
  public:
-  virtual ~ByteSource() = default;
+  virtual ~ByteStream() = default;
   // Bytes read (fewer only at the end), 0 at the end, -1 on an error.
   virtual int64_t Read(uint8_t* buffer, size_t size) = 0;
+};
+
+// The archive as a reader sees it: random access, read-only.
+class ByteSource : public ByteStream {
+ public:
   virtual bool Seek(uint64_t position) = 0;
   virtual uint64_t Size() = 0;
 };
@@ -112,14 +117,24 @@ class PasswordSource {
   virtual PasswordAnswer Ask(const MemberInfo& member, bool previousWrong, std::string& password) = 0;
 };
 
+// Told, on the decoding thread, how far into the archive the decoding of a
+// member has come; where several threads decode, the meter sums them up.
+class ProgressMeter {
+ public:
+  virtual ~ProgressMeter() = default;
+  virtual void Reached(uint64_t archivePosition) = 0;
+};
+
 // Shared with whoever shows progress or offers Cancel.
 struct DecodeControl {
   const std::atomic<bool>* cancel = nullptr;
   std::atomic<uint64_t>* position = nullptr;  // how far into the archive
+  ProgressMeter* meter = nullptr;             // given: told instead of `position`
 
   bool Cancelled() const { return cancel && cancel->load(std::memory_order_relaxed); }
   void Report(uint64_t archivePosition) const {
-    if (position) position->store(archivePosition, std::memory_order_relaxed);
+    if (meter) meter->Reached(archivePosition);
+    else if (position) position->store(archivePosition, std::memory_order_relaxed);
   }
 };
 

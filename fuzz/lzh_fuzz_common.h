@@ -11,7 +11,7 @@
 
 namespace quindo::fuzz {
 
-class SpanSource final : public lzh::ByteSource {
+class SpanSource final : public ByteStream {
  public:
   SpanSource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
   int64_t Read(uint8_t* buffer, size_t size) override {
@@ -26,7 +26,7 @@ class SpanSource final : public lzh::ByteSource {
   size_t size_, pos_ = 0;
 };
 
-class CountingSink final : public lzh::ByteSink {
+class CountingSink final : public ByteSink {
  public:
   bool Write(const uint8_t*, size_t size) override {
     written += size;
@@ -40,7 +40,7 @@ inline void DecodeInput(lzh::Method method, const uint8_t* data, size_t size) {
   uint32_t target = (data[0] | (data[1] << 8) | (uint32_t{data[2]} << 16)) & 0xFFFFF;
   SpanSource source(data + 3, size - 3);
   CountingSink sink;
-  lzh::DecodeControl control;
+  DecodeControl control;
   lzh::DecodeMember(method, source, static_cast<uint32_t>(size - 3), sink, target, control);
   if (method != lzh::Method::Stored && sink.written > target) std::abort();
 }

@@ -5,6 +5,7 @@
 // the reader supplies zero bytes and notes whether a decoder has actually
 // used bits that the data does not hold.
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "lzh/decoder.h"
@@ -21,8 +22,8 @@ namespace quindo::lzh {
 
 class MemberInput {
  public:
-  MemberInput(ByteSource& source, uint32_t compressedSize, const DecodeControl& control)
-      : source_(source), left_(compressedSize), control_(control), buffer_(kChunk) {}
+  MemberInput(ByteStream& source, uint32_t compressedSize, const DecodeControl& control, uint64_t dataStart = 0)
+      : source_(source), left_(compressedSize), control_(control), buffer_(kChunk), consumed_(dataStart) {}
 
   // The next byte; 0 once the data is used up (counted in PastEnd()).
   uint8_t NextByte() {
@@ -64,12 +65,12 @@ class MemberInput {
 
  private:
   static constexpr size_t kChunk = 1 << 16;
-  ByteSource& source_;
+  ByteStream& source_;
   uint32_t left_;
   const DecodeControl& control_;
   std::vector<uint8_t> buffer_;
   size_t pos_ = 0, end_ = 0;
-  uint64_t consumed_ = 0;
+  uint64_t consumed_;  // the archive offset reached: the member's data start plus the bytes read
   uint64_t pastEnd_ = 0;
   bool sourceEnded_ = false;
   bool readError_ = false;
@@ -97,27 +98,44 @@ class BitReader {
   bool Overrun() const { return input_.PastEnd() * 8 > static_cast<uint64_t>(count_); }
   MemberInput& Input() { return input_; }
 
- private:
-  LZH_ALWAYS_INLINE void Refill() {
-    if (input_.Buffered() >= 8) {
-      // Eight bytes at once; bits of bytes beyond the whole ones taken land
-      // where those bytes will land again, so OR-ing them twice is harmless.
-      const uint8_t* p = input_.Cursor();
-      uint64_t v = 0;
-      for (int k = 0; k < 8; ++k) v = (v << 8) | p[k];
-      bits_ |= v >> count_;
-      unsigned n = static_cast<unsigned>(63 - count_) >> 3;
-      input_.Skip(n);
-      count_ += static_cast<int>(n * 8);
-      return;
-    }
-    RefillSlow();
+  // The state itself, for a decoder's loop that keeps it in registers and
+  // hands it back before anything else reads bits.
+  uint64_t Bits() const { return bits_; }
+  int Count() const { return count_; }
+  void Set(uint64_t bits, int count) {
+    bits_ = bits;
+    count_ = count;
+  }
+  // Tops up a state of fewer than 32 bits to at least 56.
+  static LZH_ALWAYS_INLINE bool RefillFast(MemberInput& input, uint64_t& bits, int& count) {
+    if (input.Buffered() < 8) return false;
+    // Eight bytes at once; bits of bytes beyond the whole ones taken land
+    // where those bytes will land again, so OR-ing them twice is harmless.
+    uint64_t v;
+    std::memcpy(&v, input.Cursor(), 8);
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    v = __builtin_bswap64(v);
+#else
+    const uint8_t* p = input.Cursor();
+    v = 0;
+    for (int k = 0; k < 8; ++k) v = (v << 8) | p[k];
+#endif
+    bits |= v >> count;
+    unsigned n = static_cast<unsigned>(63 - count) >> 3;
+    input.Skip(n);
+    count += static_cast<int>(n * 8);
+    return true;
   }
   LZH_NOINLINE void RefillSlow() {
     while (count_ <= 56) {
       bits_ |= static_cast<uint64_t>(input_.NextByte()) << (56 - count_);
       count_ += 8;
     }
+  }
+
+ private:
+  LZH_ALWAYS_INLINE void Refill() {
+    if (!RefillFast(input_, bits_, count_)) RefillSlow();
   }
 
   MemberInput& input_;

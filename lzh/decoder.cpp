@@ -25,8 +25,8 @@ namespace {
 
 // Stored members are copied as they are; kSizeToEnd copies to the end of
 // the archive.
-DecodeStatus CopyStored(ByteSource& in, uint32_t compressedSize, ByteSink& out,
-                        const DecodeControl& control) {
+DecodeStatus CopyStored(ByteStream& in, uint32_t compressedSize, ByteSink& out,
+                        const DecodeControl& control, uint64_t dataStart) {
   std::vector<uint8_t> buffer(1 << 15);
   bool toEnd = compressedSize == kSizeToEnd;
   uint64_t left = compressedSize;
@@ -40,7 +40,7 @@ DecodeStatus CopyStored(ByteSource& in, uint32_t compressedSize, ByteSink& out,
     if (!out.Write(buffer.data(), static_cast<size_t>(got))) return DecodeStatus::WriteFailed;
     left -= static_cast<uint64_t>(got);
     copied += static_cast<uint64_t>(got);
-    control.Report(copied);
+    control.Report(dataStart + copied);
     if (control.Cancelled()) return DecodeStatus::Cancelled;
   }
   return DecodeStatus::Ok;
@@ -48,11 +48,11 @@ DecodeStatus CopyStored(ByteSource& in, uint32_t compressedSize, ByteSink& out,
 
 }  // namespace
 
-DecodeStatus DecodeMember(Method method, ByteSource& in, uint32_t compressedSize, ByteSink& out,
-                          uint32_t uncompressedSize, const DecodeControl& control) {
-  if (method == Method::Stored) return CopyStored(in, compressedSize, out, control);
+DecodeStatus DecodeMember(Method method, ByteStream& in, uint32_t compressedSize, ByteSink& out,
+                          uint32_t uncompressedSize, const DecodeControl& control, uint64_t dataStart) {
+  if (method == Method::Stored) return CopyStored(in, compressedSize, out, control, dataStart);
   if (method == Method::Unsupported) return DecodeStatus::Unsupported;
-  MemberInput input(in, compressedSize, control);
+  MemberInput input(in, compressedSize, control, dataStart);
   DecodeStatus status = DecodeStatus::Ok;
   switch (method) {
     case Method::Lh1:

@@ -17,7 +17,7 @@ namespace {
 // handed out stays valid until the next Take.
 class StreamInput {
  public:
-  explicit StreamInput(ByteSource& source) : source_(source) {}
+  explicit StreamInput(ByteStream& source) : source_(source) {}
   const uint8_t* Take(size_t size) {
     buffer_.resize(size);
     size_t done = 0;
@@ -30,7 +30,7 @@ class StreamInput {
   }
 
  private:
-  ByteSource& source_;
+  ByteStream& source_;
   std::vector<uint8_t> buffer_;
 };
 
@@ -353,7 +353,7 @@ class CandidateJudge {
 
 }  // namespace
 
-bool ParseHeader(ByteSource& source, LzhHeader& header) {
+bool ParseHeader(ByteStream& source, LzhHeader& header) {
   StreamInput input(source);
   return Parse(input, header);
 }

@@ -43,7 +43,7 @@ constexpr uint32_t kMaxHeaderLength = 1u << 16;
 // extended headers longer than kMaxHeaderLength. On success the source
 // stands at the end of the last extended header; the data starts
 // `headerLength` bytes after the header's first byte.
-bool ParseHeader(ByteSource& source, LzhHeader& header);
+bool ParseHeader(ByteStream& source, LzhHeader& header);
 
 // The same on bytes in memory, the header starting at the first of them.
 enum class HeaderParse {

@@ -16,20 +16,10 @@ using lzh::LzhHeader;
 
 constexpr uint32_t kAttrDirectory = 0x10;
 
-// The archive as the decoders read it, from wherever the source stands.
-class SourceReader final : public lzh::ByteSource {
- public:
-  explicit SourceReader(quindo::ByteSource& source) : source_(source) {}
-  int64_t Read(uint8_t* buffer, size_t size) override { return source_.Read(buffer, size); }
-
- private:
-  quindo::ByteSource& source_;
-};
-
 // The decoded bytes, with their CRC-16 and count, on to the caller's sink.
-class CheckedSink final : public lzh::ByteSink {
+class CheckedSink final : public ByteSink {
  public:
-  explicit CheckedSink(quindo::ByteSink& sink) : sink_(sink) {}
+  explicit CheckedSink(ByteSink& sink) : sink_(sink) {}
   bool Write(const uint8_t* data, size_t size) override {
     crc_ = lzh::DataCrcUpdate(crc_, data, size);
     written_ += size;
@@ -39,15 +29,13 @@ class CheckedSink final : public lzh::ByteSink {
   uint64_t written() const { return written_; }
 
  private:
-  quindo::ByteSink& sink_;
+  ByteSink& sink_;
   uint16_t crc_ = 0;
   uint64_t written_ = 0;
 };
 
-bool ParseAt(quindo::ByteSource& source, uint64_t offset, LzhHeader& header) {
-  if (!source.Seek(offset)) return false;
-  SourceReader reader(source);
-  return lzh::ParseHeader(reader, header);
+bool ParseAt(ByteSource& source, uint64_t offset, LzhHeader& header) {
+  return source.Seek(offset) && lzh::ParseHeader(source, header);
 }
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
@@ -151,23 +139,10 @@ DecodeStatus LzhReader::Decode(const MemberInfo& m, ByteSink& sink, PasswordSour
   const auto method = static_cast<lzh::Method>(m.methodCode);
   if (method == lzh::Method::Unsupported) return DecodeStatus::Ok;  // nothing to decode
   if (!source_.Seek(m.dataOffset)) return DecodeStatus::Truncated;
-  lzh::DecodeControl lzhControl;
-  lzhControl.position = control.position;
-  lzhControl.cancel = control.cancel;
-  lzhControl.dataStart = m.dataOffset;
-  SourceReader in(source_);
   CheckedSink out(sink);
-  const lzh::DecodeStatus status =
-      lzh::DecodeMember(method, in, static_cast<uint32_t>(m.compressedSize), out, static_cast<uint32_t>(m.size),
-                        lzhControl);
-  switch (status) {
-    case lzh::DecodeStatus::Ok: break;
-    case lzh::DecodeStatus::Truncated: return DecodeStatus::Truncated;
-    case lzh::DecodeStatus::Corrupt: return DecodeStatus::Damaged;
-    case lzh::DecodeStatus::Cancelled: return DecodeStatus::Cancelled;
-    case lzh::DecodeStatus::WriteFailed: return DecodeStatus::WriteFailed;
-    case lzh::DecodeStatus::Unsupported: return DecodeStatus::Unsupported;
-  }
+  const DecodeStatus status = lzh::DecodeMember(method, source_, static_cast<uint32_t>(m.compressedSize), out,
+                                                static_cast<uint32_t>(m.size), control, m.dataOffset);
+  if (status != DecodeStatus::Ok) return status;
   if (out.crc() != m.check) return DecodeStatus::Damaged;
   // Stored data "to the end of the archive" has no size to agree with.
   const bool toEnd = method == lzh::Method::Stored && m.compressedSize == lzh::kSizeToEnd;

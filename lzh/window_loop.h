@@ -22,6 +22,8 @@ class Window {
       : size_(1u << sizeBits), mask_(size_ - 1), bytes_(size_, 0x20), sink_(sink) {}
   uint8_t* Data() { return bytes_.data(); }
   uint32_t Size() const { return size_; }
+  // Hands the first `count` bytes of the window to the sink.
+  bool Emit(uint32_t count) { return sink_.Write(bytes_.data(), count); }
 
   template <class Codec>
   DecodeStatus Run(Codec& codec, uint32_t target, unsigned lengthBias, const DecodeControl& control) {
@@ -38,7 +40,7 @@ class Window {
     };
     while (produced < target) {
       int s = codec.DecodeSymbol();
-      if (s < 0) return Finish(pos, DecodeStatus::Corrupt);
+      if (s < 0) return Finish(pos, DecodeStatus::Damaged);
       if (s < 256) {
         w[pos++] = static_cast<uint8_t>(s);
         ++produced;
@@ -49,7 +51,7 @@ class Window {
       } else {
         uint32_t length = static_cast<uint32_t>(s) - lengthBias;
         int d = codec.DecodeDistance(pos, produced);
-        if (d < 0 || static_cast<uint32_t>(d) >= size_) return Finish(pos, DecodeStatus::Corrupt);
+        if (d < 0 || static_cast<uint32_t>(d) >= size_) return Finish(pos, DecodeStatus::Damaged);
         // The member ends at its stated size, even inside a match.
         if (length > target - produced) length = static_cast<uint32_t>(target - produced);
         produced += length;

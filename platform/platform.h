@@ -170,6 +170,9 @@ class File {
   int64_t Size() const;      // -1 on an error
   // Cuts the file (opened for writing) to `size` bytes.
   bool Truncate(uint64_t size);
+  // SetFileTimes on the open file (opened for writing), which saves looking
+  // its name up again.
+  bool SetTimes(uint64_t creationTime, uint64_t writeTime);
 
  private:
   static constexpr intptr_t kNoHandle = -1;

@@ -19,9 +19,10 @@ for argument in "$@"; do
 done
 
 packages=(
-  # the Linux program: compiler, build tools, zlib, libgcrypt (WinZip AES),
-  # libutf8proc (names in NFC), msgfmt for the catalogues
-  build-essential cmake ninja-build pkg-config zlib1g-dev libgcrypt20-dev libutf8proc-dev gettext
+  # the Linux program: compiler, build tools, zlib, libdeflate (faster
+  # inflate), libgcrypt (WinZip AES), libutf8proc (names in NFC), msgfmt for
+  # the catalogues
+  build-essential cmake ninja-build pkg-config zlib1g-dev libdeflate-dev libgcrypt20-dev libutf8proc-dev gettext
 )
 if [ "$tests" -eq 1 ]; then
   packages+=(

@@ -10,6 +10,7 @@
 
 #include "common/code_page.h"
 #include "common/crc32.h"
+#include "zip/fast_inflate.h"
 #include "common/little_endian.h"
 #include "zip/inflate64.h"
 #include "zip/legacy_methods.h"
@@ -23,6 +24,8 @@ namespace {
 
 constexpr size_t kInputBufferSize = 64 * 1024;
 constexpr size_t kHalf = 512 * 1024;  // each half of the decoding buffer
+// Members up to this size, packed and unpacked, are inflated in one piece.
+constexpr uint64_t kWholeLimit = 1024 * 1024;
 constexpr size_t kLocalHeaderFixed = 26;
 // The largest method number any writer is known to use (99: WinZip AES).
 constexpr uint16_t kHighestMethod = 99;
@@ -134,7 +137,7 @@ class ZipReader::MemberOutput final : public ZipMemberOutput {
   MemberOutput(ByteSink& sink, const DecodeControl& control) : sink_(sink), control_(control) {}
   bool Write(const uint8_t* data, size_t size) override {
     if (writeFailed_) return false;
-    crc_ = Crc32Update(crc_, data, size);
+    crc_ = FastCrc32(crc_, data, size);
     written_ += size;
     if (size && !sink_.Write(data, size)) {
       writeFailed_ = true;
@@ -560,6 +563,23 @@ ZipReader::End ZipReader::Inflate(MemberOutput& out, uint64_t size, uint64_t& st
   return end;
 }
 
+bool ZipReader::InflateWhole(MemberOutput& out, const MemberInfo& m, uint64_t dataSize, const DecodeControl& control) {
+  control.Report(in_->Position());
+  const auto packed = static_cast<size_t>(dataSize);
+  const auto size = static_cast<size_t>(m.size);
+  if (wholeIn_.size() < packed) wholeIn_.resize(packed);
+  if (wholeOut_.size() < size) wholeOut_.resize(size);
+  // A member cut short, or data that does not inflate to its size, is
+  // decoded again the streaming way, which tells what is wrong with it.
+  if (in_->Read(wholeIn_.data(), packed) != packed ||
+      !whole_.Inflate(wholeIn_.data(), packed, wholeOut_.data(), size)) {
+    in_->Seek(m.dataOffset);
+    return false;
+  }
+  out.Write(wholeOut_.data(), size);
+  return true;
+}
+
 DecodeStatus ZipReader::Decode(const MemberInfo& m, ByteSink& sink, PasswordSource& passwords,
                                const DecodeControl& control) {
   if (!m.supported) return DecodeStatus::Unsupported;
@@ -586,6 +606,11 @@ DecodeStatus ZipReader::Decode(const MemberInfo& m, ByteSink& sink, PasswordSour
       end = CopyStored(out, dataSize, control);
       break;
     case 8:
+      if (!decrypting_ && m.dataEnd && m.sizeKnown && m.size > 0 && m.size <= kWholeLimit &&
+          dataSize <= kWholeLimit && WholeInflater::Available() && InflateWhole(out, m, dataSize, control)) {
+        end = out.writeFailed() || control.Cancelled() ? End::Stopped : End::Complete;
+        break;
+      }
       end = Inflate(out, dataSize, streamEnd, control);
       // An empty stream where nothing was promised is an empty member.
       if (end == End::Truncated && dataSize == 0 && m.size == 0) end = End::Complete;

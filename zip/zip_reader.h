@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/archive.h"
+#include "zip/fast_inflate.h"
 #include "zip/traditional_cipher.h"
 #include "zip/zip_methods.h"
 
@@ -57,6 +58,7 @@ class ZipReader final : public ArchiveReader {
                          const DecodeControl& control);
   End CopyStored(MemberOutput& out, uint64_t size, const DecodeControl& control);
   End Inflate(MemberOutput& out, uint64_t size, uint64_t& streamEnd, const DecodeControl& control);
+  bool InflateWhole(MemberOutput& out, const MemberInfo& member, uint64_t dataSize, const DecodeControl& control);
 
   std::unique_ptr<Input> in_;
   uint64_t scan_ = 0;           // where the search for the next header goes on
@@ -66,6 +68,8 @@ class ZipReader final : public ArchiveReader {
   std::string remembered_;      // the password that opened a member, for the next ones
   bool noPasswords_ = false;    // the password source said it cannot ask
   std::vector<uint8_t> buffer_; // decoding buffers, made on first use
+  WholeInflater whole_;         // small members, inflated in one piece
+  std::vector<uint8_t> wholeIn_, wholeOut_;
   // What was found of streamed members' ends, by header offset, so that a
   // second walk over the headers does not search again.
   struct SettledEnd {

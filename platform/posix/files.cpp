@@ -181,8 +181,10 @@ bool IsSameFile(const std::string& a, const std::string& b) {
          sa.st_ino == sb.st_ino;
 }
 
-bool SetFileTimes(const std::string& path, uint64_t creationTime, uint64_t writeTime) {
-  struct timespec times[2];
+namespace {
+
+// The access time left alone and the write time, for utimensat and futimens.
+void WriteTimeSpecs(uint64_t writeTime, struct timespec times[2]) {
   times[0].tv_sec = 0;
   times[0].tv_nsec = UTIME_OMIT;  // the access time stays
   const int64_t ticks = static_cast<int64_t>(writeTime) - kFileTimeUnixEpoch;
@@ -193,6 +195,13 @@ bool SetFileTimes(const std::string& path, uint64_t creationTime, uint64_t write
   }
   times[1].tv_sec = static_cast<time_t>(sec);
   times[1].tv_nsec = static_cast<long>(rem * 100);
+}
+
+}  // namespace
+
+bool SetFileTimes(const std::string& path, uint64_t creationTime, uint64_t writeTime) {
+  struct timespec times[2];
+  WriteTimeSpecs(writeTime, times);
   return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
@@ -311,6 +320,7 @@ bool File::CreateUnique(const std::string& folder, const std::string& prefix, st
     const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd >= 0) {
       handle_ = fd;
+      if (fault::Active()) fault::Track(handle_, candidate);
       path = std::move(candidate);
       return true;
     }
@@ -352,6 +362,13 @@ bool File::Write(const void* data, size_t size) {
     size -= static_cast<size_t>(n);
   }
   return true;
+}
+
+bool File::SetTimes(uint64_t, uint64_t writeTime) {
+  if (handle_ == kNoHandle) return false;
+  struct timespec times[2];
+  WriteTimeSpecs(writeTime, times);
+  return ::futimens(static_cast<int>(handle_), times) == 0;
 }
 
 bool File::Seek(uint64_t position) {

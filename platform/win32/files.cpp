@@ -275,6 +275,7 @@ bool File::CreateUnique(const std::string& folder, const std::string& prefix, st
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       handle_ = reinterpret_cast<intptr_t>(h);
+      if (fault::Active()) fault::Track(handle_, candidate);
       path = std::move(candidate);
       return true;
     }
@@ -316,6 +317,13 @@ bool File::Write(const void* data, size_t size) {
     size -= wrote;
   }
   return true;
+}
+
+bool File::SetTimes(uint64_t creationTime, uint64_t writeTime) {
+  if (handle_ == kNoHandle) return false;
+  FILETIME created = FileTimeOf(creationTime), written = FileTimeOf(writeTime);
+  return ::SetFileTime(AsHandle(handle_), creationTime ? &created : nullptr, nullptr,
+                       writeTime ? &written : nullptr) != 0;
 }
 
 bool File::Seek(uint64_t position) {

@@ -27,7 +27,7 @@ class BitWriter {
   size_t count_ = 0;
 };
 
-struct MemorySource final : lzh::ByteSource {
+struct MemorySource final : ByteStream {
   explicit MemorySource(std::string bytes) : data(std::move(bytes)) {}
   int64_t Read(uint8_t* buffer, size_t size) override {
     ++reads;
@@ -40,7 +40,7 @@ struct MemorySource final : lzh::ByteSource {
   int reads = 0;
 };
 
-struct StringSink final : lzh::ByteSink {
+struct StringSink final : ByteSink {
   bool Write(const uint8_t* data, size_t size) override {
     return bytes.append(reinterpret_cast<const char*>(data), size), true;
   }
@@ -48,12 +48,12 @@ struct StringSink final : lzh::ByteSink {
 };
 
 struct DecodeResult {
-  lzh::DecodeStatus status;
+  DecodeStatus status;
   std::string output;
 };
 
 inline DecodeResult Decode(lzh::Method method, const std::string& data, uint32_t size,
-                           const lzh::DecodeControl& control = {}) {
+                           const DecodeControl& control = {}) {
   MemorySource source(data);
   StringSink sink;
   auto status = lzh::DecodeMember(method, source, static_cast<uint32_t>(data.size()), sink, size, control);

@@ -9,7 +9,6 @@
 namespace quindo::test {
 namespace {
 
-using lzh::DecodeStatus;
 using lzh::Method;
 
 TEST(LzhDecoders, CorruptCodesStopTheMember) {
@@ -27,7 +26,7 @@ TEST(LzhDecoders, CorruptCodesStopTheMember) {
   for (size_t i = 0; i < std::size(cases); ++i) {
     BitWriter w;
     for (auto [value, n] : cases[i].second) w.Put(value, n);
-    EXPECT_EQ(Decode(cases[i].first, w.Bytes() + std::string(8, '\0'), 3).status, DecodeStatus::Corrupt) << i;
+    EXPECT_EQ(Decode(cases[i].first, w.Bytes() + std::string(8, '\0'), 3).status, DecodeStatus::Damaged) << i;
   }
 }
 
