@@ -15,7 +15,7 @@
 #include "platform/platform.h"
 #include "tests/support/test_support.h"
 #include "tests/support/walk_fixture.h"
-#include "tests/unit/zip_fixture.h"
+#include "tests/support/zip_fixture.h"
 
 namespace quindo {
 namespace {

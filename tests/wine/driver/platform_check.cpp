@@ -162,20 +162,11 @@ void SystemChecks() {
 
   // The ANSI code page is 932; the core's names are UTF-8.
   CHECK_EQ(::GetACP(), 932u);
-<<<<<<< HEAD
   CHECK(platform::AnsiCodePageIsCp932());
   CHECK(quindo::LegacyNameCodePage() == &quindo::Cp932CodePage());
   CHECK(quindo::SystemCodePage().Id() == quindo::CodePageId::Utf8);
   // A character CP932 lacks, a lone lead byte and broken UTF-8 are refused.
-  std::string utf8, back, empty = "x";
-=======
-  CHECK(platform::SystemCodePageId() == quindo::CodePageId::Cp932);
-  CHECK(quindo::SystemCodePage().IsLeadByte(0x95));
-  CHECK(!quindo::SystemCodePage().IsLeadByte(0x5C));
-  // CP932 to UTF-8 and back, and empty text; a character CP932 lacks, a
-  // lone lead byte and broken UTF-8 are refused.
   std::string utf8, back;
->>>>>>> tests2
   const std::string cp932 = "\x95\x5C\x83\x5C";  // 表ソ
   CHECK(platform::ConvertCp932ToUtf8(cp932, utf8));
   CHECK_EQ(utf8, "\xE8\xA1\xA8\xE3\x82\xBD");
@@ -195,33 +186,9 @@ void SystemChecks() {
 
 }  // namespace
 
-<<<<<<< HEAD
-int main() {
-  // The arguments as UTF-8, from the wide command line.
-  std::vector<std::string> argv;
-  int argc = 0;
-  if (LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &argc)) {
-    for (int i = 0; i < argc; ++i) argv.push_back(platform::Utf8FromWide(wide[i]));
-    ::LocalFree(wide);
-  }
-  argc = static_cast<int>(argv.size());
-  const std::string command = argc > 1 ? argv[1] : "";
-  if (command == "checks" && argc > 2) {
-    FileChecks(argv[2]);
-    SystemChecks();
-  } else if (command == "worker-box") {
-    WorkerBox();
-  } else if (command == "failed-box") {
-    FailedBox();
-  } else if (command == "password" && argc > 2) {
-    PasswordPrompt(argv[2]);
-  } else {
-    std::fprintf(stderr, "usage: platform_check checks FOLDER | worker-box | failed-box | password NAME\n");
-=======
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: platform_check FOLDER\n");
->>>>>>> tests2
     return 100;
   }
   FileChecks(argv[1]);
