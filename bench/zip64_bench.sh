@@ -41,6 +41,15 @@ run_quindo() {
   XDG_CONFIG_HOME="$work/config" HOME="$work" TMPDIR="$work/tmp" "$quindo" "$@" </dev/null
 }
 
+time_both() {  # folder under src/: quindo and then zip -6 pack it; sets ours and theirs
+  start=$(seconds)
+  run_quindo "$work/src/$1"
+  ours=$(elapsed "$start" "$(seconds)")
+  start=$(seconds)
+  (cd "$work/src" && zip -qr -6 "$work/zip/$1.zip" "$1")
+  theirs=$(elapsed "$start" "$(seconds)")
+}
+
 check() {  # name archive source-folder
   name=$1 archive=$2 source=$3
   ok=1
@@ -74,12 +83,7 @@ mkdir -p "$big"
 truncate -s "${big_mib}M" "$big/video.bin"
 truncate -s "${stored_mib}M" "$big/disc.gz"
 echo "after the large members" > "$big/zz-after.txt"
-start=$(seconds)
-run_quindo "$big"
-ours=$(elapsed "$start" "$(seconds)")
-start=$(seconds)
-(cd "$work/src" && zip -qr -6 "$work/zip/large.zip" large)
-theirs=$(elapsed "$start" "$(seconds)")
+time_both large
 echo "  quindo $ours s   zip -6 $theirs s   archive $(stat -c %s "$work/out/large.zip") B"
 rm -f "$work/zip/large.zip"
 check large.zip "$work/out/large.zip" "$big"
@@ -97,12 +101,7 @@ for i in range(count):
     with open(os.path.join(folder, "f%05d.txt" % i), "w") as f:
         f.write("file %d\n" % i)
 EOF
-start=$(seconds)
-run_quindo "$many"
-ours=$(elapsed "$start" "$(seconds)")
-start=$(seconds)
-(cd "$work/src" && zip -qr -6 "$work/zip/many.zip" many)
-theirs=$(elapsed "$start" "$(seconds)")
+time_both many
 echo "  quindo $ours s   zip -6 $theirs s   members $(python3 -c 'import sys, zipfile; print(len(zipfile.ZipFile(sys.argv[1]).infolist()))' "$work/out/many.zip")"
 check many.zip "$work/out/many.zip" "$many"
 

@@ -48,4 +48,12 @@ inline bool LimitRead(intptr_t handle, uint64_t position, size_t& size) {
   return true;
 }
 
+// A write of `size` bytes at `position` as the faults allow it: false when
+// it must fail (the error is set to a full disk).
+inline bool LimitWrite(intptr_t handle, uint64_t position, size_t size) {
+  if (WriteAllowed(handle, position, size)) return true;
+  SetNativeError(FileError::DiskFull);
+  return false;
+}
+
 }  // namespace quindo::platform::fault

@@ -316,6 +316,8 @@ void Deflater::State::BuildTree(TreeDesc& desc) {
   GenerateCodes(tree, maxCode);
 }
 
+namespace {
+
 // Calls run(length, count, previous length, minimum count) for each run of
 // equal code lengths of tree[0..maxCode], cut where the bit-length codes
 // want it: a run of zeros up to 138, of another length up to 7 (6 when it
@@ -344,6 +346,8 @@ void ForEachLengthRun(const TreeNode* tree, int maxCode, RunFn run) {
     }
   }
 }
+
+}  // namespace
 
 // Counts the bit-length codes that send the tree's lengths.
 void Deflater::State::ScanTree(TreeNode* tree, int maxCode) {

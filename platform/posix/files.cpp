@@ -349,10 +349,7 @@ int64_t File::Read(void* buffer, size_t size) {
 
 bool File::Write(const void* data, size_t size) {
   if (handle_ == kNoHandle) return false;
-  if (fault::Active() && !fault::WriteAllowed(handle_, static_cast<uint64_t>(Position()), size)) {
-    fault::SetNativeError(FileError::DiskFull);
-    return false;
-  }
+  if (fault::Active() && !fault::LimitWrite(handle_, static_cast<uint64_t>(Position()), size)) return false;
   auto* p = static_cast<const char*>(data);
   while (size > 0) {
     ssize_t n = ::write(static_cast<int>(handle_), p, size);
