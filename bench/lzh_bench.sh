@@ -40,7 +40,7 @@ echo "$(nproc) cores, quindo THREADS=${THREADS:-0}, load average $(cut -d' ' -f1
 
 for m in lh5 lh6 lh7; do
   hyperfine --style basic --runs "$RUNS" --warmup 1 --export-json "$WORK/$m.json" \
-    --prepare "rm -rf '$WORK/out' && mkdir '$WORK/out'" \
+    --prepare "rm -rf '$WORK/out' && mkdir '$WORK/out' && sync" \
     -n quindo "XDG_CONFIG_HOME='$WORK/cfg' '$QUINDO' '$WORK/$m.lzh' </dev/null" \
     -n lhasa "cd '$WORK/out' && lhasa xq '$WORK/$m.lzh'" \
     -n 7z "cd '$WORK/out' && 7z x -y -bd '$WORK/$m.lzh' >/dev/null" >/dev/null
