@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -677,6 +680,14 @@ bool FileSystemTree::CreateTemp(const std::string& folder, std::string& temp) {
   used_ = 0;
   failed_ = false;
   const std::string where = folder.empty() ? root_ : root_ + folder + kSep;
+  nameless_.clear();
+  // A file without a name needs one directory operation at Commit instead of
+  // two (a name, then the member's name), and a kill leaves nothing of it.
+  if (file_.CreateNameless(where)) {
+    temp = (folder.empty() ? std::string() : folder + kSep) + "<nameless>";
+    temp_ = nameless_ = temp;
+    return true;
+  }
   std::string full;
   if (!file_.CreateUnique(where, ".quindo-", full)) return false;
   temp = full.substr(root_.size());
@@ -726,7 +737,8 @@ bool FileSystemTree::Write(const uint8_t* data, size_t size) {
 
 bool FileSystemTree::CloseTemp() {
   const bool ok = Flush();
-  file_.Close();
+  // A nameless file stays open until it is given its name or dropped.
+  if (nameless_.empty()) file_.Close();
   temp_.clear();
   return ok;
 }
@@ -735,10 +747,47 @@ bool FileSystemTree::Commit(const std::string& temp, const std::string& path, bo
   const std::string target = Full(path);
   // The archive being read is never replaced by one of its members.
   if (!archive_.empty() && NameKey(target) == NameKey(archive_)) return false;
+  if (!nameless_.empty() && temp == nameless_) {
+    const bool ok = CommitNameless(target, replace);
+    file_.Close();
+    if (ok) nameless_.clear();
+    return ok;
+  }
   return platform::MoveFileIntoPlace(Full(temp), target, replace);
 }
 
-void FileSystemTree::Discard(const std::string& temp) { platform::DeleteFile(Full(temp)); }
+bool FileSystemTree::CommitNameless(const std::string& target, bool replace) {
+  if (file_.LinkAs(target)) return true;
+  if (errno != EEXIST || !replace) return false;
+  // Something has the name: the file gets a temporary name beside it, which
+  // then replaces the entry (a link there included, never followed).
+  const size_t slash = target.find_last_of(kSep);
+  const std::string folder = target.substr(0, slash + 1);
+  static std::atomic<uint32_t> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[32];
+    const uint32_t value = (counter.fetch_add(1) + 1) * 0x9E3779B9u ^ static_cast<uint32_t>(std::time(nullptr));
+    std::snprintf(name, sizeof name, ".quindo-%08x.tmp", static_cast<unsigned>(value));
+    const std::string named = folder + name;
+    if (file_.LinkAs(named)) {
+      if (platform::MoveFileIntoPlace(named, target, true)) return true;
+      platform::DeleteFile(named);
+      return false;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+void FileSystemTree::Discard(const std::string& temp) {
+  if (!nameless_.empty() && temp == nameless_) {
+    // Closed without a name, it is gone; after a failed Commit it already is.
+    file_.Close();
+    nameless_.clear();
+    return;
+  }
+  platform::DeleteFile(Full(temp));
+}
 
 void FileSystemTree::SetTimes(const std::string& path, const MemberInfo& member) {
   // The file still open gets its time through its handle, after its last

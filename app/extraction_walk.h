@@ -138,6 +138,10 @@ class FileSystemTree final : public OutputTree {
   std::string archive_;
   platform::File file_;
   std::string temp_;  // the open temporary file's name
+  // The walk's name for the open file when it has none on disk yet (Linux):
+  // it gets the member's name at Commit, or vanishes at Discard.
+  std::string nameless_;
+  bool CommitNameless(const std::string& target, bool replace);
   LocalTimes times_;
   std::vector<uint8_t> buffer_, spare_;  // spare_: what the writer writes
   size_t used_ = 0;

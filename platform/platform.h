@@ -157,6 +157,14 @@ class File {
   // a separator or is empty): prefix, eight hex digits, ".tmp". Never opens
   // an existing file or follows a link. `path` receives the name.
   bool CreateUnique(const std::string& folder, const std::string& prefix, std::string& path);
+  // Creates and opens a file in `folder` that has no name until LinkAs gives
+  // it one, so that nothing of it is left if the program ends first. False
+  // where the system or its file system has no such files (Windows): the
+  // caller uses CreateUnique instead.
+  bool CreateNameless(const std::string& folder);
+  // Gives the nameless file open here the name `path`; false when the name is
+  // taken (errno EEXIST) or cannot be made.
+  bool LinkAs(const std::string& path);
   bool IsOpen() const { return handle_ != kNoHandle; }
   void Close();
   // Bytes read (0 at the end), or -1 on an error.

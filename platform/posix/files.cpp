@@ -329,6 +329,29 @@ bool File::CreateUnique(const std::string& folder, const std::string& prefix, st
   return false;
 }
 
+bool File::CreateNameless(const std::string& folder) {
+  Close();
+#ifdef O_TMPFILE
+  // The name is given through /proc, which a system without it lacks.
+  static const bool procFds = ::access("/proc/self/fd", X_OK) == 0;
+  if (!procFds) return false;
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  handle_ = fd;
+  if (fault::Active()) fault::Track(handle_, folder + ".quindo-nameless");
+  return true;
+#else
+  (void)folder;
+  return false;
+#endif
+}
+
+bool File::LinkAs(const std::string& path) {
+  if (handle_ == kNoHandle) return false;
+  const std::string self = "/proc/self/fd/" + std::to_string(static_cast<int>(handle_));
+  return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
 void File::Close() {
   if (handle_ != kNoHandle) {
     if (fault::Active()) fault::Untrack(handle_);

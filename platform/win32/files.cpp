@@ -284,6 +284,10 @@ bool File::CreateUnique(const std::string& folder, const std::string& prefix, st
   return false;
 }
 
+// Windows has no nameless files that a name can be given later.
+bool File::CreateNameless(const std::string&) { return false; }
+bool File::LinkAs(const std::string&) { return false; }
+
 void File::Close() {
   if (handle_ != kNoHandle) {
     if (fault::Active()) fault::Untrack(handle_);
