@@ -31,10 +31,15 @@ class HuffmanCode {
     }
     return DecodeLong(window, static_cast<uint16_t>(e), length);
   }
+  // The lookup itself, for a loop that decodes from its own bit state: an
+  // entry is length << 16 | symbol, or kLongEntry << 16 for a code longer
+  // than TableBits(), which Decode finishes.
+  const uint32_t* Entries() const { return packed_.data(); }
+  unsigned TableBits() const { return tableBits_; }
+  static constexpr uint32_t kLongEntry = 0xFF;
 
  private:
   static constexpr uint16_t kNone = 0xFFFF;
-  static constexpr uint32_t kLongEntry = 0xFF;  // the code goes on in the tree
   int DecodeLong(uint32_t window, uint16_t j, unsigned& length) const;
   // The lookup entries with the code length beside each symbol.
   void Pack();

@@ -1,6 +1,9 @@
 // -lh5-, -lh6- and -lh7-: blocks of codes, each block opening with its own
 // canonical code lengths for the characters and lengths, and for the
 // distances.
+#include <cstring>
+#include <vector>
+
 #include "lzh/huffman_table.h"
 #include "lzh/window_loop.h"
 
@@ -21,30 +24,10 @@ class BlockCodec {
         lengthCode_(kLengthCodes, 8),
         positions_(positionCodes, 8) {}
 
-  int DecodeSymbol() {
-    if (blockLeft_ == 0) {
-      blockLeft_ = static_cast<uint16_t>(bits_.Take(16));
-      if (!ReadShortCode(lengthCode_, kLengthCodes, 5, 3) || !ReadSymbolCode() ||
-          !ReadShortCode(positions_, positionCodes_, positionBits_, -1))
-        return -1;
-    }
-    --blockLeft_;
-    unsigned length;
-    int s = symbols_.Decode(bits_.Window16(), length);
-    if (s >= 0) bits_.Consume(length);
-    return s;
-  }
-
-  int DecodeDistance(uint32_t, uint64_t) {
-    unsigned length;
-    int j = positions_.Decode(bits_.Window16(), length);
-    if (j < 0) return -1;
-    bits_.Consume(length);
-    if (j <= 1) return j;
-    return static_cast<int>((1u << (j - 1)) + bits_.Take(j - 1));
-  }
-
-  bool Overrun() const { return bits_.Overrun(); }
+  // Decodes `target` bytes into the sink. The bit state lives in locals
+  // while symbols are decoded and goes back to the reader for the block
+  // headers and the checks.
+  DecodeStatus Run(unsigned windowBits, ByteSink& sink, uint32_t target, const DecodeControl& control);
 
  private:
   // Code lengths of a small alphabet: a count, then 3-bit lengths where 7
@@ -116,6 +99,119 @@ class BlockCodec {
   HuffmanCode symbols_, lengthCode_, positions_;
 };
 
+// The output buffer: the dictionary's bytes in front (spaces before the
+// first byte), then room for a chunk of new bytes and one match's overrun.
+// Distances never reach before the buffer's start, so a match is one
+// forward copy; when the chunk is full it goes to the sink and the last
+// dictionary's worth moves to the front.
+DecodeStatus BlockCodec::Run(unsigned windowBits, ByteSink& sink, uint32_t target, const DecodeControl& control) {
+  constexpr uint32_t kChunk = 256 * 1024;
+  constexpr uint32_t kSlack = 256 + 8;  // a match that starts below the chunk's end, and an 8-byte copy's overrun
+  const uint32_t dictionary = 1u << windowBits;
+  std::vector<uint8_t> buffer(dictionary + kChunk + kSlack, 0x20);
+  uint8_t* const w = buffer.data();
+  const uint32_t limit = dictionary + kChunk;
+  uint32_t pos = dictionary;  // where the next byte goes
+  uint32_t left = target;
+  MemberInput& input = bits_.Input();
+  uint64_t bits = bits_.Bits();
+  int count = bits_.Count();
+  auto refill = [&] {
+    if (count < 32 && !BitReader::RefillFast(input, bits, count)) {
+      bits_.Set(bits, count);
+      bits_.RefillSlow();
+      bits = bits_.Bits();
+      count = bits_.Count();
+    }
+  };
+  auto take = [&](unsigned n) {  // n <= 16, with at least n bits held
+    const auto v = static_cast<uint32_t>(bits >> 32 >> (32 - n));
+    bits <<= n;
+    count -= static_cast<int>(n);
+    return v;
+  };
+  // Hands [dictionary, pos) to the sink; the bytes before `pos` stay in
+  // front as the dictionary.
+  auto flush = [&](bool last) -> DecodeStatus {
+    if (pos > dictionary && !sink.Write(w + dictionary, pos - dictionary)) return DecodeStatus::WriteFailed;
+    if (!last) {
+      std::memmove(w, w + pos - dictionary, dictionary);
+      pos = dictionary;
+    }
+    bits_.Set(bits, count);
+    if (control.Cancelled()) return DecodeStatus::Cancelled;
+    if (bits_.Overrun()) return DecodeStatus::Truncated;
+    return DecodeStatus::Ok;
+  };
+  auto fail = [&](DecodeStatus status) {
+    if (pos > dictionary && !sink.Write(w + dictionary, pos - dictionary)) return DecodeStatus::WriteFailed;
+    return status;
+  };
+
+  const uint32_t* symbolEntries = symbols_.Entries();
+  const uint32_t* positionEntries = positions_.Entries();
+  const unsigned symbolShift = 64 - symbols_.TableBits(), positionShift = 64 - positions_.TableBits();
+  while (left > 0) {
+    if (blockLeft_ == 0) {
+      refill();  // the reader's own calls expect at least 32 bits held
+      bits_.Set(bits, count);
+      blockLeft_ = static_cast<uint16_t>(bits_.Take(16));
+      if (!ReadShortCode(lengthCode_, kLengthCodes, 5, 3) || !ReadSymbolCode() ||
+          !ReadShortCode(positions_, positionCodes_, positionBits_, -1))
+        return fail(DecodeStatus::Damaged);
+      bits = bits_.Bits();
+      count = bits_.Count();
+    }
+    --blockLeft_;
+    refill();
+    uint32_t e = symbolEntries[bits >> symbolShift];
+    unsigned length = e >> 16;
+    unsigned s = e & 0xFFFF;
+    if (length == HuffmanCode::kLongEntry) {
+      const int decoded = symbols_.Decode(static_cast<uint32_t>(bits >> 48), length);
+      if (decoded < 0) return fail(DecodeStatus::Damaged);
+      s = static_cast<unsigned>(decoded);
+    }
+    bits <<= length;
+    count -= static_cast<int>(length);
+    if (s < 256) {
+      w[pos++] = static_cast<uint8_t>(s);
+      --left;
+    } else {
+      uint32_t copy = s - 253;
+      refill();
+      e = positionEntries[bits >> positionShift];
+      length = e >> 16;
+      unsigned j = e & 0xFFFF;
+      if (length == HuffmanCode::kLongEntry) {
+        const int decoded = positions_.Decode(static_cast<uint32_t>(bits >> 48), length);
+        if (decoded < 0) return fail(DecodeStatus::Damaged);
+        j = static_cast<unsigned>(decoded);
+      }
+      bits <<= length;
+      count -= static_cast<int>(length);
+      const uint32_t distance = j <= 1 ? j : (1u << (j - 1)) + take(j - 1);
+      if (distance >= dictionary) return fail(DecodeStatus::Damaged);
+      // The member ends at its stated size, even inside a match.
+      if (copy > left) copy = left;
+      left -= copy;
+      uint8_t* dst = w + pos;
+      const uint8_t* src = dst - distance - 1;
+      if (distance >= 7) {
+        // Eight bytes at a time: the source stays at least eight behind.
+        for (uint32_t i = 0; i < copy; i += 8) std::memcpy(dst + i, src + i, 8);
+      } else {
+        for (uint32_t i = 0; i < copy; ++i) dst[i] = src[i];
+      }
+      pos += copy;
+    }
+    if (pos >= limit) {
+      if (DecodeStatus st = flush(false); st != DecodeStatus::Ok) return st;
+    }
+  }
+  return flush(true);
+}
+
 }  // namespace
 
 DecodeStatus DecodeBlockHuffman(Method method, MemberInput& input, ByteSink& sink, uint32_t target) {
@@ -123,9 +219,8 @@ DecodeStatus DecodeBlockHuffman(Method method, MemberInput& input, ByteSink& sin
   if (method == Method::Lh6) windowBits = 15, positionCodes = 16, positionBits = 5;
   if (method == Method::Lh7) windowBits = 16, positionCodes = 17, positionBits = 5;
   if (target == 0) return DecodeStatus::Ok;
-  Window window(windowBits, sink);
   BlockCodec codec(input, positionCodes, positionBits);
-  return window.Run(codec, target, 253, input.Control());
+  return codec.Run(windowBits, sink, target, input.Control());
 }
 
 }  // namespace quindo::lzh
