@@ -358,9 +358,12 @@ class ProgressTally {
   std::atomic<uint64_t> settled_{0};
 };
 
-// Members handed to the lanes in batches, at most a few ahead of them, and
-// what became of them. A batch of small members costs the lanes one wake-up
-// instead of one each.
+// Members handed to the lanes in batches, and what became of them. A batch
+// of small members costs the lanes one wake-up instead of one each. A large
+// member goes to the lanes ahead of the small ones queued before it: the one
+// long decoding starts while the other lanes still have small ones to share,
+// instead of running alone at the end. The walk runs ahead of the lanes by
+// a bounded number of batches (names and offsets only, no data).
 class LanePool {
  public:
   struct Job {
@@ -371,7 +374,7 @@ class LanePool {
 
   LanePool(const LaneFactory& factory, int count, const ExtractionOptions& options, const DecodeControl& control,
            ProgressTally& tally)
-      : options_(options), capacity_(static_cast<size_t>(count) * 2) {
+      : options_(options) {
     for (int i = 0; i < count; ++i) {
       Lane lane = factory();
       if (!lane.reader || !lane.tree) break;
@@ -390,14 +393,20 @@ class LanePool {
   bool Usable() const { return !lanes_.empty(); }
 
   void Submit(Job job) {
+    if (job.info.compressedSize >= kLargeMember) {
+      std::vector<Job> alone;
+      alone.push_back(std::move(job));
+      Hand(std::move(alone), large_);
+      return;
+    }
     pendingBytes_ += job.info.compressedSize;
     pending_.push_back(std::move(job));
-    if (pending_.size() >= kBatchMembers || pendingBytes_ >= kBatchBytes) Hand();
+    if (pending_.size() >= kBatchMembers || pendingBytes_ >= kBatchBytes) HandPending();
   }
   // Waits for every job; the members that did not come out, by index, and
   // how many did.
   std::vector<std::pair<size_t, MemberRecord>> Finish(size_t& written) {
-    Hand();
+    HandPending();
     {
       std::lock_guard lock(mutex_);
       closed_ = true;
@@ -413,17 +422,22 @@ class LanePool {
  private:
   static constexpr size_t kBatchMembers = 32;
   static constexpr uint64_t kBatchBytes = 256 * 1024;
+  static constexpr uint64_t kLargeMember = 1024 * 1024;  // compressed bytes
+  static constexpr size_t kCapacity = 64;                // batches queued at most
 
-  void Hand() {
+  void HandPending() {
     if (pending_.empty()) return;
-    {
-      std::unique_lock lock(mutex_);
-      space_.wait(lock, [&] { return queue_.size() < capacity_; });
-      queue_.push_back(std::move(pending_));
-    }
-    ready_.notify_one();
+    Hand(std::move(pending_), small_);
     pending_ = {};
     pendingBytes_ = 0;
+  }
+  void Hand(std::vector<Job> batch, std::deque<std::vector<Job>>& queue) {
+    {
+      std::unique_lock lock(mutex_);
+      space_.wait(lock, [&] { return large_.size() + small_.size() < kCapacity; });
+      queue.push_back(std::move(batch));
+    }
+    ready_.notify_one();
   }
 
   void Run(Lane& lane, const DecodeControl& control) {
@@ -433,10 +447,11 @@ class LanePool {
       std::vector<Job> batch;
       {
         std::unique_lock lock(mutex_);
-        ready_.wait(lock, [&] { return closed_ || !queue_.empty(); });
-        if (queue_.empty()) return;
-        batch = std::move(queue_.front());
-        queue_.pop_front();
+        ready_.wait(lock, [&] { return closed_ || !large_.empty() || !small_.empty(); });
+        auto& queue = large_.empty() ? small_ : large_;
+        if (queue.empty()) return;
+        batch = std::move(queue.front());
+        queue.pop_front();
       }
       space_.notify_one();
       size_t written = 0;
@@ -461,14 +476,13 @@ class LanePool {
   }
 
   const ExtractionOptions& options_;
-  const size_t capacity_;  // batches queued at most
   std::vector<Lane> lanes_;
   std::vector<std::thread> threads_;
   std::vector<Job> pending_;  // the batch the walk is filling
   uint64_t pendingBytes_ = 0;
   std::mutex mutex_;
   std::condition_variable ready_, space_;
-  std::deque<std::vector<Job>> queue_;
+  std::deque<std::vector<Job>> large_, small_;  // large members go first
   std::vector<std::pair<size_t, MemberRecord>> done_;
   size_t written_ = 0;
   bool closed_ = false;
