@@ -53,16 +53,21 @@ class TreeSink final : public ByteSink {
   OutputTree& tree_;
 };
 
+// The user's answers, the last of them kept in `answered`.
 class HostPasswords final : public PasswordSource {
  public:
-  HostPasswords(ExtractionHost& host, const std::string& path) : host_(host), path_(path) {}
+  HostPasswords(ExtractionHost& host, const std::string& path, std::string& answered)
+      : host_(host), path_(path), answered_(answered) {}
   PasswordAnswer Ask(const MemberInfo&, bool previousWrong, std::string& password) override {
-    return host_.AskPassword(path_, previousWrong, password);
+    const PasswordAnswer answer = host_.AskPassword(path_, previousWrong, password);
+    if (answer == PasswordAnswer::Entered) answered_ = password;
+    return answer;
   }
 
  private:
   ExtractionHost& host_;
   const std::string& path_;
+  std::string& answered_;
 };
 
 MemberOutcome OutcomeOf(DecodeStatus status) {
@@ -287,10 +292,20 @@ DecodeStatus Produce(ArchiveReader& reader, OutputTree& tree, const MemberInfo& 
   return status;
 }
 
-// Lanes never meet an encrypted member: nobody is asked from them.
-class NoPasswords final : public PasswordSource {
+// Nobody is asked from a lane: an encrypted member comes to one with the
+// password that opened one before it, and when that is not its password it
+// goes back to the walk's thread, where the prompt is.
+class KnownPassword final : public PasswordSource {
  public:
-  PasswordAnswer Ask(const MemberInfo&, bool, std::string&) override { return PasswordAnswer::Unavailable; }
+  explicit KnownPassword(const std::string& password) : password_(password) {}
+  PasswordAnswer Ask(const MemberInfo&, bool previousWrong, std::string& password) override {
+    if (previousWrong || password_.empty()) return PasswordAnswer::Unavailable;
+    password = password_;
+    return PasswordAnswer::Entered;
+  }
+
+ private:
+  const std::string& password_;
 };
 
 // How far the walk has come, in archive bytes, whichever thread decodes:
@@ -311,6 +326,8 @@ class ProgressTally {
       inflight_.store(at, std::memory_order_relaxed);
       tally_->Publish();
     }
+    // A member handed back to the walk counts when the walk has it.
+    void Abandon() { inflight_.store(0, std::memory_order_relaxed); }
     void Finish() {
       // A member streamed without sizes counts as far as it was seen read.
       tally_->settled_.fetch_add(span_ ? span_ : inflight_.load(std::memory_order_relaxed));
@@ -370,6 +387,7 @@ class LanePool {
     size_t index;
     MemberInfo info;
     std::string folder, path;
+    std::string password;  // for an encrypted member: the one that opened another
   };
 
   LanePool(const LaneFactory& factory, int count, const ExtractionOptions& options, const DecodeControl& control,
@@ -388,7 +406,8 @@ class LanePool {
   }
   ~LanePool() {
     size_t written;
-    Finish(written);
+    std::vector<Job> back;
+    Finish(written, back);
   }
   bool Usable() const { return !lanes_.empty(); }
 
@@ -403,9 +422,9 @@ class LanePool {
     pending_.push_back(std::move(job));
     if (pending_.size() >= kBatchMembers || pendingBytes_ >= kBatchBytes) HandPending();
   }
-  // Waits for every job; the members that did not come out, by index, and
-  // how many did.
-  std::vector<std::pair<size_t, MemberRecord>> Finish(size_t& written) {
+  // Waits for every job; the members that did not come out, by index, how
+  // many did, and the encrypted members handed back for another password.
+  std::vector<std::pair<size_t, MemberRecord>> Finish(size_t& written, std::vector<Job>& handedBack) {
     HandPending();
     {
       std::lock_guard lock(mutex_);
@@ -416,6 +435,7 @@ class LanePool {
     threads_.clear();
     std::lock_guard lock(mutex_);
     written = written_;
+    handedBack = std::move(handedBack_);
     return std::move(done_);
   }
 
@@ -441,7 +461,6 @@ class LanePool {
   }
 
   void Run(Lane& lane, const DecodeControl& control) {
-    NoPasswords passwords;
     auto& slot = static_cast<ProgressTally::Slot&>(*control.meter);
     for (;;) {
       std::vector<Job> batch;
@@ -456,15 +475,25 @@ class LanePool {
       space_.notify_one();
       size_t written = 0;
       std::vector<std::pair<size_t, MemberRecord>> failed;
+      std::vector<Job> back;
       for (Job& job : batch) {
         MemberRecord record;
         record.path = job.path;
         slot.Start(job.info);
         // After Cancel the members still queued end as they would in the
         // decoder, without a file made for them.
-        if (control.Cancelled()) record.outcome = MemberOutcome::Cancelled;
-        else Produce(*lane.reader, *lane.tree, job.info, job.folder, job.path, options_, passwords, control,
-                     record.outcome);
+        if (control.Cancelled()) {
+          record.outcome = MemberOutcome::Cancelled;
+        } else {
+          KnownPassword password(job.password);
+          Produce(*lane.reader, *lane.tree, job.info, job.folder, job.path, options_, password, control,
+                  record.outcome);
+        }
+        if (job.info.encrypted && record.outcome == MemberOutcome::NoPassword) {
+          slot.Abandon();
+          back.push_back(std::move(job));
+          continue;
+        }
         slot.Finish();
         if (record.outcome == MemberOutcome::Written) ++written;
         else failed.emplace_back(job.index, std::move(record));
@@ -472,6 +501,7 @@ class LanePool {
       std::lock_guard lock(mutex_);
       written_ += written;
       for (auto& f : failed) done_.push_back(std::move(f));
+      for (auto& b : back) handedBack_.push_back(std::move(b));
     }
   }
 
@@ -484,6 +514,7 @@ class LanePool {
   std::condition_variable ready_, space_;
   std::deque<std::vector<Job>> large_, small_;  // large members go first
   std::vector<std::pair<size_t, MemberRecord>> done_;
+  std::vector<Job> handedBack_;
   size_t written_ = 0;
   bool closed_ = false;
 };
@@ -508,6 +539,10 @@ ExtractionRecord ExtractMembers(ArchiveReader& reader, const ArchivePlan& plan, 
       laneCount ? std::make_unique<LanePool>(lanes, laneCount, options, control, tally) : nullptr;
   if (pool && !pool->Usable()) pool.reset();
   std::vector<std::pair<size_t, MemberRecord>> outcomes;  // every member that did not come out, by index
+  // The user's last answer, and the password that last opened a member here:
+  // encrypted members after it go to the lanes with it.
+  std::string answered, opened;
+  bool stoppedByPasswords = false;
   size_t index = 0;
   ForEachMember(reader, plan, [&](const PlannedMember& planned) {
     const MemberInfo& info = planned.info;
@@ -556,12 +591,13 @@ ExtractionRecord ExtractMembers(ArchiveReader& reader, const ArchivePlan& plan, 
       r.method = info.method;
       return done(MemberOutcome::Unsupported);
     }
-    // Encrypted members stay on this thread, where the one prompt is.
-    if (pool && !info.encrypted) {
-      pool->Submit(LanePool::Job{at, info, folder, path});
+    // Encrypted members stay on this thread, where the prompt is, until a
+    // password has opened one.
+    if (pool && (!info.encrypted || !opened.empty())) {
+      pool->Submit(LanePool::Job{at, info, folder, path, info.encrypted ? opened : std::string()});
       return true;
     }
-    HostPasswords passwords(host, path);
+    HostPasswords passwords(host, path, answered);
     MemberOutcome outcome;
     ProgressTally::Slot& slot = tally.At(0);
     slot.Start(info);
@@ -569,6 +605,7 @@ ExtractionRecord ExtractMembers(ArchiveReader& reader, const ArchivePlan& plan, 
     slot.Finish();
     decoded = true;
     done(outcome);
+    if (info.encrypted && status == DecodeStatus::Ok) opened = answered;
     if (status == DecodeStatus::Cancelled) {
       record.cancelled = true;
       record.notReached = remaining - 1;
@@ -578,15 +615,42 @@ ExtractionRecord ExtractMembers(ArchiveReader& reader, const ArchivePlan& plan, 
       // Three wrong answers end the walk: the members after it most likely
       // need the same password.
       record.notReached = remaining - 1;
+      stoppedByPasswords = true;
       return false;
     }
     return true;
   });
   if (pool) {
     size_t written = 0;
-    for (auto& outcome : pool->Finish(written)) outcomes.push_back(std::move(outcome));
+    std::vector<LanePool::Job> handedBack;
+    for (auto& outcome : pool->Finish(written, handedBack)) outcomes.push_back(std::move(outcome));
     record.written += written;
     record.files += written;
+    // Members that another password opens, in archive order, with the prompt.
+    std::sort(handedBack.begin(), handedBack.end(), [](const auto& a, const auto& b) { return a.index < b.index; });
+    for (LanePool::Job& job : handedBack) {
+      MemberRecord r;
+      r.path = job.path;
+      if (stoppedByPasswords || record.cancelled) {
+        ++record.notReached;
+        continue;
+      }
+      HostPasswords passwords(host, job.path, answered);
+      host.SetCurrentName(job.path.substr(job.folder.empty() ? 0 : job.folder.size() + 1));
+      ProgressTally::Slot& slot = tally.At(0);
+      slot.Start(job.info);
+      const DecodeStatus status =
+          Produce(reader, tree, job.info, job.folder, job.path, options, passwords, walkControl, r.outcome);
+      slot.Finish();
+      if (r.outcome == MemberOutcome::Written) {
+        ++record.written;
+        ++record.files;
+      } else {
+        outcomes.emplace_back(job.index, std::move(r));
+      }
+      if (status == DecodeStatus::Cancelled) record.cancelled = true;
+      if (status == DecodeStatus::WrongPassword) stoppedByPasswords = true;
+    }
     std::sort(outcomes.begin(), outcomes.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     if (control.Cancelled()) record.cancelled = true;
   }

@@ -169,8 +169,10 @@ struct ExtractionOptions {
 };
 
 // A lane decodes members beside the walk: its own reader over the archive
-// (opened anew) and its own temporary files. Lanes never meet encrypted
-// members, which stay on the walk's thread with the prompt.
+// (opened anew) and its own temporary files. Nobody is asked from a lane:
+// encrypted members stay on the walk's thread, where the prompt is, until a
+// password has opened one; after that they go to the lanes with it, and one
+// that it does not open comes back to the walk's thread at the end.
 struct Lane {
   std::unique_ptr<ArchiveReader> reader;
   std::unique_ptr<OutputTree> tree;

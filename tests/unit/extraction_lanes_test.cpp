@@ -1,9 +1,11 @@
-// Extraction on several lanes: what the progress view is shown, and the
-// local times that every extracted file is given.
+// Extraction on several lanes: what the progress view is shown, encrypted
+// members, and the local times that every extracted file is given.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
+#include <map>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
@@ -115,6 +117,62 @@ TEST(ExtractionLanes, ProgressNeverStepsBackWhileLanesOvertakeEachOther) {
     EXPECT_GE(reports.seen[i], reports.seen[i - 1]) << "report " << i;
   // Every member counted whole once, whichever lane had it.
   EXPECT_EQ(position.load(), kMembers * kSpan);
+}
+
+// Encrypted members go to the lanes once a password has opened one; the one
+// that needs another password comes back for the prompt. Two prompts, none
+// on a lane, every member whole.
+TEST(ExtractionLanes, EncryptedMembersShareTheOpeningPasswordAndComeBackForAnother) {
+  BuildLeadByteTable();
+  test::ZipBuilder builder;
+  std::map<std::string, std::string> expected;
+  for (int i = 0; i < 12; ++i) {
+    const std::string name = "one" + std::to_string(i) + ".txt", data = test::Text(5000 + i);
+    builder.Add(test::Member(name, data, 8, "one"));
+    expected[name] = data;
+    if (i == 6) {
+      builder.Add(test::Member("two.txt", "second password", 8, "two"));
+      expected["two.txt"] = "second password";
+    }
+  }
+  const std::string zip = builder.Finish();
+  const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(zip.data()), zip.size());
+  test::ScratchDir dir;
+  std::deque<MemorySource> sources;
+  const LaneFactory lanes = [&] {
+    Lane lane;
+    lane.reader = MakeArchiveReader(FormatZip, sources.emplace_back(bytes));
+    lane.tree = std::make_unique<FileSystemTree>(dir.path(), "");
+    return lane;
+  };
+  MemorySource source(bytes);
+  std::unique_ptr<ArchiveReader> reader = MakeArchiveReader(FormatZip, source);
+  ArchivePlan plan;
+  ASSERT_TRUE(PlanArchive(*reader, true, plan));
+  FileSystemTree tree(dir.path(), "");
+  test::ScriptedHost host;
+  host.passwords = {"one", "two"};
+  std::atomic<bool> cancel{false};
+  std::atomic<uint64_t> position{0};
+  DecodeControl control;
+  control.cancel = &cancel;
+  control.position = &position;
+  ExtractionOptions options;
+  options.threads = 2;
+  const ExtractionRecord record = ExtractMembers(*reader, plan, tree, options, host, control, lanes);
+
+  EXPECT_FALSE(record.Failed());
+  EXPECT_EQ(record.files, expected.size());
+  // One thread would ask a third time, for one7.txt after two.txt.
+  EXPECT_EQ(host.prompts, (std::vector<std::pair<std::string, bool>>{{"one0.txt", false}, {"two.txt", false}}));
+  std::map<std::string, std::string> written;
+  for (const std::string& name : test::ListTree(dir.path())) written[name] = test::ReadFile(dir / name);
+  EXPECT_EQ(written, expected);
+  // The member handed back is counted once.
+  uint64_t spans = 0;
+  reader->Rewind();
+  for (MemberInfo m; reader->Next(m);) spans += m.dataEnd - m.headerOffset;
+  EXPECT_EQ(position.load(), spans);
 }
 
 // Sets the time zone for one test and puts the old one back.
