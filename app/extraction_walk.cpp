@@ -133,20 +133,14 @@ class Walk {
     std::string base = name.substr(0, name.size() - ext.size());
     for (int n = 2; n < 10000; ++n) {
       const std::string suffix = " (" + std::to_string(n) + ")";
-      std::string cut = base;
-      const size_t fixed = folder.size() + suffix.size() + ext.size();
-      if (fixed + cut.size() > kMaxNameLength) {
-        // Shorten the base, a whole character at a time, so the name fits.
-        size_t keep = 0;
-        for (size_t i = 0; i < cut.size();) {
-          const PathChar ch = PathCharAt(cut, i, cp_);
-          const size_t len = ch.length ? ch.length : 1;
-          if (fixed + i + len > kMaxNameLength) break;
-          i += len;
-          keep = i;
-        }
-        cut.resize(keep);
-      }
+      // Shorten the base, a whole character at a time, so the name fits,
+      // counted as the planned names are (CutName).
+      std::string cut = folder + base;
+      const size_t tail = NameUnits(suffix + ext);
+      if (tail >= kMaxNameLength) return false;
+      CutName(cut, cp_, kMaxNameLength - tail, LegacyNameCodePage());
+      if (cut.size() < folder.size()) return false;
+      cut.erase(0, folder.size());
       std::string candidate = folder + cut + suffix + ext;
       if (!Taken(candidate) && tree_.Kind(candidate) == platform::PathKind::Missing) {
         path = std::move(candidate);
@@ -157,6 +151,15 @@ class Walk {
   }
 
  private:
+  // The bytes a name counts against the limit: those of the legacy code
+  // page where it holds the name, as CutName counts.
+  size_t NameUnits(const std::string& text) const {
+    const CodePage* legacy = LegacyNameCodePage();
+    std::string bytes;
+    if (legacy && cp_.Id() == CodePageId::Utf8 && legacy->FromUtf8(text, bytes)) return bytes.size();
+    return text.size();
+  }
+
   OutputTree& tree_;
   const CodePage& cp_;
   std::unordered_set<std::string> folders_;
