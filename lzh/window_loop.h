@@ -1,5 +1,6 @@
 #pragma once
-// The sliding-window loop every compressed LZH method shares. A method
+// The sliding-window loop of the compressed LZH methods but -lh5- to -lh7-,
+// which have a loop of their own for speed (static_huffman.cpp). A method
 // supplies a codec with
 //   int DecodeSymbol();   0..255 a literal, above 255 a match, -1 corrupt
 //   int DecodeDistance(uint32_t windowPos, uint64_t produced);
