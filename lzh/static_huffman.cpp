@@ -124,6 +124,20 @@ DecodeStatus BlockCodec::Run(unsigned windowBits, ByteSink& sink, uint32_t targe
       count = bits_.Count();
     }
   };
+  // One symbol of `code`, whose lookup is `entries` indexed by the top bits.
+  auto decode = [&](const HuffmanCode& code, const uint32_t* entries, unsigned shift, unsigned& symbol) {
+    const uint32_t e = entries[bits >> shift];
+    unsigned length = e >> 16;
+    symbol = e & 0xFFFF;
+    if (length == HuffmanCode::kLongEntry) {
+      const int decoded = code.Decode(static_cast<uint32_t>(bits >> 48), length);
+      if (decoded < 0) return false;
+      symbol = static_cast<unsigned>(decoded);
+    }
+    bits <<= length;
+    count -= static_cast<int>(length);
+    return true;
+  };
   auto take = [&](unsigned n) {  // n <= 16, with at least n bits held
     const auto v = static_cast<uint32_t>(bits >> 32 >> (32 - n));
     bits <<= n;
@@ -164,32 +178,16 @@ DecodeStatus BlockCodec::Run(unsigned windowBits, ByteSink& sink, uint32_t targe
     }
     --blockLeft_;
     refill();
-    uint32_t e = symbolEntries[bits >> symbolShift];
-    unsigned length = e >> 16;
-    unsigned s = e & 0xFFFF;
-    if (length == HuffmanCode::kLongEntry) {
-      const int decoded = symbols_.Decode(static_cast<uint32_t>(bits >> 48), length);
-      if (decoded < 0) return fail(DecodeStatus::Damaged);
-      s = static_cast<unsigned>(decoded);
-    }
-    bits <<= length;
-    count -= static_cast<int>(length);
+    unsigned s;
+    if (!decode(symbols_, symbolEntries, symbolShift, s)) return fail(DecodeStatus::Damaged);
     if (s < 256) {
       w[pos++] = static_cast<uint8_t>(s);
       --left;
     } else {
       uint32_t copy = s - 253;
       refill();
-      e = positionEntries[bits >> positionShift];
-      length = e >> 16;
-      unsigned j = e & 0xFFFF;
-      if (length == HuffmanCode::kLongEntry) {
-        const int decoded = positions_.Decode(static_cast<uint32_t>(bits >> 48), length);
-        if (decoded < 0) return fail(DecodeStatus::Damaged);
-        j = static_cast<unsigned>(decoded);
-      }
-      bits <<= length;
-      count -= static_cast<int>(length);
+      unsigned j;
+      if (!decode(positions_, positionEntries, positionShift, j)) return fail(DecodeStatus::Damaged);
       const uint32_t distance = j <= 1 ? j : (1u << (j - 1)) + take(j - 1);
       if (distance >= dictionary) return fail(DecodeStatus::Damaged);
       // The member ends at its stated size, even inside a match.
