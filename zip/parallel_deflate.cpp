@@ -23,6 +23,8 @@ constexpr size_t kChunkOverhead = 4096;
 constexpr size_t kFeedSize = 32768;
 // How often a wait for a chunk looks at the abort flag.
 constexpr auto kAbortPoll = std::chrono::milliseconds(10);
+// Members the writer waits for at once when it has caught up.
+constexpr size_t kWriterBatch = 8;
 // An empty final block with the fixed codes: closes a stream whose last
 // chunk ended without one.
 constexpr uint8_t kEmptyFinalBlock[] = {0x03, 0x00};
@@ -146,11 +148,27 @@ void ParallelDeflate::Drop(size_t number) {
     if (chunk.status != Status::Pending && chunk.cost != 0) Release(chunk);
 }
 
-bool ParallelDeflate::WaitFor(std::unique_lock<std::mutex>& lock, const Chunk& chunk) {
-  while (chunk.status == Status::Pending) {
-    if (abortFlag_.load()) return false;
+bool ParallelDeflate::WaitFor(std::unique_lock<std::mutex>& lock, const Chunk& chunk, size_t from, size_t through) {
+  awaited_ = &chunk;
+  awaitedFrom_ = from;
+  awaitedThrough_ = through;
+  bool done = true;
+  while (!WriterMayGo()) {
+    if (abortFlag_.load()) {
+      done = false;
+      break;
+    }
     chunkDone_.wait_for(lock, kAbortPoll);
   }
+  awaited_ = nullptr;
+  return done && chunk.status != Status::Pending;
+}
+
+bool ParallelDeflate::WriterMayGo() const {
+  if (awaited_->status == Status::Pending) return false;
+  if (starved_ > 0) return true;
+  for (size_t i = awaitedFrom_ + 1; i <= awaitedThrough_; ++i)
+    if (members_[i].chunks[0].status == Status::Pending) return false;
   return true;
 }
 
@@ -164,7 +182,8 @@ DeflatedMember* ParallelDeflate::Take(size_t number) {
   firstKept_ = number;
   nextTake_ = number + 1;
   Chunk& first = members_[number].chunks[0];
-  if (!WaitFor(lock, first) || (first.status != Status::Done && first.status != Status::Short)) {
+  const size_t through = std::min(members_.size() - 1, number + kWriterBatch - 1);
+  if (!WaitFor(lock, first, number, through) || (first.status != Status::Done && first.status != Status::Short)) {
     Drop(number);
     firstKept_ = number + 1;
     return nullptr;
@@ -192,7 +211,10 @@ void ParallelDeflate::Work() {
     const size_t cost = length + kChunkOverhead;
     // Always one chunk in flight, or the writer could wait for nothing.
     if (reserved_ != 0 && reserved_ + cost > budget_) {
+      ++starved_;
+      if (awaited_ && WriterMayGo()) chunkDone_.notify_all();
       workReady_.wait(lock);
+      --starved_;
       continue;
     }
     reserved_ += cost;
@@ -213,7 +235,7 @@ void ParallelDeflate::Work() {
     lock.lock();
     chunk.status = status;
     if (member.dropped) Release(chunk);
-    chunkDone_.notify_all();
+    if (awaited_ && WriterMayGo()) chunkDone_.notify_all();
   }
 }
 

@@ -105,7 +105,13 @@ class ParallelDeflate {
   void Release(Chunk& chunk);
   void Drop(size_t number);
   // Waits until the chunk is done; false when the abort flag came first.
-  bool WaitFor(std::unique_lock<std::mutex>& lock, const Chunk& chunk);
+  // The writer taking member `from` sleeps on until the members through
+  // `through` have their first chunk done too, unless the threads run out
+  // of budget: it then writes several members for one wake-up.
+  bool WaitFor(std::unique_lock<std::mutex>& lock, const Chunk& chunk, size_t from = 0, size_t through = 0);
+  // With the lock held: the chunk the writer waits for and the ones it asked
+  // for with it are done.
+  bool WriterMayGo() const;
 
   const int threadCount_;
   const int level_;
@@ -122,6 +128,9 @@ class ParallelDeflate {
   size_t reserved_ = 0;
   size_t firstKept_ = 0;  // members before it were dropped
   size_t nextTake_ = 0;   // members before it were taken or dropped
+  const Chunk* awaited_ = nullptr;  // the chunk the writer sleeps for
+  size_t awaitedFrom_ = 0, awaitedThrough_ = 0;
+  int starved_ = 0;  // threads waiting for budget
   std::atomic<bool> shutdown_{false};
   std::vector<std::thread> threads_;
   std::unique_ptr<Reader> reader_;
