@@ -1,5 +1,6 @@
 """The Linux program extracting: passwords typed on a terminal and without
-one, a named pipe, relative paths (hostile names: see extraction_job_test)."""
+one, Ctrl-C at the prompt, a named pipe, relative paths (hostile names: see
+extraction_job_test)."""
 import os
 import pathlib
 import shutil
@@ -33,11 +34,11 @@ class ExtractTest(QuindoTestCase):
 
     def test_an_encrypted_archive_takes_one_prompt_three_wrong_ones_fail_and_no_terminal_fails(self):
         archive = self.encrypted_archives()
-        code, prompts, output = self.run_on_terminal([archive], PROMPT, ["pw123"])
+        code, prompts, output = self.run_on_terminal([archive], PROMPT, ["pw123\n"])
         self.assertEqual((code, prompts), (0, 1), output)
         self.assertEqual(tree(os.path.join(self.out, "zipcrypt")), tree(self.path("secret")))
         shutil.rmtree(self.out)
-        code, prompts, output = self.run_on_terminal([archive], PROMPT, ["no", "nope", "still no"])
+        code, prompts, output = self.run_on_terminal([archive], PROMPT, ["no\n", "nope\n", "still no\n"])
         self.assertNotEqual(code, 0)
         self.assertEqual(prompts, 3)
         self.assertIn(M2, output)
@@ -53,6 +54,13 @@ class ExtractTest(QuindoTestCase):
         for i in range(5):
             self.assertIn(f"m{i}.txt: パスワードが必要です", r.stderr.decode())
         self.assertEqual(sorted(os.listdir(self.out)), ["later"])
+
+    def test_ctrl_c_at_the_prompt_cancels_at_once_and_the_line_says_so(self):
+        code, prompts, output = self.run_on_terminal([self.encrypted_archives()], PROMPT, ["\x03"])  # no Enter
+        self.assertEqual((code, prompts), (130, 1), output)
+        self.assertIn("% キャンセル", output)
+        self.assertNotIn("100%", output)
+        self.assertEqual(os.listdir(self.out), [])
 
     def test_a_named_pipe_never_makes_it_wait(self):
         pipe = self.path("pipe.zip")
