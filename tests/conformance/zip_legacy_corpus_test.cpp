@@ -1,8 +1,7 @@
 // Every member of the PKZIP 1.x archives in the corpus decodes to its
-// declared size with the CRC-32 its local header stores. The members are
-// found by a small local-header walk of the test's own, so the decoders are
-// checked apart from the archive reader; one shrunk member then goes through
-// the reader encrypted.
+// declared size with the CRC-32 the directory lists. The members are found
+// by a small directory walk of the test's own, so the decoders are checked
+// apart from the archive reader.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,7 +12,6 @@
 
 #include "common/crc32.h"
 #include "tests/support/test_support.h"
-#include "tests/support/walk_fixture.h"
 #include "tests/support/zip_fixture.h"
 #include "zip/legacy_methods.h"
 
@@ -22,12 +20,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using Member = test::LocalMember;
+using Member = test::DirectoryEntry;
 
-// The PKZIP 1.x members in file order, from their local headers.
+// The PKZIP 1.x members in directory order.
 std::vector<Member> LegacyMembers(const std::string& file) {
   std::vector<Member> members =
-      test::LocalMembers(test::ReadFile((fs::path(test::CorpusDir()) / "zip-legacy" / file).string()));
+      test::Directory(test::ReadFile((fs::path(test::CorpusDir()) / "zip-legacy" / file).string()));
   std::erase_if(members, [](const Member& m) { return m.method < 1 || m.method > 6; });
   return members;
 }

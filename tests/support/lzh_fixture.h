@@ -30,14 +30,12 @@ class BitWriter {
 struct MemorySource final : ByteStream {
   explicit MemorySource(std::string bytes) : data(std::move(bytes)) {}
   int64_t Read(uint8_t* buffer, size_t size) override {
-    ++reads;
     size_t n = data.copy(reinterpret_cast<char*>(buffer), size, pos);
     pos += n;
     return static_cast<int64_t>(n);
   }
   std::string data;
   size_t pos = 0;
-  int reads = 0;
 };
 
 struct StringSink final : ByteSink {

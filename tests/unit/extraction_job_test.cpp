@@ -53,9 +53,6 @@ class ExtractionJob : public ::testing::Test {
   std::string cwd_;
 };
 
-#if __has_include("lzh/lzh_reader.h")
-#endif
-
 TEST_F(ExtractionJob, OutputFolderFollowsTheArchiveLayout) {
   // Each member holds its own name. Answers what `file` holds and the folder
   // the job opens afterwards.

@@ -117,25 +117,6 @@ TEST(ExtractionLanes, ProgressNeverStepsBackWhileLanesOvertakeEachOther) {
   EXPECT_EQ(position.load(), kMembers * kSpan);
 }
 
-// Sets the time zone for one test and puts the old one back.
-class ZoneScope {
- public:
-  explicit ZoneScope(const char* zone) {
-    if (const char* old = std::getenv("TZ")) old_ = old, had_ = true;
-    ::setenv("TZ", zone, 1);
-    ::tzset();
-  }
-  ~ZoneScope() {
-    if (had_) ::setenv("TZ", old_.c_str(), 1);
-    else ::unsetenv("TZ");
-    ::tzset();
-  }
-
- private:
-  std::string old_;
-  bool had_ = false;
-};
-
 uint16_t DosDate(int year, int month, int day) {
   return static_cast<uint16_t>((year - 1980) << 9 | month << 5 | day);
 }
@@ -147,7 +128,8 @@ uint16_t DosTime(int hour, int minute, int second) {
 // it by half an hour), and times no clock shows.
 TEST(ExtractionLanes, LocalTimesAgreeWithTheSystemsConversion) {
   for (const char* zone : {"UTC", "Europe/Berlin", "Australia/Lord_Howe", "America/St_Johns"}) {
-    ZoneScope scope(zone);
+    test::ScopedEnv tz("TZ", zone);
+    ::tzset();
     LocalTimes times;
     for (int month = 1; month <= 12; ++month)
       for (int day = 1; day <= 31; ++day)
@@ -163,6 +145,7 @@ TEST(ExtractionLanes, LocalTimesAgreeWithTheSystemsConversion) {
     EXPECT_EQ(times.Seconds(DosDate(2021, 13, 1), DosTime(1, 0, 0)), std::nullopt) << zone;
     EXPECT_EQ(times.Seconds(DosDate(2021, 1, 0), DosTime(1, 0, 0)), std::nullopt) << zone;
   }
+  ::tzset();  // the zone put back
 }
 
 // Files larger than the write buffer are written on a thread beside the

@@ -102,8 +102,5 @@ TEST_F(LzhReaderTest, LinksInTheOutputFolderAreReplacedNeverFollowed) {
   EXPECT_EQ(platform::QueryPathKind(Out("a.txt")), platform::PathKind::File);
 }
 
-#ifndef _WIN32
-#endif
-
 }  // namespace
 }  // namespace quindo::test

@@ -22,16 +22,6 @@ struct RecordingActions final : AssociationActions {
   void Unregister(const char* progId) override { calls.push_back(std::string("-") + progId); }
 };
 
-struct ScriptedPicker final : FolderPicker {
-  std::string answer;  // "" stands for Cancel
-  std::vector<std::string> titles;
-  bool PickFolder(const char* title, std::string& folder) override {
-    titles.push_back(title);
-    if (!answer.empty()) folder = answer;
-    return !answer.empty();
-  }
-};
-
 // The check boxes in one string: zip lzh, overwrite and open (extract,
 // compress), utf8, make folder, number filter, security.
 std::string Boxes(const SettingsForm& f) {
@@ -48,20 +38,9 @@ class SettingsFormTest : public ::testing::Test {
   std::string path = dir / "quindo.ini";
   Settings settings{path};
   RecordingActions actions;
-  ScriptedPicker picker;
 
   std::string Stored(const char* section, const char* key) { return settings.ReadString(section, key, "<missing>"); }
 
-  // A click on a radio as the dialog sees it: the radio checks itself, the
-  // form hears of it, and a radio it hands back is clicked in turn.
-  void Click(SettingsForm& form, Column column, int radio) {
-    form.ColumnOf(column).checkedRadio = radio;
-    int back = OnDestinationRadio(form, column, radio, picker);
-    if (back != kNoRadio) {
-      form.ColumnOf(column).checkedRadio = back;
-      EXPECT_EQ(OnDestinationRadio(form, column, back, picker), kNoRadio);
-    }
-  }
 };
 
 TEST_F(SettingsFormTest, OkWritesEveryKeyInOrderAndAssociationsOnlyWhenChanged) {

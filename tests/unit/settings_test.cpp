@@ -38,19 +38,6 @@ TEST(Settings, WritesCreateWhatTheyNeedAndChangeOneLine) {
   EXPECT_EQ(IniReplace("[A]", "A", "k", "v"), "[A]\nk=v\n");
 }
 
-// Runs `body` in a child process and answers how it ended (a wait status).
-template <class Body>
-int InChild(Body body) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    body();
-    _exit(0);
-  }
-  int status = -1;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid) ADD_FAILURE() << "fork or wait failed";
-  return status;
-}
-
 TEST(Settings, ConcurrentWritersLoseNoKey) {
   ScratchDir dir;
   const std::string path = dir / "q.ini";
@@ -81,11 +68,15 @@ TEST(Settings, AWriterKilledInTheMiddleOfItsWriteLeavesTheOldFile) {
   WriteFile(path, old);
   // The child may write files of 1 KiB at most; the default action of the
   // signal for a write past that ends it in the middle of an 8 KiB value.
-  const int status = InChild([&] {
+  const pid_t pid = fork();
+  if (pid == 0) {
     const rlimit limit{1024, 1024};
     setrlimit(RLIMIT_FSIZE, &limit);
     Settings(path).WriteString("OPTION", "NOTE", std::string(8192, 'n'));
-  });
+    _exit(0);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFSIGNALED(status)) << "the writer was not killed: " << status;
   EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
   EXPECT_EQ(ReadFile(path), old);

@@ -31,28 +31,6 @@ std::string Cp932(const std::string& utf8) {
   return bytes;
 }
 
-TEST(WindowsNames, HeldExactlyOnlyWhenTheSameTextComesBack) {
-  const struct {
-    std::string utf8;
-    bool held;
-  } cases[] = {
-      {"日本語.txt", true},
-      {"ｶﾀｶﾅ.txt", true},
-      {"～.txt", true},  // U+FF5E, CP932's own tilde
-      // Look-alikes are no exact form: the name would come back as another.
-      {"〜.txt", false},  // U+301C WAVE DASH
-      {"−1.txt", false},  // U+2212 MINUS SIGN
-      {"café.txt", false},
-      {"한국어.txt", false},
-      {"emoji😀.txt", false},
-      {"caf\xE9.txt", false},  // not UTF-8 at all
-  };
-  for (const auto& c : cases) {
-    std::string bytes;
-    EXPECT_EQ(HeldExactly(c.utf8, Cp932CodePage(), bytes), c.held) << c.utf8;
-  }
-}
-
 class WindowsArchiveNamesTest : public ::testing::Test {
  protected:
   test::ScratchDir dir;

@@ -4,17 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 #include <optional>
 #include <string>
 
+#include "tests/support/test_support.h"
 #include "tests/support/zip_fixture.h"
 #include "zip/inflate64.h"
 
 namespace quindo {
 namespace {
 
-using test::LocalMember;
+using Member = test::DirectoryEntry;
 
 std::span<const uint8_t> Span(const std::string& s) { return test::Bytes(s); }
 
@@ -57,9 +59,12 @@ class WinZipAes : public ::testing::Test {
     dir_ = new test::ScratchDir;
     files_ = {{"text.txt", test::Text(200000)}, {"small.txt", "short"}, {"noise.bin", test::Noise(70001, 9)}};
     for (const auto& [name, data] : files_) test::WriteFile(*dir_ / name, data);
-    for (const char* strength : {"AES128", "AES192", "AES256"})
-      archives_[strength] = test::LocalMembers(
-          test::SevenZip(*dir_, std::string("-mem=") + strength + " -p" + kPassword + " text.txt small.txt noise.bin"));
+    for (const std::string strength : {"AES128", "AES192", "AES256"}) {
+      const std::string command = "cd '" + dir_->path() + "' && 7z a -tzip " + strength + ".zip -mem=" + strength +
+                                  " -p" + kPassword + " text.txt small.txt noise.bin >/dev/null 2>&1";
+      EXPECT_EQ(std::system(command.c_str()), 0) << command;
+      for (Member& m : test::Directory(test::ReadFile(*dir_ / (strength + ".zip")))) archives_[strength][m.name] = m;
+    }
   }
   static void TearDownTestSuite() { delete dir_; }
   // A member's plain data, inflated when it was deflated.
@@ -70,7 +75,7 @@ class WinZipAes : public ::testing::Test {
   static constexpr const char* kPassword = "Pa55-word";
   static inline test::ScratchDir* dir_;
   static inline std::map<std::string, std::string> files_;
-  static inline std::map<std::string, std::vector<LocalMember>> archives_;
+  static inline std::map<std::string, std::map<std::string, Member>> archives_;  // by name
 };
 
 TEST_F(WinZipAes, EveryKeySizeDecryptsDeflatedAndStoredMembers) {
@@ -79,7 +84,7 @@ TEST_F(WinZipAes, EveryKeySizeDecryptsDeflatedAndStoredMembers) {
     SCOPED_TRACE(name);
     ++strength;
     ASSERT_EQ(members.size(), 3u);
-    for (const LocalMember& m : members) {
+    for (const auto& [_, m] : members) {
       SCOPED_TRACE(m.name);
       EXPECT_EQ(std::make_tuple(m.method, m.flags & 1), std::make_tuple(kAesMethod, 1));
       auto info = ParseAesExtra(Span(m.extra));
@@ -97,15 +102,15 @@ TEST_F(WinZipAes, EveryKeySizeDecryptsDeflatedAndStoredMembers) {
         EXPECT_EQ(Plain(*info, *plain, m.name), files_[m.name]) << "method " << info->method;
       }
     }
-    EXPECT_EQ(ParseAesExtra(Span(test::Find(members, "text.txt")->extra))->method, 8);
-    EXPECT_EQ(ParseAesExtra(Span(test::Find(members, "small.txt")->extra))->method, 0);
+    EXPECT_EQ(ParseAesExtra(Span(members.at("text.txt").extra))->method, 8);
+    EXPECT_EQ(ParseAesExtra(Span(members.at("small.txt").extra))->method, 0);
   }
 }
 
 TEST_F(WinZipAes, WrongPasswordsAndDamageAreFound) {
   for (const auto& [name, members] : archives_) {
     SCOPED_TRACE(name);
-    const LocalMember& m = *test::Find(members, "text.txt");
+    const Member& m = members.at("text.txt");
     auto info = ParseAesExtra(Span(m.extra));
     ASSERT_TRUE(info);
     const Sealed s = Split(*info, m.data);
