@@ -139,8 +139,7 @@ inline MemberLayout Member(std::string name, std::string data, uint16_t method =
 }
 
 // Local headers with their data (and descriptors) in `bytes`, where a test
-// may add junk of its own; Finish() appends a central directory that the
-// reader never reads, as real archives have one.
+// may add junk of its own. No central directory: the reader never reads one.
 class ZipBuilder {
  public:
   ZipBuilder& Add(const MemberLayout& m) {
@@ -159,35 +158,16 @@ class ZipBuilder {
     }
     payload.resize(payload.size() - std::min(m.truncateData, payload.size()));
     const bool streamed = m.descriptor && m.zeroSizes;
-    central_ += std::string("PK\x01\x02\x14\0", 6) + Header(m, flags, crc, payload.size(), m.data.size());
-    Put(central_, {{0, 10}, {bytes.size(), 4}});
-    central_ += m.name + m.extra;
-    bytes += "PK\x03\x04" + Header(m, flags, m.descriptor ? 0 : crc, streamed ? 0 : payload.size(),
-                                   streamed ? 0 : m.data.size());
+    bytes += "PK\x03\x04";
+    Put(bytes, {{20, 2}, {flags, 2}, {m.method, 2}, {kDosTime, 2}, {kDosDate, 2}, {m.descriptor ? 0 : crc, 4},
+                {streamed ? 0 : payload.size(), 4}, {streamed ? 0 : m.data.size(), 4}, {m.name.size(), 2},
+                {m.extra.size(), 2}});
     bytes += m.name + m.extra + payload;
     if (m.descriptor && !m.unsignedDescriptor) Put(bytes, {{0x08074b50, 4}});
     if (m.descriptor) Put(bytes, {{crc, 4}, {payload.size(), 4}, {m.data.size(), 4}});
-    ++count_;
     return *this;
   }
-  std::string Finish() const {
-    std::string out = bytes + central_ + "PK\x05\x06";
-    // Entries on this disk and in all, the directory's size and offset.
-    Put(out, {{0, 4}, {count_ * 0x10001u, 4}, {central_.size(), 4}, {bytes.size(), 4}, {0, 2}});
-    return out;
-  }
-
   std::string bytes;
-
- private:
-  static std::string Header(const MemberLayout& m, uint16_t flags, uint32_t crc, size_t packed, size_t size) {
-    std::string h;
-    Put(h, {{20, 2}, {flags, 2}, {m.method, 2}, {kDosTime, 2}, {kDosDate, 2}, {crc, 4}, {packed, 4}, {size, 4},
-            {m.name.size(), 2}, {m.extra.size(), 2}});
-    return h;
-  }
-  std::string central_;
-  uint32_t count_ = 0;
 };
 
 // The format an archive in memory is detected as.

@@ -37,7 +37,7 @@ class ExtractionJob : public ::testing::Test {
     test::WriteFile(ini, "[MELT]\nOUTPUT=2\nOUTPUT_PATH=" + out + "\nOPENDIR=0\n" + extra);
   }
   std::string Archive(const std::string& name, const ZipBuilder& builder) {
-    test::WriteFile(dir / ("in/" + name), builder.Finish());
+    test::WriteFile(dir / ("in/" + name), builder.bytes);
     return dir / ("in/" + name);
   }
   JobResult Run(const std::string& archive) {

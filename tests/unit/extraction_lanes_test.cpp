@@ -158,7 +158,7 @@ TEST(ExtractionLanes, LargeFilesWrittenInTheBackgroundKeepBytesTimesAndFailures)
                               .Add(test::Member("stored.txt", stored, 0))
                               .Add(test::Member("full/big.txt", big))
                               .Add(test::Member("full/small.txt", "small"))
-                              .Finish();
+                              .bytes;
   test::ScratchDir dir;
   platform::SetFileFaults({{.path = dir / "full" + platform::kPathSeparator, .writeLimit = 600 * 1024}});
   test::ScriptedHost host;

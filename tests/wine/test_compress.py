@@ -21,10 +21,7 @@ class CompressTest(winehelper.WineTestCase):
         # A private program copy whose archives go to out/, and a folder with a
         # large incompressible file so that the dialog stays up.
         folder = self.scratch()
-        exe, out = self.wine.private_copy(folder / "program"), folder / "out"
-        out.mkdir()
-        winehelper.write_ini(exe.parent / "quindo.ini", {
-            "ARC": {"OUTPUT": "2", "OUTPUT_PATH": winehelper.to_windows_path(out), "OPENDIR": "0"}})
+        exe, out = self.program(folder)
         source = folder / "写真"
         (source / "夏").mkdir(parents=True)
         (source / "夏" / "花火.txt").write_bytes("夏の夜\n".encode("utf-8") * 1000)
@@ -43,7 +40,7 @@ class CompressTest(winehelper.WineTestCase):
         self.assert_dialog(self.wine.window(TITLE, timeout_ms=60000))
         # Within a few ticks the label shows the file being added and the bar moves.
         seen, deadline = None, time.monotonic() + 60
-        while seen is None and time.monotonic() < deadline and (window := self.wine.find_window(TITLE)):
+        while seen is None and time.monotonic() < deadline and (window := self.wine.window(TITLE, 0)):
             if window.control(1029)["text"] and window.control(1000).get("position", 0) > 0:
                 seen = window
         self.assertIsNotNone(seen, "the dialog never showed a name and a position")
