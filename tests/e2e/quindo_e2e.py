@@ -22,18 +22,13 @@ class QuindoTestCase(unittest.TestCase):
         if not QUINDO or not os.path.exists(QUINDO):
             self.fail("QUINDO_BIN does not name the built program")
         self.root = tempfile.mkdtemp(prefix="quindo-e2e-")
+        self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
         self.home = os.path.join(self.root, "home")
         self.config = os.path.join(self.home, ".config")
         self.desktop = os.path.join(self.home, "Desktop")
         self.ini = os.path.join(self.config, "quindo", "quindo.ini")
         os.makedirs(self.desktop)
         os.makedirs(os.path.dirname(self.ini))
-
-    def tearDown(self):
-        for base, dirs, files in os.walk(self.root):
-            for d in dirs:
-                os.chmod(os.path.join(base, d), 0o755)
-        shutil.rmtree(self.root, ignore_errors=True)
 
     def path(self, *parts):
         return os.path.join(self.root, *parts)

@@ -9,8 +9,6 @@
 
 #include "app/member_names.h"
 #include "app/path_utils.h"
-#include "app/settings.h"
-#include "config/settings_form.h"
 #include "platform/platform.h"
 #include "tests/support/test_support.h"
 #include "tests/support/zip_fixture.h"
@@ -126,24 +124,6 @@ TEST(WindowsNames, TheNameLimitCountsCp932BytesWhereCp932HoldsTheName) {
   std::string bytes = Cp932("a" + Repeat("漢", 130));
   CutName(bytes, Cp932CodePage(), kMaxNameLength, cp932);
   EXPECT_EQ(bytes, Cp932("a" + Repeat("漢", 129)));
-}
-
-struct LongFolderPicker final : FolderPicker {
-  bool PickFolder(const char*, std::string& folder) override {
-    folder = "/" + Repeat("漢", 100);
-    return true;
-  }
-};
-
-TEST(WindowsNames, TheSettingsFormHoldsAFolderToItsLimitOnAWholeCharacter) {
-  test::ScratchDir dir;
-  Settings settings{dir / "quindo.ini"};
-  SettingsForm form = LoadSettingsForm(settings);
-  LongFolderPicker picker;
-  form.compress.checkedRadio = kModeChosen;
-  OnDestinationRadio(form, Column::Compress, kModeChosen, picker);
-  // 301 bytes of UTF-8: 86 kanji fit in 260 bytes on Linux, never a part of one.
-  EXPECT_EQ(form.compress.folder, "/" + Repeat("漢", 86));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <map>
+#include <sstream>
 #include <string>
 
 #include "common/code_page.h"
@@ -25,23 +26,15 @@ int failures = 0;
 // what it saw and what it wanted.
 void Check(bool ok, const char* what, const std::string& detail = {}) {
   failures += !ok;
-  if (ok)
-    std::printf("ok %s\n", what);
-  else
-    std::printf("FAIL %s%s%s\n", what, detail.empty() ? "" : ": ", detail.c_str());
+  std::printf("%s %s%s\n", ok ? "ok" : "FAIL", what, ok ? "" : detail.c_str());
   std::fflush(stdout);
-}
-
-std::string Shown(const std::string& s) { return "\"" + s + "\""; }
-std::string Shown(const char* s) { return Shown(std::string(s)); }
-template <typename T>
-std::string Shown(T value) {
-  return std::to_string(value);
 }
 
 template <typename Got, typename Want>
 void CheckEqual(const Got& got, const Want& want, const char* what) {
-  Check(got == want, what, "saw " + Shown(got) + ", wanted " + Shown(want));
+  std::ostringstream seen;
+  seen << ": saw \"" << got << "\", wanted \"" << want << "\"";
+  Check(got == want, what, seen.str());
 }
 
 #define CHECK(condition) Check(static_cast<bool>(condition), #condition)
