@@ -22,7 +22,7 @@ using test::Text;
 struct Result {
   int64_t count = 0;
   std::string stream, output;
-  std::vector<size_t> writes, requests;
+  std::vector<size_t> writes;
   uint16_t flags = 0;
   std::string error;
   size_t readAfterFailure = 0;
@@ -36,7 +36,6 @@ Result Compress(Deflater& deflater, const std::string& input, int level, size_t 
   size_t position = 0;
   r.output.resize(Deflater::kOutputBufferSize);
   auto read = [&](uint8_t* buffer, size_t n) -> size_t {
-    r.requests.push_back(n);
     size_t take = std::min({n, input.size() - position, piece ? piece : n});
     std::memcpy(buffer, input.data() + position, take);
     position += take;
@@ -80,13 +79,8 @@ void ExpectRoundTrip(const std::string& input, int level, const Result& r) {
   }
 }
 
-TEST(Deflater, BadLevelsAndShortWritesFailTheMemberAndStopOutput) {
+TEST(Deflater, ShortWritesFailTheMemberAndStopOutput) {
   Deflater deflater;
-  for (int level : {0, 9, -1, 100}) {
-    const Result r = Compress(deflater, Text(1000, 16), level);
-    EXPECT_EQ(std::tie(r.count, r.error, r.flags), std::make_tuple(-1, "bad pack level", 0));
-    EXPECT_EQ(r.requests.size() + r.writes.size(), 0u) << "level " << level << ": nothing read or written";
-  }
   const std::string input = Text(2000000, 17);
   for (size_t accepted : {0, 1, 3}) {
     SCOPED_TRACE(accepted);

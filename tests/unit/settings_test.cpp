@@ -38,30 +38,6 @@ TEST(Settings, WritesCreateWhatTheyNeedAndChangeOneLine) {
   EXPECT_EQ(IniReplace("[A]", "A", "k", "v"), "[A]\nk=v\n");
 }
 
-TEST(Settings, ConcurrentWritersLoseNoKey) {
-  ScratchDir dir;
-  const std::string path = dir / "q.ini";
-  auto key = [](int w, int k) { return "K" + std::to_string(w) + "_" + std::to_string(k); };
-  std::vector<pid_t> writers;
-  for (int w = 0; w < 4; ++w) {
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      for (int k = 0; k < 25; ++k) Settings(path).WriteInt("OPTION", key(w, k).c_str(), w * 100 + k);
-      _exit(0);
-    }
-    writers.push_back(pid);
-  }
-  for (pid_t pid : writers) {
-    int status = -1;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status)) << status;
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-  }
-  for (int w = 0; w < 4; ++w)
-    for (int k = 0; k < 25; ++k) EXPECT_EQ(Settings(path).ReadInt("OPTION", key(w, k).c_str(), -1), w * 100 + k);
-}
-
 TEST(Settings, AWriterKilledInTheMiddleOfItsWriteLeavesTheOldFile) {
   ScratchDir dir;
   const std::string path = dir / "q.ini", old = "[ARC]\nOUTPUT=1\n";
