@@ -91,10 +91,9 @@ int ScriptedUi::RunProgress(ProgressMode, ProgressSource& source, Worker& worker
   return worker.ExitCode();
 }
 
-PasswordAnswer ScriptedUi::AskPassword(const PasswordRequest& request, std::string& password) {
+PasswordAnswer ScriptedUi::AskPassword(const PasswordRequest&, std::string& password) {
   std::lock_guard lock(g_boxMutex);
   ++passwordPrompts;
-  passwordRequests.push_back(request);
   password.clear();
   if (passwords.empty()) return PasswordAnswer::Cancelled;
   std::string answer = passwords.front();

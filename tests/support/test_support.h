@@ -66,7 +66,6 @@ class ScriptedUi final : public UserInterface {
   // left the prompt is cancelled.
   std::deque<std::string> passwords;
   int passwordPrompts = 0;
-  std::vector<PasswordRequest> passwordRequests;
   int progressRuns = 0;
 
   void ShowMessage(std::string_view text, std::string_view title, MessageIcon icon) override;

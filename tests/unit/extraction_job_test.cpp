@@ -147,13 +147,10 @@ TEST_F(ExtractionJob, WrongPasswordsFailAndCancelIsACancel) {
   ui.ui.passwords = {"x", "y", "z"};
   EXPECT_EQ(Run(locked), ResultFailed);
   EXPECT_EQ(details, "m0.txt: パスワードが違います\n以降の 4 件は展開されていません");
-  ASSERT_EQ(ui.ui.passwordRequests.size(), 3u);
-  const auto& asked = ui.ui.passwordRequests;
-  EXPECT_EQ(std::make_tuple(asked[0].memberName, asked[0].previousWrong, asked[2].previousWrong),
-            std::make_tuple(std::string("m0.txt"), false, true));
+  EXPECT_EQ(ui.ui.passwordPrompts, 3);
   ui.ui.passwords = {test::kCancelAnswer};
   EXPECT_EQ(Run(locked), ResultCancelled);
-  EXPECT_EQ(ui.ui.passwordPrompts, 4);
+  EXPECT_EQ(ui.ui.passwordPrompts, 4);  // one for the run cancelled
   // Without a terminal nothing is asked, every member is named, and an
   // archive that wrote nothing leaves no folder behind.
   ui.ui.passwords = {test::kUnavailableAnswer};

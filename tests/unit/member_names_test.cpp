@@ -1,6 +1,7 @@
 // Member names from other systems as the walk reads them: the UTF-8 flag,
 // the Unicode Path field, the judgement of an archive's names together,
-// composed forms, the Mac's metadata, and the CP932 forms of JIS characters.
+// composed forms and the Mac's metadata (the CP932 forms of JIS characters:
+// windows_names_test and the Windows platform check).
 #include <gtest/gtest.h>
 
 #include "app/member_names.h"
@@ -147,20 +148,6 @@ TEST_F(MemberNamesTest, NamesThatMeetWhenComposedBothComeOut) {
   test::ScriptedHost host;
   EXPECT_FALSE(test::ExtractInto(zip, tree, host).record.Failed());
   EXPECT_EQ(tree.files, (std::map<std::string, std::string>{{"が.txt", "composed"}, {"が (2).txt", "decomposed"}}));
-}
-
-TEST(Cp932Forms, JisCharactersTakeWindowsFormsAndNothingIsReplacedSilently) {
-  std::string out;
-  // WAVE DASH, MINUS SIGN, DOUBLE VERTICAL LINE, CENT, POUND, NOT, EM DASH,
-  // then Windows' own forms of them: both give the same bytes.
-  const std::string bytes = "\x81\x60\x81\x7C\x81\x61\x81\x91\x81\x92\x81\xCA\x81\x5C";
-  ASSERT_TRUE(Cp932CodePage().FromUtf8("〜−‖¢£¬—", out));
-  EXPECT_EQ(out, bytes);
-  ASSERT_TRUE(Cp932CodePage().FromUtf8("～－∥￠￡￢―", out));
-  EXPECT_EQ(out, bytes);
-  ASSERT_TRUE(Cp932CodePage().FromUtf8("a〜b.txt", out));
-  EXPECT_EQ(out, "a\x81\x60" "b.txt");
-  for (const char* none : {"café", "😀", "한국어"}) EXPECT_FALSE(Cp932CodePage().FromUtf8(none, out)) << none;
 }
 
 }  // namespace

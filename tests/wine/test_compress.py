@@ -1,4 +1,5 @@
 """The Windows program compressing under Wine, behind its progress dialog: the archive, Cancel and the close box."""
+import json
 import os
 import time
 import unittest
@@ -74,7 +75,7 @@ class CompressTest(winehelper.WineTestCase):
                 # The Windows program ends with 0 whatever the job answered.
                 self.assertEqual(self.wine.wait_exit(proc, timeout=60), 0)
                 # No archive, no temporary file, and no message box follows a cancel.
-                boxes = [w for w in self.wine.windows() if w["class"] == "#32770"]
+                boxes = [w for w in json.loads(self.wine.driver("windows").stdout) if w["class"] == "#32770"]
                 self.assertEqual((list(out.iterdir()), temporary_archives(), boxes), ([], before, []))
 
 

@@ -252,9 +252,6 @@ class Session:
         result = self.driver("list", title, timeout_ms, timeout=timeout_ms / 1000 + 60, check=timeout_ms > 0)
         return Window(json.loads(result.stdout)) if result.returncode == 0 else None
 
-    def windows(self):  # [{title, class}] of every shown top-level window
-        return json.loads(self.driver("windows").stdout)
-
     def wait_gone(self, title, timeout_ms=30000):
         self.driver("gone", title, timeout_ms, timeout=timeout_ms / 1000 + 60)
 
