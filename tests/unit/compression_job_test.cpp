@@ -4,10 +4,8 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <algorithm>
 #include <filesystem>
 #include <map>

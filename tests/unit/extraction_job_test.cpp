@@ -3,12 +3,9 @@
 #include "app/extraction_job.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <map>
-#include <tuple>
 
 #include "app/settings.h"
 #include "platform/platform.h"

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <ctime>
 #include <mutex>
 #include <string>

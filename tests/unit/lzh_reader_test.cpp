@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <algorithm>
 
 #include "lzh/lzh_reader.h"
 #include "platform/platform.h"

@@ -3,7 +3,6 @@
 // compression_job_test).
 #include <gtest/gtest.h>
 
-#include <thread>
 
 #include "tests/support/test_support.h"
 #include "tests/support/zip_fixture.h"

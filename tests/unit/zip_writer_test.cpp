@@ -9,7 +9,6 @@
 #include <ctime>
 #include <fstream>
 #include <map>
-#include <thread>
 
 #include "tests/support/test_support.h"
 #include "tests/support/zip_fixture.h"
