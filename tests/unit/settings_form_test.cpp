@@ -49,7 +49,8 @@ TEST_F(SettingsFormTest, OkWritesEveryKeyInOrderAndAssociationsOnlyWhenChanged) 
   form.zipAssociation = false, form.lzhAssociation = true, form.extract.checkedRadio = kNoRadio;
   EXPECT_TRUE(ApplySettingsForm(form, settings, actions));
   EXPECT_EQ(actions.calls, (std::vector<std::string>{"-QuindoZip", "+QuindoLzh"}));
-  EXPECT_EQ(settings.ReadString("MELT", "OUTPUT", "<missing>") + settings.ReadString("ARC", "OUTPUT", ""), "<missing>1");
+  EXPECT_EQ(settings.ReadString("MELT", "OUTPUT", "<missing>") + settings.ReadString("ARC", "OUTPUT", ""),
+            "<missing>1");
 }
 
 TEST_F(SettingsFormTest, OkTellsWhenTheSettingsFileCannotBeWritten) {
