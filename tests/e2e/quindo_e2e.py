@@ -14,22 +14,21 @@ CORPUS = os.environ.get("QUINDO_CORPUS", "")
 
 
 class QuindoTestCase(unittest.TestCase):
+    # Japanese, so that the program shows its own texts as they stand; the
+    # English catalogue has tests of its own.
+    locale = "ja_JP.UTF-8"
+
     def setUp(self):
         if not QUINDO or not os.path.exists(QUINDO):
             self.fail("QUINDO_BIN does not name the built program")
         self.root = tempfile.mkdtemp(prefix="quindo-e2e-")
+        self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
         self.home = os.path.join(self.root, "home")
         self.config = os.path.join(self.home, ".config")
         self.desktop = os.path.join(self.home, "Desktop")
         self.ini = os.path.join(self.config, "quindo", "quindo.ini")
         os.makedirs(self.desktop)
         os.makedirs(os.path.dirname(self.ini))
-
-    def tearDown(self):
-        for base, dirs, files in os.walk(self.root):
-            for d in dirs:
-                os.chmod(os.path.join(base, d), 0o755)
-        shutil.rmtree(self.root, ignore_errors=True)
 
     def path(self, *parts):
         return os.path.join(self.root, *parts)
@@ -47,9 +46,7 @@ class QuindoTestCase(unittest.TestCase):
 
     def env(self):
         env = {k: v for k, v in os.environ.items() if not k.startswith("XDG_")}
-        # Japanese, so that the program shows its own texts as they stand;
-        # the English catalogue has tests of its own.
-        env.update(HOME=self.home, XDG_CONFIG_HOME=self.config, LANG="ja_JP.UTF-8", LC_ALL="ja_JP.UTF-8")
+        env.update(HOME=self.home, XDG_CONFIG_HOME=self.config, LANG=self.locale, LC_ALL=self.locale)
         env["PATH"] = "/usr/bin:/bin"  # no xdg-open surprises from elsewhere
         return env
 
@@ -58,9 +55,10 @@ class QuindoTestCase(unittest.TestCase):
                               stdin=subprocess.DEVNULL, timeout=timeout, **kwargs)
 
     def run_on_terminal(self, args, prompt=None, answers=()):
-        """Runs the program on a pseudo terminal and types the next answer at
-        each prompt (none once they run out); answers the exit status, the
-        number of prompts and the output."""
+        """Runs the program on a pseudo terminal and types the next answer (with
+        its line end, if any) at each prompt, none once they run out; answers
+        the exit status, the number of prompts and the output. A program
+        silent for a minute is killed."""
         pid, fd = pty.fork()
         if pid == 0:
             os.chdir(self.root)
@@ -74,7 +72,7 @@ class QuindoTestCase(unittest.TestCase):
             output += chunk
             while prompt and output.count(prompt) > prompts:
                 if prompts < len(answers):
-                    os.write(fd, answers[prompts].encode() + b"\n")
+                    os.write(fd, answers[prompts].encode())
                 prompts += 1
         else:
             if chunk:  # silent for a minute

@@ -1,7 +1,8 @@
 """quindo /install and /uninstall on a Linux desktop (xdg-mime), and the
-settings form without a terminal."""
+settings form on a terminal and without one."""
 import configparser
 import os
+import re
 import shutil
 import subprocess
 import unittest
@@ -66,6 +67,14 @@ class SettingsFormTest(QuindoTestCase):
         result = self.run_quindo()
         self.assertEqual(result.returncode, 0)
         self.assertIn(b"terminal", result.stderr)
+        self.assertFalse(os.path.exists(self.ini))
+
+    def test_on_a_terminal_in_english_and_cancel_writes_nothing(self):
+        self.locale = "en_US.UTF-8"  # English whether or not the system has that locale
+        code, prompts, output = self.run_on_terminal([], b"Cancel > ", ["c\n"])
+        self.assertEqual((code, prompts), (0, 1), output)
+        self.assertIn("Quindo - Compression and extraction settings", output)
+        self.assertIsNone(re.search("[\u3040-\u30ff\u4e00-\u9fff]", output), output)
         self.assertFalse(os.path.exists(self.ini))
 
 

@@ -30,14 +30,12 @@ class BitWriter {
 struct MemorySource final : ByteStream {
   explicit MemorySource(std::string bytes) : data(std::move(bytes)) {}
   int64_t Read(uint8_t* buffer, size_t size) override {
-    ++reads;
     size_t n = data.copy(reinterpret_cast<char*>(buffer), size, pos);
     pos += n;
     return static_cast<int64_t>(n);
   }
   std::string data;
   size_t pos = 0;
-  int reads = 0;
 };
 
 struct StringSink final : ByteSink {
@@ -68,11 +66,9 @@ struct MemberLayout {
   std::string name = "a.txt";
   std::string data{};  // the member's stored bytes
   std::string method = "-lh0-";
-  uint32_t time = 0;
   uint8_t attribute = 0x20;
   std::vector<std::string> extended{};
   bool badDataCrc = false;
-  bool headerCrc = false;  // level 2: add a 0x00 header CRC
 };
 
 inline std::string ExtendedHeader(uint8_t type, const std::string& data) {
@@ -82,7 +78,6 @@ inline std::string ExtendedHeader(uint8_t type, const std::string& data) {
 inline std::string MakeMember(const MemberLayout& s) {
   std::vector<std::string> ext = s.extended;
   if (s.level >= 2) ext.insert(ext.begin(), ExtendedHeader(0x01, s.name));
-  if (s.headerCrc) ext.insert(ext.begin(), ExtendedHeader(0x00, std::string(2, '\0')));
   std::string extBytes;
   for (size_t i = 0; i < ext.size(); ++i)
     AppendLe16(extBytes += ext[i], static_cast<uint16_t>(i + 1 < ext.size() ? ext[i + 1].size() + 2 : 0));
@@ -91,7 +86,7 @@ inline std::string MakeMember(const MemberLayout& s) {
   h += s.method;
   AppendLe32(h, static_cast<uint32_t>(s.data.size() + (s.level == 1 ? extBytes.size() : 0)));
   AppendLe32(h, static_cast<uint32_t>(s.data.size()));
-  AppendLe32(h, s.time);
+  AppendLe32(h, 0);  // the time
   h += static_cast<char>(s.attribute);
   h += static_cast<char>(s.level);
   if (s.level < 2) h += static_cast<char>(s.name.size()) + s.name;
@@ -109,9 +104,7 @@ inline std::string MakeMember(const MemberLayout& s) {
     return h + extBytes + s.data;
   }
   h += extBytes;
-  p = reinterpret_cast<uint8_t*>(h.data());
-  StoreLe16(p, static_cast<uint16_t>(h.size()));
-  if (s.headerCrc) StoreLe16(p + 27, Crc16(h.data(), h.size()));  // the CRC's bytes follow its type byte
+  StoreLe16(reinterpret_cast<uint8_t*>(h.data()), static_cast<uint16_t>(h.size()));
   return h + s.data;
 }
 

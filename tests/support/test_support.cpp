@@ -3,10 +3,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
+#include <iterator>
 #include <mutex>
 #include <random>
-#include <iterator>
-#include <algorithm>
 
 #include "app/worker.h"
 
@@ -78,30 +78,22 @@ std::mutex g_boxMutex;
 
 void ScriptedUi::ShowMessage(std::string_view text, std::string_view title, MessageIcon icon) {
   std::lock_guard lock(g_boxMutex);
-  boxes.push_back({std::string(text), std::string(title), icon, false});
-}
-
-void ScriptedUi::ShowWorkerMessage(std::string_view text, std::string_view title, MessageIcon icon) {
-  std::lock_guard lock(g_boxMutex);
-  boxes.push_back({std::string(text), std::string(title), icon, true});
+  boxes.push_back({std::string(text), std::string(title), icon});
 }
 
 int ScriptedUi::RunProgress(ProgressMode, ProgressSource& source, Worker& worker) {
   ++progressRuns;
   if (!worker.Started()) return 0;
-  int ticks = 0;
   while (!worker.WaitFor(std::chrono::milliseconds(5))) {
     (void)source.Percent();
     (void)source.CurrentName();
-    if (cancelAfterTicks > 0 && ++ticks == cancelAfterTicks) source.RequestCancel();
   }
   return worker.ExitCode();
 }
 
-PasswordAnswer ScriptedUi::AskPassword(const PasswordRequest& request, std::string& password) {
+PasswordAnswer ScriptedUi::AskPassword(const PasswordRequest&, std::string& password) {
   std::lock_guard lock(g_boxMutex);
   ++passwordPrompts;
-  passwordRequests.push_back(request);
   password.clear();
   if (passwords.empty()) return PasswordAnswer::Cancelled;
   std::string answer = passwords.front();
@@ -110,11 +102,6 @@ PasswordAnswer ScriptedUi::AskPassword(const PasswordRequest& request, std::stri
   if (answer == kUnavailableAnswer) return PasswordAnswer::Unavailable;
   password = answer;
   return PasswordAnswer::Entered;
-}
-
-void ScriptedUi::ReportOutputFolder(std::string_view folder) {
-  std::lock_guard lock(g_boxMutex);
-  outputFolders.emplace_back(folder);
 }
 
 }  // namespace quindo::test

@@ -59,7 +59,6 @@ class ScriptedUi final : public UserInterface {
   struct Box {
     std::string text, title;
     MessageIcon icon;
-    bool fromWorker;
   };
   std::vector<Box> boxes;
   // Answers for AskPassword, in order; kCancelAnswer stands for Cancel,
@@ -67,17 +66,14 @@ class ScriptedUi final : public UserInterface {
   // left the prompt is cancelled.
   std::deque<std::string> passwords;
   int passwordPrompts = 0;
-  std::vector<PasswordRequest> passwordRequests;
-  std::vector<std::string> outputFolders;
-  // Pressed once the view has polled this many times (0: never).
-  int cancelAfterTicks = 0;
   int progressRuns = 0;
 
   void ShowMessage(std::string_view text, std::string_view title, MessageIcon icon) override;
   int RunProgress(ProgressMode mode, ProgressSource& source, Worker& worker) override;
   PasswordAnswer AskPassword(const PasswordRequest& request, std::string& password) override;
-  void ShowWorkerMessage(std::string_view text, std::string_view title, MessageIcon icon) override;
-  void ReportOutputFolder(std::string_view folder) override;
+  void ShowWorkerMessage(std::string_view text, std::string_view title, MessageIcon icon) override {
+    ShowMessage(text, title, icon);
+  }
 };
 
 // Installs a ScriptedUi for the life of a test.

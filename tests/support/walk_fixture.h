@@ -89,7 +89,6 @@ struct Extracted {
   ArchivePlan plan;
   ExtractionRecord record;
   int format = FormatNone;
-  uint64_t position = 0;  // how far progress said the walk had come
 
   // Outcome by path of every member that did not come out.
   std::map<std::string, MemberOutcome> Outcomes() const {
@@ -114,7 +113,6 @@ inline Extracted ExtractInto(const std::string& archive, OutputTree& tree, Scrip
   control.cancel = &cancel;
   control.position = &position;
   result.record = ExtractMembers(*reader, result.plan, tree, options, host, control);
-  result.position = position.load();
   return result;
 }
 

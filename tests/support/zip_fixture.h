@@ -1,12 +1,11 @@
 #pragma once
-// ZIP archives for the tests: built in memory, made by 7-Zip, taken apart
-// again by their directory or their local headers; test data; member input
-// and output over strings for the decoders.
+// ZIP archives for the tests: built in memory, or taken apart again by their
+// directory; test data; member input and output over strings for the
+// decoders.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <span>
@@ -16,7 +15,6 @@
 #include "app/extraction_job.h"
 #include "common/crc32.h"
 #include "common/little_endian.h"
-#include "tests/support/test_support.h"
 #include "zip/legacy_methods.h"
 #include "zip/traditional_cipher.h"
 #include "zip/zip_reader.h"
@@ -37,15 +35,9 @@ inline void Put(std::string& s, std::initializer_list<std::pair<uint64_t, int>> 
     for (int i = 0; i < bytes; ++i) s += static_cast<char>(i < 8 ? v >> (8 * i) : 0);
 }
 
-// Lines of text that deflate well but not to nothing.
-inline std::string Text(size_t n) {
-  std::string s;
-  for (size_t i = 0; s.size() < n; ++i) s += "line " + std::to_string(i * 7919 % 1000) + "\n";
-  return s.substr(0, n);
-}
-
-// Text like source code: words from a small vocabulary, numbers, lines.
-inline std::string Prose(size_t n, uint32_t seed) {
+// Text like source code, which deflates well but not to nothing: words from
+// a small vocabulary, numbers, lines.
+inline std::string Text(size_t n, uint32_t seed = 0) {
   static const char* const words[] = {"the", "archive", "member", "window", "deflate", "static", "int", "return",
                                       "{",   "}",       "if",     "(",      ")",       "for",    "0x7fff", ";"};
   std::string s;
@@ -147,8 +139,7 @@ inline MemberLayout Member(std::string name, std::string data, uint16_t method =
 }
 
 // Local headers with their data (and descriptors) in `bytes`, where a test
-// may add junk of its own; Finish() appends a central directory that the
-// reader never reads, as real archives have one.
+// may add junk of its own. No central directory: the reader never reads one.
 class ZipBuilder {
  public:
   ZipBuilder& Add(const MemberLayout& m) {
@@ -167,35 +158,16 @@ class ZipBuilder {
     }
     payload.resize(payload.size() - std::min(m.truncateData, payload.size()));
     const bool streamed = m.descriptor && m.zeroSizes;
-    central_ += std::string("PK\x01\x02\x14\0", 6) + Header(m, flags, crc, payload.size(), m.data.size());
-    Put(central_, {{0, 10}, {bytes.size(), 4}});
-    central_ += m.name + m.extra;
-    bytes += "PK\x03\x04" + Header(m, flags, m.descriptor ? 0 : crc, streamed ? 0 : payload.size(),
-                                   streamed ? 0 : m.data.size());
+    bytes += "PK\x03\x04";
+    Put(bytes, {{20, 2}, {flags, 2}, {m.method, 2}, {kDosTime, 2}, {kDosDate, 2}, {m.descriptor ? 0 : crc, 4},
+                {streamed ? 0 : payload.size(), 4}, {streamed ? 0 : m.data.size(), 4}, {m.name.size(), 2},
+                {m.extra.size(), 2}});
     bytes += m.name + m.extra + payload;
     if (m.descriptor && !m.unsignedDescriptor) Put(bytes, {{0x08074b50, 4}});
     if (m.descriptor) Put(bytes, {{crc, 4}, {payload.size(), 4}, {m.data.size(), 4}});
-    ++count_;
     return *this;
   }
-  std::string Finish() const {
-    std::string out = bytes + central_ + "PK\x05\x06";
-    // Entries on this disk and in all, the directory's size and offset.
-    Put(out, {{0, 4}, {count_ * 0x10001u, 4}, {central_.size(), 4}, {bytes.size(), 4}, {0, 2}});
-    return out;
-  }
-
   std::string bytes;
-
- private:
-  static std::string Header(const MemberLayout& m, uint16_t flags, uint32_t crc, size_t packed, size_t size) {
-    std::string h;
-    Put(h, {{20, 2}, {flags, 2}, {m.method, 2}, {kDosTime, 2}, {kDosDate, 2}, {crc, 4}, {packed, 4}, {size, 4},
-            {m.name.size(), 2}, {m.extra.size(), 2}});
-    return h;
-  }
-  std::string central_;
-  uint32_t count_ = 0;
 };
 
 // The format an archive in memory is detected as.
@@ -206,75 +178,33 @@ inline int FormatOf(const std::string& archive) {
 
 // --- archives taken apart -----------------------------------------------------
 
-// One central header, of a directory found through the end record (its size
-// gives the start, so a program in front of the archive does not matter).
+// One member as the central directory lists it, with the extra field and
+// data of its local header. The directory is found through the end record;
+// its size gives its start, so a program in front of the archive does not
+// matter.
 struct DirectoryEntry {
-  std::string name;
+  std::string name, extra, data;
   uint16_t flags = 0, method = 0, time = 0, date = 0;
   uint32_t crc = 0, compressedSize = 0, size = 0, external = 0, offset = 0;
 };
 
 inline std::vector<DirectoryEntry> Directory(const std::string& d) {
-  auto u16 = [&](size_t at) { return LoadLe16(Bytes(d).data() + at); };
-  auto u32 = [&](size_t at) { return LoadLe32(Bytes(d).data() + at); };
+  auto u16 = [&](size_t at) { return at + 2 <= d.size() ? LoadLe16(Bytes(d).data() + at) : uint16_t{0}; };
+  auto u32 = [&](size_t at) { return at + 4 <= d.size() ? LoadLe32(Bytes(d).data() + at) : uint32_t{0}; };
+  auto cut = [&](size_t at, size_t n) { return d.substr(std::min(at, d.size()), n); };
   std::vector<DirectoryEntry> out;
   const size_t end = d.rfind(std::string("PK\x05\x06", 4));
   if (end == std::string::npos || end + 22 > d.size() || u32(end + 12) > end) return out;
-  for (size_t p = end - u32(end + 12); out.size() < u16(end + 10) && p + 46 <= end && d.compare(p, 4, "PK\x01\x02") == 0;) {
-    out.push_back({d.substr(p + 46, u16(p + 28)), u16(p + 8), u16(p + 10), u16(p + 12), u16(p + 14), u32(p + 16),
-                   u32(p + 20), u32(p + 24), u32(p + 38), u32(p + 42)});
+  const size_t start = end - u32(end + 12), front = start - std::min<size_t>(start, u32(end + 16));
+  for (size_t p = start; out.size() < u16(end + 10) && p + 46 <= end && d.compare(p, 4, "PK\x01\x02") == 0;) {
+    out.push_back({d.substr(p + 46, u16(p + 28)), "", "", u16(p + 8), u16(p + 10), u16(p + 12), u16(p + 14),
+                   u32(p + 16), u32(p + 20), u32(p + 24), u32(p + 38), u32(p + 42)});
+    const size_t local = front + out.back().offset, extraAt = local + 30 + u16(local + 26);
+    out.back().extra = cut(extraAt, u16(local + 28));
+    out.back().data = cut(extraAt + u16(local + 28), out.back().compressedSize);
     p += 46 + u16(p + 28) + u16(p + 30) + u16(p + 32);
   }
   return out;
-}
-
-struct LocalMember {
-  std::string name, extra, data;  // data: the member's stored bytes
-  uint16_t flags = 0, method = 0, time = 0;
-  uint32_t crc = 0, compressedSize = 0, size = 0;
-};
-
-// Members in file order, by their local headers; a member whose data runs
-// past the end is cut, a streamed one without sizes ends at its
-// descriptor's signature.
-inline std::vector<LocalMember> LocalMembers(const std::string& archive) {
-  std::vector<LocalMember> out;
-  auto p = [&](size_t at) { return Bytes(archive).data() + at; };
-  for (size_t at = 0; (at = archive.find("PK\x03\x04", at)) != std::string::npos && at + 30 <= archive.size();) {
-    LocalMember m;
-    m.flags = LoadLe16(p(at + 6)), m.method = LoadLe16(p(at + 8)), m.time = LoadLe16(p(at + 10));
-    m.crc = LoadLe32(p(at + 14)), m.compressedSize = LoadLe32(p(at + 18)), m.size = LoadLe32(p(at + 22));
-    const size_t nameAt = at + 30, extraAt = nameAt + LoadLe16(p(at + 26)), dataAt = extraAt + LoadLe16(p(at + 28));
-    if (dataAt > archive.size()) break;
-    m.name = archive.substr(nameAt, extraAt - nameAt);
-    m.extra = archive.substr(extraAt, dataAt - extraAt);
-    size_t dataSize = m.compressedSize;
-    if ((m.flags & 8) && (dataSize == 0 || dataSize == 0xFFFFFFFF)) {
-      dataSize = archive.find("PK\x07\x08", dataAt);
-      dataSize = dataSize == std::string::npos ? archive.size() - dataAt : dataSize - dataAt;
-    }
-    m.data = archive.substr(dataAt, dataSize);
-    at = dataAt + m.data.size();
-    out.push_back(std::move(m));
-  }
-  return out;
-}
-
-inline const LocalMember* Find(const std::vector<LocalMember>& members, const std::string& name) {
-  auto it = std::find_if(members.begin(), members.end(), [&](const LocalMember& m) { return m.name == name; });
-  return it == members.end() ? nullptr : &*it;
-}
-
-// Runs 7z in `dir` ("a -tzip ... out.zip files") and returns the archive;
-// empty (and a test failure) when 7z fails.
-inline std::string SevenZip(const ScratchDir& dir, const std::string& arguments) {
-  std::string command = "cd '" + dir.path() + "' && 7z a -tzip out.zip " + arguments + " >/dev/null 2>&1";
-  std::remove((dir / "out.zip").c_str());
-  if (std::system(command.c_str()) != 0) {
-    ADD_FAILURE() << "7z failed: " << command;
-    return {};
-  }
-  return ReadFile(dir / "out.zip");
 }
 
 // --- member data over strings -------------------------------------------------

@@ -4,10 +4,8 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <algorithm>
 #include <filesystem>
 #include <map>
@@ -217,7 +215,7 @@ void Settle(const std::string& path) {
 // Every member's name, CRC, size and inflated data.
 Names Contents(const std::string& archive) {
   Names out;
-  for (const test::LocalMember& m : test::LocalMembers(archive))
+  for (const test::DirectoryEntry& m : test::Directory(archive))
     out.push_back(m.name + " " + std::to_string(m.crc) + " " + std::to_string(m.size) + " " +
                   (m.method == 8 ? test::RawInflate(m.data, m.size).value_or("corrupt") : m.data));
   return out;
@@ -234,7 +232,7 @@ TEST_F(CompressionJobTest, OneAndSeveralThreadsGiveTheSameArchive) {
   };
   // Dropped files only: folder entries carry the time they were added.
   Names files;
-  for (uint32_t i = 0; i < 30; ++i) files.push_back(File("f" + std::to_string(i) + ".txt", test::Prose(3000 * i, i)));
+  for (uint32_t i = 0; i < 30; ++i) files.push_back(File("f" + std::to_string(i) + ".txt", test::Text(3000 * i, i)));
   files.push_back(File("kept.zip", test::Noise(5000, 1)));
   files.push_back(File("r.bin", test::Noise(300000, 2)));
   for (const std::string& f : files) Settle(f);
@@ -242,8 +240,8 @@ TEST_F(CompressionJobTest, OneAndSeveralThreadsGiveTheSameArchive) {
   EXPECT_EQ(compress(files, 4), one);
 
   // Above the chunk size the data differ but hold the same bytes.
-  files.push_back(File("big.txt", test::Prose(2 * ParallelDeflate::kDefaultChunkSize + 12345, 7)));
-  File("tree/sub/deep.txt", test::Prose(2000, 8));
+  files.push_back(File("big.txt", test::Text(2 * ParallelDeflate::kDefaultChunkSize + 12345, 7)));
+  File("tree/sub/deep.txt", test::Text(2000, 8));
   files.insert(files.begin(), dir / "tree");
   const std::string single = compress(files, 1), parallel = compress(files, 3);
   EXPECT_EQ(Contents(parallel), Contents(single));

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <numeric>
 #include <string>
 #include <vector>
 
@@ -17,12 +16,12 @@ namespace quindo {
 namespace {
 
 using test::Noise;
-using test::Prose;
+using test::Text;
 
 struct Result {
   int64_t count = 0;
   std::string stream, output;
-  std::vector<size_t> writes, requests;
+  std::vector<size_t> writes;
   uint16_t flags = 0;
   std::string error;
   size_t readAfterFailure = 0;
@@ -36,7 +35,6 @@ Result Compress(Deflater& deflater, const std::string& input, int level, size_t 
   size_t position = 0;
   r.output.resize(Deflater::kOutputBufferSize);
   auto read = [&](uint8_t* buffer, size_t n) -> size_t {
-    r.requests.push_back(n);
     size_t take = std::min({n, input.size() - position, piece ? piece : n});
     std::memcpy(buffer, input.data() + position, take);
     position += take;
@@ -80,14 +78,9 @@ void ExpectRoundTrip(const std::string& input, int level, const Result& r) {
   }
 }
 
-TEST(Deflater, BadLevelsAndShortWritesFailTheMemberAndStopOutput) {
+TEST(Deflater, ShortWritesFailTheMemberAndStopOutput) {
   Deflater deflater;
-  for (int level : {0, 9, -1, 100}) {
-    const Result r = Compress(deflater, Prose(1000, 16), level);
-    EXPECT_EQ(std::tie(r.count, r.error, r.flags), std::make_tuple(-1, "bad pack level", 0));
-    EXPECT_EQ(r.requests.size() + r.writes.size(), 0u) << "level " << level << ": nothing read or written";
-  }
-  const std::string input = Prose(2000000, 17);
+  const std::string input = Text(2000000, 17);
   for (size_t accepted : {0, 1, 3}) {
     SCOPED_TRACE(accepted);
     const Result r = Compress(deflater, input, 6, 0, accepted);
@@ -109,10 +102,10 @@ TEST(Deflater, SameStreamAsInfoZipAtEveryLevel) {
   if (std::system("zip -v >/dev/null 2>&1") != 0) GTEST_SKIP() << "zip is not installed";
   test::ScratchDir dir;
   const std::pair<const char*, std::string> inputs[] = {
-      {"short text", Prose(5000, 23)},
-      {"text of one window buffer", Prose(65536, 24)},
-      {"text just over it", Prose(65536 + 263, 25)},
-      {"mixed", Prose(90000, 20) + Periodic(50000, 3000, 21) + Prose(70000, 22)},
+      {"short text", Text(5000, 23)},
+      {"text of one window buffer", Text(65536, 24)},
+      {"text just over it", Text(65536 + 263, 25)},
+      {"mixed", Text(90000, 20) + Periodic(50000, 3000, 21) + Text(70000, 22)},
       {"run of one byte", std::string(200000, '\0')},
   };
   for (const auto& [name, input] : inputs) {
@@ -123,7 +116,7 @@ TEST(Deflater, SameStreamAsInfoZipAtEveryLevel) {
       const std::string command =
           "zip -q -X -j -" + std::to_string(level) + " '" + (dir / "peer.zip") + "' '" + (dir / "input.bin") + "'";
       ASSERT_EQ(std::system(command.c_str()), 0);
-      const std::vector<test::LocalMember> peer = test::LocalMembers(test::ReadFile(dir / "peer.zip"));
+      const std::vector<test::DirectoryEntry> peer = test::Directory(test::ReadFile(dir / "peer.zip"));
       ASSERT_EQ(peer.size(), 1u);
       ASSERT_EQ(peer[0].method, 8);
       EXPECT_EQ(Compress(input, level).stream, peer[0].data);

@@ -71,17 +71,6 @@ const std::string kM1 =
 const std::string kM2 = "ファイルエラーが検出されました。|処理失敗";
 const std::string kM3 = "ファイル エラー|不正なファイルパスが指定されています。";
 
-TEST_F(EntryTest, SwitchesInAnyCaseAndInstallAsSecondArgumentIsAPath) {
-  std::vector<std::string> calls;
-  for (std::vector<std::string> args : {std::vector<std::string>{"/INSTALL"}, {"/UnInstall", "ignored"}, {}}) {
-    EXPECT_EQ(Run(args), 0);
-    calls.insert(calls.end(), services.calls.begin(), services.calls.end());
-  }
-  EXPECT_EQ(calls, (std::vector<std::string>{"register QuindoZip", "register QuindoLzh", "remove", "settings"}));
-  Run({dir / "a.zip", "/install"});  // "/install" does not exist: both are compressed
-  EXPECT_EQ(services.calls.back(), "compress 2");
-}
-
 TEST_F(EntryTest, ExtractionLoopOrderOfOutcomes) {
   const std::string a = dir / "a.zip", b = dir / "b.lzh", c = dir / "c.zip";
   services.extractionResults = {ResultFailed, ResultCannotWrite, ResultBadPath, ResultOk};

@@ -3,12 +3,9 @@
 #include "app/extraction_job.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <map>
-#include <tuple>
 
 #include "app/settings.h"
 #include "platform/platform.h"
@@ -37,7 +34,7 @@ class ExtractionJob : public ::testing::Test {
     test::WriteFile(ini, "[MELT]\nOUTPUT=2\nOUTPUT_PATH=" + out + "\nOPENDIR=0\n" + extra);
   }
   std::string Archive(const std::string& name, const ZipBuilder& builder) {
-    test::WriteFile(dir / ("in/" + name), builder.Finish());
+    test::WriteFile(dir / ("in/" + name), builder.bytes);
     return dir / ("in/" + name);
   }
   JobResult Run(const std::string& archive) {
@@ -52,9 +49,6 @@ class ExtractionJob : public ::testing::Test {
  private:
   std::string cwd_;
 };
-
-#if __has_include("lzh/lzh_reader.h")
-#endif
 
 TEST_F(ExtractionJob, OutputFolderFollowsTheArchiveLayout) {
   // Each member holds its own name. Answers what `file` holds and the folder
@@ -150,13 +144,10 @@ TEST_F(ExtractionJob, WrongPasswordsFailAndCancelIsACancel) {
   ui.ui.passwords = {"x", "y", "z"};
   EXPECT_EQ(Run(locked), ResultFailed);
   EXPECT_EQ(details, "m0.txt: パスワードが違います\n以降の 4 件は展開されていません");
-  ASSERT_EQ(ui.ui.passwordRequests.size(), 3u);
-  const auto& asked = ui.ui.passwordRequests;
-  EXPECT_EQ(std::make_tuple(asked[0].memberName, asked[0].previousWrong, asked[2].previousWrong),
-            std::make_tuple(std::string("m0.txt"), false, true));
+  EXPECT_EQ(ui.ui.passwordPrompts, 3);
   ui.ui.passwords = {test::kCancelAnswer};
   EXPECT_EQ(Run(locked), ResultCancelled);
-  EXPECT_EQ(ui.ui.passwordPrompts, 4);
+  EXPECT_EQ(ui.ui.passwordPrompts, 4);  // one for the run cancelled
   // Without a terminal nothing is asked, every member is named, and an
   // archive that wrote nothing leaves no folder behind.
   ui.ui.passwords = {test::kUnavailableAnswer};

@@ -6,7 +6,6 @@
 #include <condition_variable>
 #include <deque>
 #include <map>
-#include <cstdlib>
 #include <ctime>
 #include <mutex>
 #include <string>
@@ -135,7 +134,7 @@ TEST(ExtractionLanes, EncryptedMembersShareTheOpeningPasswordAndComeBackForAnoth
       expected["two.txt"] = "second password";
     }
   }
-  const std::string zip = builder.Finish();
+  const std::string zip = builder.bytes;
   const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(zip.data()), zip.size());
   test::ScratchDir dir;
   std::deque<MemorySource> sources;
@@ -175,25 +174,6 @@ TEST(ExtractionLanes, EncryptedMembersShareTheOpeningPasswordAndComeBackForAnoth
   EXPECT_EQ(position.load(), spans);
 }
 
-// Sets the time zone for one test and puts the old one back.
-class ZoneScope {
- public:
-  explicit ZoneScope(const char* zone) {
-    if (const char* old = std::getenv("TZ")) old_ = old, had_ = true;
-    ::setenv("TZ", zone, 1);
-    ::tzset();
-  }
-  ~ZoneScope() {
-    if (had_) ::setenv("TZ", old_.c_str(), 1);
-    else ::unsetenv("TZ");
-    ::tzset();
-  }
-
- private:
-  std::string old_;
-  bool had_ = false;
-};
-
 uint16_t DosDate(int year, int month, int day) {
   return static_cast<uint16_t>((year - 1980) << 9 | month << 5 | day);
 }
@@ -205,7 +185,8 @@ uint16_t DosTime(int hour, int minute, int second) {
 // it by half an hour), and times no clock shows.
 TEST(ExtractionLanes, LocalTimesAgreeWithTheSystemsConversion) {
   for (const char* zone : {"UTC", "Europe/Berlin", "Australia/Lord_Howe", "America/St_Johns"}) {
-    ZoneScope scope(zone);
+    test::ScopedEnv tz("TZ", zone);
+    ::tzset();
     LocalTimes times;
     for (int month = 1; month <= 12; ++month)
       for (int day = 1; day <= 31; ++day)
@@ -221,6 +202,7 @@ TEST(ExtractionLanes, LocalTimesAgreeWithTheSystemsConversion) {
     EXPECT_EQ(times.Seconds(DosDate(2021, 13, 1), DosTime(1, 0, 0)), std::nullopt) << zone;
     EXPECT_EQ(times.Seconds(DosDate(2021, 1, 0), DosTime(1, 0, 0)), std::nullopt) << zone;
   }
+  ::tzset();  // the zone put back
 }
 
 // Files larger than the write buffer are written on a thread beside the
@@ -233,7 +215,7 @@ TEST(ExtractionLanes, LargeFilesWrittenInTheBackgroundKeepBytesTimesAndFailures)
                               .Add(test::Member("stored.txt", stored, 0))
                               .Add(test::Member("full/big.txt", big))
                               .Add(test::Member("full/small.txt", "small"))
-                              .Finish();
+                              .bytes;
   test::ScratchDir dir;
   platform::SetFileFaults({{.path = dir / "full" + platform::kPathSeparator, .writeLimit = 600 * 1024}});
   test::ScriptedHost host;

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <algorithm>
 
 #include "lzh/lzh_reader.h"
 #include "platform/platform.h"
@@ -101,9 +100,6 @@ TEST_F(LzhReaderTest, LinksInTheOutputFolderAreReplacedNeverFollowed) {
   EXPECT_EQ(ReadFile(Out("a.txt")) + ReadFile(Out("dangling")), "newd");
   EXPECT_EQ(platform::QueryPathKind(Out("a.txt")), platform::PathKind::File);
 }
-
-#ifndef _WIN32
-#endif
 
 }  // namespace
 }  // namespace quindo::test

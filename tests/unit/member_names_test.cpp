@@ -1,6 +1,7 @@
 // Member names from other systems as the walk reads them: the UTF-8 flag,
 // the Unicode Path field, the judgement of an archive's names together,
-// composed forms, the Mac's metadata, and the CP932 forms of JIS characters.
+// composed forms and the Mac's metadata (the CP932 forms of JIS characters:
+// windows_names_test and the Windows platform check).
 #include <gtest/gtest.h>
 
 #include "app/member_names.h"
@@ -54,7 +55,7 @@ Planned Plan(const std::string& zip, bool useUtf8 = true, bool keepMacMetadata =
 }
 
 std::string One(const MemberLayout& m, bool useUtf8 = true) {
-  const Paths paths = Plan(ZipBuilder().Add(m).Finish(), useUtf8).paths;
+  const Paths paths = Plan(ZipBuilder().Add(m).bytes, useUtf8).paths;
   return paths.size() == 1 ? paths[0] : "(" + std::to_string(paths.size()) + " members)";
 }
 
@@ -99,17 +100,17 @@ TEST_F(MemberNamesTest, AnArchivesUnmarkedNamesAreJudgedTogether) {
   ZipBuilder mac;
   for (const std::string& name : {std::string("世界/"), "世界/" + kGaDecomposed + ".txt", std::string("世界/〜.txt")})
     mac.Add(Named(name));
-  const Planned p = Plan(mac.Finish());
+  const Planned p = Plan(mac.bytes);
   EXPECT_EQ(p.paths, (Paths{"世界", "世界/が.txt", "世界/〜.txt"}));
   EXPECT_EQ(p.root, "世界");
 
   // One Shift-JIS name among them: each name is judged alone, as before.
-  const Planned mixed = Plan(ZipBuilder().Add(Named("世界.txt")).Add(Named(kSjisTable)).Finish());
+  const Planned mixed = Plan(ZipBuilder().Add(Named("世界.txt")).Add(Named(kSjisTable)).bytes);
   EXPECT_EQ(mixed.paths, (Paths{"荳也阜.txt", "表.txt"}));
   // Names with a mark do not take part; without detection nothing is UTF-8.
-  EXPECT_EQ(Plan(ZipBuilder().Add(Named("世界.txt")).Add(Named(kSjisTable, 0x0800, "")).Finish()).paths[0],
+  EXPECT_EQ(Plan(ZipBuilder().Add(Named("世界.txt")).Add(Named(kSjisTable, 0x0800, "")).bytes).paths[0],
             "世界.txt");
-  EXPECT_EQ(Plan(mac.Finish(), false).paths[0], "荳也阜");
+  EXPECT_EQ(Plan(mac.bytes, false).paths[0], "荳也阜");
 }
 
 TEST_F(MemberNamesTest, MacMetadataIsLeftOutUnlessAsked) {
@@ -119,7 +120,7 @@ TEST_F(MemberNamesTest, MacMetadataIsLeftOutUnlessAsked) {
                               .Add(Named("__MACOSX/"))
                               .Add(Named("__MACOSX/project/._a.txt"))
                               .Add(Named("project/.hidden"))
-                              .Finish();
+                              .bytes;
   // Left out of everything: the plan, the count, the root folder, the walk.
   const Planned skipped = Plan(zip);
   EXPECT_EQ(skipped.paths, (Paths{"project/a.txt", "project/.hidden"}));
@@ -142,25 +143,11 @@ TEST_F(MemberNamesTest, NamesThatMeetWhenComposedBothComeOut) {
   const std::string zip = ZipBuilder()
                               .Add(Member("が.txt", "composed", 0))
                               .Add(Member(kGaDecomposed + ".txt", "decomposed", 0))
-                              .Finish();
+                              .bytes;
   test::MemoryTree tree;
   test::ScriptedHost host;
   EXPECT_FALSE(test::ExtractInto(zip, tree, host).record.Failed());
   EXPECT_EQ(tree.files, (std::map<std::string, std::string>{{"が.txt", "composed"}, {"が (2).txt", "decomposed"}}));
-}
-
-TEST(Cp932Forms, JisCharactersTakeWindowsFormsAndNothingIsReplacedSilently) {
-  std::string out;
-  // WAVE DASH, MINUS SIGN, DOUBLE VERTICAL LINE, CENT, POUND, NOT, EM DASH,
-  // then Windows' own forms of them: both give the same bytes.
-  const std::string bytes = "\x81\x60\x81\x7C\x81\x61\x81\x91\x81\x92\x81\xCA\x81\x5C";
-  ASSERT_TRUE(Cp932CodePage().FromUtf8("〜−‖¢£¬—", out));
-  EXPECT_EQ(out, bytes);
-  ASSERT_TRUE(Cp932CodePage().FromUtf8("～－∥￠￡￢―", out));
-  EXPECT_EQ(out, bytes);
-  ASSERT_TRUE(Cp932CodePage().FromUtf8("a〜b.txt", out));
-  EXPECT_EQ(out, "a\x81\x60" "b.txt");
-  for (const char* none : {"café", "😀", "한국어"}) EXPECT_FALSE(Cp932CodePage().FromUtf8(none, out)) << none;
 }
 
 }  // namespace

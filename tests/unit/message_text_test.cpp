@@ -1,15 +1,7 @@
-// Texts that reach the user: what makes a name safe to show, and the
-// details of the cannot-write box.
+// What makes a name that reaches the user safe to show.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <vector>
-
-#include <sys/stat.h>
-
-#include "app/message_text.h"
 #include "common/display_text.h"
-#include "tests/support/test_support.h"
 
 namespace quindo {
 namespace {
@@ -33,23 +25,6 @@ TEST(SafeDisplayText, ControlsOverridesAndBytesThatAreNotUtf8AreReplaced) {
   // Line breaks stay only when asked.
   EXPECT_EQ(SafeDisplayText("one\ntwo\r\n", LineBreaks::Keep), "one\ntwo?\n");
   EXPECT_EQ(SafeDisplayText("a\tb", LineBreaks::Keep), "a?b");
-}
-
-TEST(CannotWriteDetails, SayWhetherTheFolderIsMissingOrReadOnly) {
-  test::ScratchDir scratch;
-  const std::string missing = scratch / "gone/deeper/";
-  EXPECT_EQ(FolderProblemOf(missing), FolderProblem::Missing);
-  EXPECT_EQ(CannotWriteDetails(missing), "保存先: " + missing + "\nフォルダが見つかりません");
-  // A file where the folder should be is no folder either.
-  test::WriteFile(scratch / "file", "x");
-  EXPECT_EQ(FolderProblemOf(scratch / "file/"), FolderProblem::Missing);
-  const std::string locked = scratch / "locked";
-  ASSERT_EQ(::mkdir(locked.c_str(), 0555), 0);
-  EXPECT_EQ(FolderProblemOf(locked + "/"), FolderProblem::ReadOnly);
-  EXPECT_EQ(CannotWriteDetails(locked), "保存先: " + locked + "\nフォルダが読み取り専用です");
-  EXPECT_EQ(FolderProblemOf(scratch.path()), FolderProblem::Other);
-  EXPECT_EQ(FolderDetails("D:\\x\x1b", FolderProblem::Missing), "保存先: D:\\x?\nフォルダが見つかりません");
-  EXPECT_EQ(FolderDetails("/o", FolderProblem::Other), "保存先: /o");
 }
 
 }  // namespace

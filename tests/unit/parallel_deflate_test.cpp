@@ -3,7 +3,6 @@
 // compression_job_test).
 #include <gtest/gtest.h>
 
-#include <thread>
 
 #include "tests/support/test_support.h"
 #include "tests/support/zip_fixture.h"
@@ -12,7 +11,7 @@
 namespace quindo {
 namespace {
 
-using test::Prose;
+using test::Text;
 
 uint32_t Crc(const std::string& s, size_t n = SIZE_MAX) { return Crc32(s.data(), std::min(n, s.size())); }
 
@@ -47,7 +46,7 @@ class ParallelDeflateTest : public ::testing::Test {
 };
 
 TEST_F(ParallelDeflateTest, SourcesThatChangedGoTheSingleThreadedWayOrEndTheStreamCleanly) {
-  const std::string big = Prose(6 * kChunk, 1);
+  const std::string big = Text(6 * kChunk, 1);
   ParallelDeflate pipeline(2, 6, abort, kChunk);
   const size_t missing = pipeline.Add(dir / "missing", 100);
   // Listed small, grew past the chunk size: the writer deflates it itself.
@@ -55,7 +54,7 @@ TEST_F(ParallelDeflateTest, SourcesThatChangedGoTheSingleThreadedWayOrEndTheStre
   // Listed with more chunks than it now has.
   const size_t shrank = pipeline.Add(File("shrank", big.substr(0, 2 * kChunk + 5)), big.size());
   pipeline.Add(File("skipped", big), big.size());
-  const size_t last = pipeline.Add(File("last", Prose(1000, 2)), 1000);
+  const size_t last = pipeline.Add(File("last", Text(1000, 2)), 1000);
   pipeline.Start();
   EXPECT_EQ(pipeline.Take(missing), nullptr);
   EXPECT_EQ(pipeline.Take(grew), nullptr);

@@ -3,9 +3,7 @@
 #include "app/path_utils.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <ctime>
 #include <vector>
 
 #include "zip/zip_reader.h"

@@ -38,54 +38,21 @@ TEST(Settings, WritesCreateWhatTheyNeedAndChangeOneLine) {
   EXPECT_EQ(IniReplace("[A]", "A", "k", "v"), "[A]\nk=v\n");
 }
 
-// Runs `body` in a child process and answers how it ended (a wait status).
-template <class Body>
-int InChild(Body body) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    body();
-    _exit(0);
-  }
-  int status = -1;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid) ADD_FAILURE() << "fork or wait failed";
-  return status;
-}
-
-TEST(Settings, ConcurrentWritersLoseNoKey) {
-  ScratchDir dir;
-  const std::string path = dir / "q.ini";
-  auto key = [](int w, int k) { return "K" + std::to_string(w) + "_" + std::to_string(k); };
-  std::vector<pid_t> writers;
-  for (int w = 0; w < 4; ++w) {
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      for (int k = 0; k < 25; ++k) Settings(path).WriteInt("OPTION", key(w, k).c_str(), w * 100 + k);
-      _exit(0);
-    }
-    writers.push_back(pid);
-  }
-  for (pid_t pid : writers) {
-    int status = -1;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status)) << status;
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-  }
-  for (int w = 0; w < 4; ++w)
-    for (int k = 0; k < 25; ++k) EXPECT_EQ(Settings(path).ReadInt("OPTION", key(w, k).c_str(), -1), w * 100 + k);
-}
-
 TEST(Settings, AWriterKilledInTheMiddleOfItsWriteLeavesTheOldFile) {
   ScratchDir dir;
   const std::string path = dir / "q.ini", old = "[ARC]\nOUTPUT=1\n";
   WriteFile(path, old);
   // The child may write files of 1 KiB at most; the default action of the
   // signal for a write past that ends it in the middle of an 8 KiB value.
-  const int status = InChild([&] {
+  const pid_t pid = fork();
+  if (pid == 0) {
     const rlimit limit{1024, 1024};
     setrlimit(RLIMIT_FSIZE, &limit);
     Settings(path).WriteString("OPTION", "NOTE", std::string(8192, 'n'));
-  });
+    _exit(0);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFSIGNALED(status)) << "the writer was not killed: " << status;
   EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
   EXPECT_EQ(ReadFile(path), old);

@@ -9,8 +9,6 @@
 
 #include "app/member_names.h"
 #include "app/path_utils.h"
-#include "app/settings.h"
-#include "config/settings_form.h"
 #include "platform/platform.h"
 #include "tests/support/test_support.h"
 #include "tests/support/zip_fixture.h"
@@ -29,28 +27,6 @@ std::string Cp932(const std::string& utf8) {
   std::string bytes;
   EXPECT_TRUE(Cp932CodePage().FromUtf8(utf8, bytes)) << utf8;
   return bytes;
-}
-
-TEST(WindowsNames, HeldExactlyOnlyWhenTheSameTextComesBack) {
-  const struct {
-    std::string utf8;
-    bool held;
-  } cases[] = {
-      {"日本語.txt", true},
-      {"ｶﾀｶﾅ.txt", true},
-      {"～.txt", true},  // U+FF5E, CP932's own tilde
-      // Look-alikes are no exact form: the name would come back as another.
-      {"〜.txt", false},  // U+301C WAVE DASH
-      {"−1.txt", false},  // U+2212 MINUS SIGN
-      {"café.txt", false},
-      {"한국어.txt", false},
-      {"emoji😀.txt", false},
-      {"caf\xE9.txt", false},  // not UTF-8 at all
-  };
-  for (const auto& c : cases) {
-    std::string bytes;
-    EXPECT_EQ(HeldExactly(c.utf8, Cp932CodePage(), bytes), c.held) << c.utf8;
-  }
 }
 
 class WindowsArchiveNamesTest : public ::testing::Test {
@@ -148,24 +124,6 @@ TEST(WindowsNames, TheNameLimitCountsCp932BytesWhereCp932HoldsTheName) {
   std::string bytes = Cp932("a" + Repeat("漢", 130));
   CutName(bytes, Cp932CodePage(), kMaxNameLength, cp932);
   EXPECT_EQ(bytes, Cp932("a" + Repeat("漢", 129)));
-}
-
-struct LongFolderPicker final : FolderPicker {
-  bool PickFolder(const char*, std::string& folder) override {
-    folder = "/" + Repeat("漢", 100);
-    return true;
-  }
-};
-
-TEST(WindowsNames, TheSettingsFormHoldsAFolderToItsLimitOnAWholeCharacter) {
-  test::ScratchDir dir;
-  Settings settings{dir / "quindo.ini"};
-  SettingsForm form = LoadSettingsForm(settings);
-  LongFolderPicker picker;
-  form.compress.checkedRadio = kModeChosen;
-  OnDestinationRadio(form, Column::Compress, kModeChosen, picker);
-  // 301 bytes of UTF-8: 86 kanji fit in 260 bytes on Linux, never a part of one.
-  EXPECT_EQ(form.compress.folder, "/" + Repeat("漢", 86));
 }
 
 }  // namespace

@@ -42,7 +42,7 @@ TEST_F(ZipReaderTest, ScanSkipsJunkNamesEndAtNulAndLongNamesStayDistinct) {
   const std::string longName(300, 'n');
   b.Add(Member(std::string("bad\0note", 8), "x", 0)).Add(Member(longName + "1", "first", 0))
       .Add(Member(longName + "2", "second", 0)).Add(Member("two", "2"));
-  EXPECT_FALSE(Run(b.Finish()).record.Failed());
+  EXPECT_FALSE(Run(b.bytes).record.Failed());
   const std::string cut(kMaxNameLength, 'n');
   const std::string distinct = std::string(kMaxNameLength - 4, 'n') + " (2)";
   EXPECT_EQ(tree.files, (Files{{"one", "1"}, {"bad", "x"}, {cut, "first"}, {distinct, "second"}, {"two", "2"}}));
@@ -65,7 +65,7 @@ TEST_F(ZipReaderTest, DamagedMembersLeaveNoFileAndEveryMemberIsTried) {
     b.Add(m);
     // Cut data would run into what follows: with nothing after it, the
     // member must not take that for its end.
-    const std::string zip = m.truncateData ? b.bytes : b.Add(Member("after", "ok", 0)).Finish();
+    const std::string zip = m.truncateData ? b.bytes : b.Add(Member("after", "ok", 0)).bytes;
     const test::Extracted r = test::ExtractInto(zip, t, host);
     EXPECT_TRUE(r.record.Failed());
     EXPECT_EQ(r.Outcomes().at(m.name), outcome);
@@ -73,7 +73,7 @@ TEST_F(ZipReaderTest, DamagedMembersLeaveNoFileAndEveryMemberIsTried) {
     EXPECT_EQ(t.tempsLeft(), 0);
   }
   // A header that promises data and has none: not an empty file.
-  std::string zip = ZipBuilder().Add(Member("promised", "")).Finish();
+  std::string zip = ZipBuilder().Add(Member("promised", "")).bytes;
   zip[18] = 0;   // no compressed bytes
   zip[22] = 73;  // and yet an uncompressed size
   EXPECT_EQ(Run(zip).Outcomes(), (Outcomes{{"promised", MemberOutcome::Truncated}}));
@@ -81,7 +81,7 @@ TEST_F(ZipReaderTest, DamagedMembersLeaveNoFileAndEveryMemberIsTried) {
 
   MemoryTree full;
   full.failWritesAfter = 1000;  // a full disk
-  EXPECT_EQ(test::ExtractInto(ZipBuilder().Add(Member("big", Text(100000))).Finish(), full, host).Outcomes(),
+  EXPECT_EQ(test::ExtractInto(ZipBuilder().Add(Member("big", Text(100000))).bytes, full, host).Outcomes(),
             (Outcomes{{"big", MemberOutcome::WriteFailed}}));
   EXPECT_EQ(std::make_pair(full.files.size(), full.tempsLeft()), std::make_pair(size_t{0}, 0));
 }
@@ -90,7 +90,7 @@ TEST_F(ZipReaderTest, DataDescriptorMembersWithoutSizesAreReadToTheirEnd) {
   // Stored data ends at the descriptor that gives its own length: a look-alike
   // with another length inside the data, or a whole archive stored as a
   // member, must not end it or add members.
-  const std::string inner = ZipBuilder().Add(Member("inner", "not a member here", 0)).Finish();
+  const std::string inner = ZipBuilder().Add(Member("inner", "not a member here", 0)).bytes;
   MemberLayout streamed = Member("streamed", Text(200000)), storedEmpty = Member("stored-empty", "", 0);
   MemberLayout storedData = Member("stored", "a PK\x07\x08 look-alike" + std::string(12, '\0') + Text(3000000), 0);
   MemberLayout storedZip = Member("inner.zip", inner, 0), secret = Member("secret", "stored and encrypted", 0, "pw");
@@ -101,7 +101,7 @@ TEST_F(ZipReaderTest, DataDescriptorMembersWithoutSizesAreReadToTheirEnd) {
     m->descriptor = m->zeroSizes = true;
   host.passwords = {"pw"};
   std::string zip = ZipBuilder().Add(streamed).Add(storedEmpty).Add(storedData).Add(storedZip).Add(secret)
-                        .Add(unsignedZeros).Add(Member("after", "a", 0)).Finish();
+                        .Add(unsignedZeros).Add(Member("after", "a", 0)).bytes;
   EXPECT_FALSE(Run(zip).record.Failed());
   EXPECT_EQ(tree.files, (Files{{"streamed", streamed.data}, {"stored-empty", ""}, {"stored", storedData.data},
                                {"inner.zip", inner}, {"secret", secret.data}, {"unsigned", unsignedZeros.data},
@@ -122,7 +122,7 @@ TEST_F(ZipReaderTest, DataDescriptorMembersWithoutSizesAreReadToTheirEnd) {
   ZipBuilder unended;
   unended.Add(storedData).bytes.resize(unended.bytes.size() - 16);
   const test::Extracted r =
-      test::ExtractInto(unended.Add(Member("after", "a", 0)).Add(storedEmpty).Add(unsignedZeros).Finish(), t, host);
+      test::ExtractInto(unended.Add(Member("after", "a", 0)).Add(storedEmpty).Add(unsignedZeros).bytes, t, host);
   EXPECT_EQ(r.Outcomes()["stored"], MemberOutcome::Damaged);
   EXPECT_EQ(t.files, (Files{{"after", "a"}, {"stored-empty", ""}, {"unsigned", unsignedZeros.data}}));
 }
@@ -130,8 +130,8 @@ TEST_F(ZipReaderTest, DataDescriptorMembersWithoutSizesAreReadToTheirEnd) {
 TEST_F(ZipReaderTest, MethodsNotDecodedAreReportedByNameAndSkippedByTheirSize) {
   // A first member of a method that is not decoded still makes a ZIP; its
   // data (here an archive) is skipped by its size, never searched.
-  const std::string inner = ZipBuilder().Add(Member("inside", "no", 0)).Finish();
-  std::string zip = ZipBuilder().Add(Member("bz", inner, 0)).Add(Member("odd", "x", 0)).Add(Member("ok", "fine", 0)).Finish();
+  const std::string inner = ZipBuilder().Add(Member("inside", "no", 0)).bytes;
+  std::string zip = ZipBuilder().Add(Member("bz", inner, 0)).Add(Member("odd", "x", 0)).Add(Member("ok", "fine", 0)).bytes;
   zip[8] = 12;  // bzip2
   zip[zip.find("odd") - 22] = 11;  // a number no method has
   EXPECT_EQ(test::FormatOf(zip), FormatZip);
@@ -145,7 +145,7 @@ TEST_F(ZipReaderTest, MethodsNotDecodedAreReportedByNameAndSkippedByTheirSize) {
   strong.extraFlags = 0x40;
   MemoryTree t;
   ScriptedHost asked;
-  EXPECT_EQ(test::ExtractInto(ZipBuilder().Add(strong).Finish(), t, asked).Outcomes(),
+  EXPECT_EQ(test::ExtractInto(ZipBuilder().Add(strong).bytes, t, asked).Outcomes(),
             (Outcomes{{"strong", MemberOutcome::Unsupported}}));
   EXPECT_EQ(t.files.size(), 0u);
   EXPECT_EQ(asked.prompts.size(), 0u);
@@ -153,7 +153,7 @@ TEST_F(ZipReaderTest, MethodsNotDecodedAreReportedByNameAndSkippedByTheirSize) {
 
 TEST_F(ZipReaderTest, OverwriteOffKeepsFilesAndLinksAreReplacedNeverWrittenThrough) {
   std::string zip = ZipBuilder().Add(Member("keep.txt", "new", 0)).Add(Member("dir/sub/", "", 0))
-                        .Add(Member("link", "data", 0)).Add(Member("via/x", "x", 0)).Finish();
+                        .Add(Member("link", "data", 0)).Add(Member("via/x", "x", 0)).bytes;
   tree.files["keep.txt"] = "old";
   tree.links = {"link", "via"};  // a dangling link counts as taken too
   ExtractionOptions keep;
@@ -171,7 +171,7 @@ TEST_F(ZipReaderTest, OverwriteOffKeepsFilesAndLinksAreReplacedNeverWrittenThrou
 }
 
 TEST_F(ZipReaderTest, SecurityWarningNamesTheDisguisedFile) {
-  std::string zip = ZipBuilder().Add(Member("docs/meeting-notes-2006.doc.exe", "MZ", 0)).Add(Member("setup.exe", "MZ", 0)).Finish();
+  std::string zip = ZipBuilder().Add(Member("docs/meeting-notes-2006.doc.exe", "MZ", 0)).Add(Member("setup.exe", "MZ", 0)).bytes;
   ExtractionOptions options;
   options.securityCheck = true;
   Run(zip, options);
@@ -190,11 +190,11 @@ TEST_F(ZipReaderTest, PasswordsArePromptedOnceRetriedThriceAndCancelled) {
     fiveFiles[m.name] = m.data;
     if (i == 2) five.Add(Member("plain", "no password", 0));
   }
-  const std::string first = ZipBuilder().Add(Member("first", Text(800), 8, "right")).Add(Member("later", "l", 0)).Finish();
+  const std::string first = ZipBuilder().Add(Member("first", Text(800), 8, "right")).Add(Member("later", "l", 0)).bytes;
   // With a descriptor the check is the time: another time refuses the right password.
   MemberLayout timed = Member("t", "payload", 0, "pw");
   timed.descriptor = true;
-  const std::string timedZip = ZipBuilder().Add(timed).Finish();
+  const std::string timedZip = ZipBuilder().Add(timed).bytes;
   std::string otherTime = timedZip;
   otherTime[10] ^= 0x20;
   auto run = [&](const std::string& archive, std::deque<std::string> answers) {
@@ -207,7 +207,7 @@ TEST_F(ZipReaderTest, PasswordsArePromptedOnceRetriedThriceAndCancelled) {
     return std::make_tuple(r.record.Failed(), r.record.cancelled, wrong, t.files);
   };
   using V = std::vector<bool>;
-  EXPECT_EQ(run(five.Finish(), {"secret"}), std::make_tuple(false, false, V{false}, fiveFiles));
+  EXPECT_EQ(run(five.bytes, {"secret"}), std::make_tuple(false, false, V{false}, fiveFiles));
   EXPECT_EQ(run(first, {"wrong", "right"}), std::make_tuple(false, false, V{false, true}, Files{{"first", Text(800)}, {"later", "l"}}));
   // Three wrong: nothing under the member's name, and the walk ends there.
   EXPECT_EQ(run(first, {"a", "b", "c", "right"}), std::make_tuple(true, false, V{false, true, true}, Files{}));
@@ -217,7 +217,7 @@ TEST_F(ZipReaderTest, PasswordsArePromptedOnceRetriedThriceAndCancelled) {
 
   // Without a way to ask, encrypted members are reported, the rest come out.
   host.noTerminal = true;
-  const test::Extracted r = Run(five.Finish());
+  const test::Extracted r = Run(five.bytes);
   EXPECT_EQ(host.prompts.size(), 1u);
   EXPECT_EQ(tree.files, (Files{{"plain", "no password"}}));
   EXPECT_EQ(r.Outcomes()["m0"], MemberOutcome::NoPassword);

@@ -1,4 +1,5 @@
 """The Windows program compressing under Wine, behind its progress dialog: the archive, Cancel and the close box."""
+import json
 import os
 import time
 import unittest
@@ -21,10 +22,7 @@ class CompressTest(winehelper.WineTestCase):
         # A private program copy whose archives go to out/, and a folder with a
         # large incompressible file so that the dialog stays up.
         folder = self.scratch()
-        exe, out = self.wine.private_copy(folder / "program"), folder / "out"
-        out.mkdir()
-        winehelper.write_ini(exe.parent / "quindo.ini", {
-            "ARC": {"OUTPUT": "2", "OUTPUT_PATH": winehelper.to_windows_path(out), "OPENDIR": "0"}})
+        exe, out = self.program(folder)
         source = folder / "写真"
         (source / "夏").mkdir(parents=True)
         (source / "夏" / "花火.txt").write_bytes("夏の夜\n".encode("utf-8") * 1000)
@@ -43,7 +41,7 @@ class CompressTest(winehelper.WineTestCase):
         self.assert_dialog(self.wine.window(TITLE, timeout_ms=60000))
         # Within a few ticks the label shows the file being added and the bar moves.
         seen, deadline = None, time.monotonic() + 60
-        while seen is None and time.monotonic() < deadline and (window := self.wine.find_window(TITLE)):
+        while seen is None and time.monotonic() < deadline and (window := self.wine.window(TITLE, 0)):
             if window.control(1029)["text"] and window.control(1000).get("position", 0) > 0:
                 seen = window
         self.assertIsNotNone(seen, "the dialog never showed a name and a position")
@@ -77,7 +75,7 @@ class CompressTest(winehelper.WineTestCase):
                 # The Windows program ends with 0 whatever the job answered.
                 self.assertEqual(self.wine.wait_exit(proc, timeout=60), 0)
                 # No archive, no temporary file, and no message box follows a cancel.
-                boxes = [w for w in self.wine.windows() if w["class"] == "#32770"]
+                boxes = [w for w in json.loads(self.wine.driver("windows").stdout) if w["class"] == "#32770"]
                 self.assertEqual((list(out.iterdir()), temporary_archives(), boxes), ([], before, []))
 
 

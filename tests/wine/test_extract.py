@@ -9,17 +9,7 @@ PROGRESS_TITLE = "解凍状況"
 PASSWORD_TITLE = "パスワード"
 
 
-def tree(root):
-    return {str(p.relative_to(root)): p.read_bytes() for p in root.rglob("*") if p.is_file()}
-
-
 class ExtractUnderWineTest(winehelper.WineTestCase):
-    def program(self, folder):  # a private program copy that extracts into folder/out and opens nothing
-        exe, out = self.wine.private_copy(folder / "program"), folder / "out"
-        winehelper.write_ini(exe.parent / "quindo.ini", {
-            "MELT": {"OUTPUT": "2", "OUTPUT_PATH": winehelper.to_windows_path(out), "OPENDIR": "0"}})
-        return exe, out
-
     def test_cancel_then_the_password_dialog_over_the_progress_dialog(self):
         if not shutil.which("zip"):
             winehelper.unavailable("zip is not installed")
@@ -35,21 +25,21 @@ class ExtractUnderWineTest(winehelper.WineTestCase):
         # Cancel in the prompt ends the run: nothing of either archive is written.
         proc = self.wine.start(exe, archive, later)
         self.wine.window(PASSWORD_TITLE)
-        self.wine.click(PASSWORD_TITLE, 2)
+        self.wine.driver("click", PASSWORD_TITLE, 2)
         self.assertEqual(self.wine.wait_exit(proc, timeout=120), 0)
         self.assertEqual((list((out / "locked").glob("*")), (out / "later").exists()), ([], False))
 
         proc = self.wine.start(exe, archive)
         prompt = self.wine.window(PASSWORD_TITLE)
-        self.assertIsNotNone(self.wine.find_window(PROGRESS_TITLE))
+        self.assertIsNotNone(self.wine.window(PROGRESS_TITLE, 0))
         self.assertEqual((prompt["owner"], prompt.control(1001)["class"].lower(), prompt.buttons()),
                          (PROGRESS_TITLE, "edit", {"OK": 1, "キャンセル": 2}))
         self.assertIn("PASSWORD", prompt.texts())
         self.wine.driver("settext", PASSWORD_TITLE, 1001, "pw123")
-        self.wine.click(PASSWORD_TITLE, 1)
+        self.wine.driver("click", PASSWORD_TITLE, 1)
         # One prompt for all five members: the program ends without another.
         self.assertEqual(self.wine.wait_exit(proc, timeout=120), 0)
-        self.assertEqual(tree(out / "locked"), tree(src))
+        self.assertEqual(winehelper.tree(out / "locked"), winehelper.tree(src))
 
     def test_relative_paths_and_an_lzh_archive_from_the_current_folder(self):
         if not shutil.which("jlha"):
@@ -68,7 +58,7 @@ class ExtractUnderWineTest(winehelper.WineTestCase):
         self.assertEqual(self.wine.wait_exit(proc, timeout=120), 0)
         # A folder whose name ends in a blank keeps a name Windows can hold,
         # the same for the folder and its file.
-        self.assertEqual(tree(out), {"notes/Photos _/a.jpg": b"jpeg", "photos/Photos _/a.jpg": b"jpeg"})
+        self.assertEqual(winehelper.tree(out), {"notes/Photos _/a.jpg": b"jpeg", "photos/Photos _/a.jpg": b"jpeg"})
         self.assertEqual(sorted(p.name for p in downloads.iterdir()), ["notes.lzh", "photos.zip"])
 
 

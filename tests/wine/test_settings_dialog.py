@@ -17,7 +17,7 @@ class SettingsDialogTest(winehelper.WineTestCase):
         return proc, self.wine.window(TITLE)
 
     def finish(self, proc, button):
-        self.wine.click(TITLE, button)
+        self.wine.driver("click", TITLE, button)
         self.wine.wait_gone(TITLE)
         self.assertEqual(self.wine.wait_exit(proc), 0)
 

@@ -1,4 +1,5 @@
-"""uninstall.exe under Wine over a fake installation that the test lays out."""
+"""uninstall.exe under Wine over a fake installation that the test lays out, with the file types that
+quindo.exe /install took over and /uninstall gives back."""
 import unittest
 
 import winehelper
@@ -38,9 +39,12 @@ class UninstallTest(winehelper.WineTestCase):
         # The uninstall entry, with a key below it that the removal takes too.
         added = [self.reg("add", key, "/v", "x", "/d", "y", "/f") for key in (ENTRY, ENTRY + "\\Details\\More")]
         self.assertEqual(added, [0, 0])
-        # quindo owns the types, so that its /uninstall has something to undo.
+        # quindo takes the types over from X, so that its /uninstall has something to give back.
+        self.assertEqual(self.reg("add", "HKCR\\.zip", "/ve", "/d", "X", "/f"), 0)
         self.assertEqual(self.wine.run(quindo, "/install"), 0)
-        self.assertEqual(self.reg("query", "HKCR\\QuindoZip"), 0)
+        command = self.wine.reg_default("HKCR\\QuindoZip\\shell\\open\\command")
+        self.assertEqual((self.wine.reg_default("HKCR\\.zip"), command),
+                         ("QuindoZip", '"%s" "%%1"' % winehelper.to_windows_path(quindo)))
         return root
 
     def open_dialog(self):  # the launcher copies itself away, starts the copy and ends at once
@@ -49,7 +53,7 @@ class UninstallTest(winehelper.WineTestCase):
 
     def answer_box(self, title):
         box = self.wine.window(title)
-        self.wine.click(title, box.buttons()["OK"])
+        self.wine.driver("click", title, box.buttons()["OK"])
         self.wine.wait_gone(title)
         return box.texts("static")
 
@@ -57,7 +61,7 @@ class UninstallTest(winehelper.WineTestCase):
         root = self.lay_out()
         before = sorted(root.rglob("*"))
         self.open_dialog()
-        self.wine.click(TITLE, 2)
+        self.wine.driver("click", TITLE, 2)
         self.wine.wait_gone(TITLE)
         self.assertEqual(sorted(root.rglob("*")), before)
         self.assertEqual((self.reg("query", ENTRY), self.reg("query", "HKCR\\QuindoZip")), (0, 0))
@@ -66,7 +70,7 @@ class UninstallTest(winehelper.WineTestCase):
         self.assertEqual((dialog.control(1000)["text"], dialog.control(1002)["text"], dialog.buttons()),
                          ("「Quindo」をコンピュータから削除します", EXPLANATION, {"アンインストール": 1, "キャンセル": 2}))
 
-        self.wine.click(TITLE, 1)
+        self.wine.driver("click", TITLE, 1)
         self.assertEqual(self.answer_box("削除失敗"), [winehelper.to_windows_path(self.install) + "\\"])
         self.assertEqual(self.answer_box("アンインストール"), ["アンインストールは正常に終了しました。"])
         self.wine.wait_gone(TITLE)
@@ -74,6 +78,7 @@ class UninstallTest(winehelper.WineTestCase):
         self.assertEqual([link for link in self.shortcuts + [self.menu] if link.exists()], [])
         # quindo /uninstall ran from the folder with a blank in its name.
         self.assertEqual([k for k in (ENTRY, "HKCR\\QuindoZip", "HKCR\\QuindoLzh") if self.reg("query", k) == 0], [])
+        self.assertEqual(self.wine.reg_default("HKCR\\.zip"), "X")
 
 
 

@@ -26,6 +26,7 @@ SOURCE_DIR = pathlib.Path(os.environ.get("QUINDO_SOURCE_DIR") or pathlib.Path(__
 BUILD_DIR = SOURCE_DIR / "build"
 PREFIX = pathlib.Path(os.environ.get("QUINDO_WINEPREFIX") or BUILD_DIR / "wineprefix")
 ARTIFACTS = pathlib.Path(os.environ.get("QUINDO_ARTIFACTS") or BUILD_DIR / "artifacts")
+BIN = pathlib.Path(os.environ.get("QUINDO_WIN64_DIR") or BUILD_DIR / "win64")
 LOCALE = "ja_JP.UTF-8"
 # Generous: a first start of Wine on a slow machine builds the whole prefix.
 PREFIX_TIMEOUT, LOCK_TIMEOUT, READY_TIMEOUT = 600, 1500, 180
@@ -60,6 +61,10 @@ def read_ini(path):  # names in upper case
     return {name.upper(): dict(parser[name]) for name in parser.sections()}
 
 
+def tree(root):  # relative path -> bytes of every file below root
+    return {str(p.relative_to(root)): p.read_bytes() for p in pathlib.Path(root).rglob("*") if p.is_file()}
+
+
 class Window(dict):
     """A top-level window as the driver read it: title, class, hwnd, owner, controls."""
 
@@ -76,68 +81,68 @@ class Window(dict):
         return {c["text"]: c["id"] for c in self["controls"] if c["class"].lower() == "button"}
 
 
-def _die_with_parent():  # the child ends with the test process, even a killed one
+def _die_with_parent():  # Xvfb ends with the test process, even a killed one
     try:
         ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
     except (OSError, AttributeError):
         pass
 
 
-def _lock(path, timeout):
-    path.parent.mkdir(parents=True, exist_ok=True)
-    f, deadline = open(path, "a+"), time.monotonic() + timeout
-    while True:
-        try:
-            fcntl.flock(f, fcntl.LOCK_EX | fcntl.LOCK_NB)
-            return f
-        except BlockingIOError:
-            if time.monotonic() > deadline:
-                f.close()
-                raise WineError("another Wine session kept %s for %d s" % (path, timeout))
-            time.sleep(0.5)
-
-
-def _reap(proc, timeout=10):
+def _end(proc, timeout=10):  # the kill does nothing to a program that has ended
+    proc.kill()
     try:
         proc.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
-        proc.kill()
+        pass
+    for f in getattr(proc, "output_files", ()):
+        f.close()
 
 
 class Session:
     def __init__(self, name):
         self.name, self.processes, self.xvfb, self.lock, self.display = name, [], None, None, None
-        self.bin = pathlib.Path(os.environ.get("QUINDO_WIN64_DIR") or BUILD_DIR / "win64")
-        self.driver_exe, self.quindo_exe = self.bin / "wine_driver.exe", self.bin / "quindo.exe"
 
     def open(self):
         for tool in ("wine", "wineserver", "wineboot", "Xvfb"):
             if not shutil.which(tool):
                 unavailable("%s is not installed" % tool)
         for exe in ("quindo.exe", "uninstall.exe", "wine_driver.exe", "platform_check.exe"):
-            if not (self.bin / exe).is_file():
-                unavailable("%s is missing: build the win64 preset first" % (self.bin / exe))
-        self.lock = _lock(PREFIX.with_name(PREFIX.name + ".lock"), LOCK_TIMEOUT)
+            if not (BIN / exe).is_file():
+                unavailable("%s is missing: build the win64 preset first" % (BIN / exe))
+        PREFIX.parent.mkdir(parents=True, exist_ok=True)
+        self.lock, deadline = open(PREFIX.with_name(PREFIX.name + ".lock"), "a+"), time.monotonic() + LOCK_TIMEOUT
         try:
+            while True:
+                try:
+                    fcntl.flock(self.lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                    break
+                except BlockingIOError:
+                    if time.monotonic() > deadline:
+                        raise WineError("another Wine session kept the prefix for %d s" % LOCK_TIMEOUT)
+                    time.sleep(0.5)
             self._start_display()
             self._ensure_prefix()
-            # A wineserver left from an earlier session may serve a display that is gone.
+            # A wineserver left from an earlier session may serve a display
+            # that is gone. Then a persistent one, its services and desktop
+            # started with no standard handles of ours (a daemon that
+            # inherited a test's pipe would hold it long after the program
+            # ended); all stay up until close().
             self._quiet("wineserver", "-k")
-            self._wait_ready()
+            self._quiet("wineserver", "-p")
+            self._quiet("wineboot", timeout=READY_TIMEOUT)
+            deadline = time.monotonic() + READY_TIMEOUT  # ready once the driver can list windows
+            while self.driver("windows", timeout=max(10, deadline - time.monotonic()), check=False).returncode:
+                if time.monotonic() > deadline:
+                    raise WineError("Wine did not become ready in %d s" % READY_TIMEOUT)
+                time.sleep(1)
         except BaseException:
             self.close()
             raise
         return self
 
-    def _end(self, proc):  # the kill does nothing to a program that has ended
-        proc.kill()
-        _reap(proc)
-        for f in proc.output_files:
-            f.close()
-
     def end_programs(self):  # no window of one test is left for the next
         while self.processes:
-            self._end(self.processes.pop())
+            _end(self.processes.pop())
 
     def close(self):  # again does nothing
         self.end_programs()
@@ -148,7 +153,7 @@ class Session:
             self.lock = None
         if self.xvfb:
             self.xvfb.terminate()
-            _reap(self.xvfb)
+            _end(self.xvfb)
             self.xvfb = None
 
     def env(self):
@@ -178,34 +183,18 @@ class Session:
         self.display = ":" + number.decode()
 
     def _ensure_prefix(self):
-        if (PREFIX / ".quindo-ready").exists():
-            return
         # Without the ja_JP locale generated Wine falls back to code page 1252.
         for _ in range(3):  # a first wineboot on a loaded machine now and then fails
+            if (PREFIX / ".quindo-ready").exists():
+                return
             shutil.rmtree(PREFIX, ignore_errors=True)
-            PREFIX.parent.mkdir(parents=True, exist_ok=True)
             result = subprocess.run(["wineboot", "-i"], env=self.env(), timeout=PREFIX_TIMEOUT,
                                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
             self._quiet("wineserver", "-w", timeout=PREFIX_TIMEOUT)
             if result.returncode == 0 and (PREFIX / "system.reg").exists():
                 (PREFIX / ".quindo-ready").write_text("created %s\n" % time.ctime())
-                return
-        raise WineError("the Wine prefix could not be created: " + result.stdout.decode(errors="replace")[-2000:])
-
-    def _wait_ready(self):
-        # A persistent wineserver, its services and desktop started with no
-        # standard handles of ours (a daemon that inherited a test's pipe
-        # would hold it long after the program ended); all stay up until close().
-        self._quiet("wineserver", "-p")
-        self._quiet("wineboot", timeout=READY_TIMEOUT)
-        # Ready once the driver can list windows.
-        deadline, last = time.monotonic() + READY_TIMEOUT, None
-        while time.monotonic() < deadline:
-            last = self.driver("windows", timeout=max(10, deadline - time.monotonic()), check=False)
-            if last.returncode == 0:
-                return
-            time.sleep(1)
-        raise WineError("Wine did not become ready in %d s: %s" % (READY_TIMEOUT, last and last.stderr))
+        if not (PREFIX / ".quindo-ready").exists():
+            raise WineError("the Wine prefix could not be created: " + result.stdout.decode(errors="replace")[-2000:])
 
     # --- programs -----------------------------------------------------------
 
@@ -226,9 +215,6 @@ class Session:
             f.seek(0)
         return tuple(f.read().decode("utf-8", "replace") for f in proc.output_files)
 
-    def run(self, exe, *args, timeout=120):  # the exit code
-        return self.wait_exit(self.start(exe, *args), timeout)
-
     def wait_exit(self, proc, timeout=60):  # the exit code; a program still running then fails the test
         try:
             return proc.wait(timeout=timeout)
@@ -236,52 +222,38 @@ class Session:
             self.screenshot("timeout")
             raise WineError("%s did not end within %d s" % (proc.args[1], timeout))
 
+    def run(self, exe, *args, timeout=120):  # the exit code
+        return self.wait_exit(self.start(exe, *args), timeout)
+
     def private_copy(self, folder, name="quindo.exe"):  # its settings file is the test's alone
         folder = pathlib.Path(folder)
         folder.mkdir(parents=True, exist_ok=True)
-        shutil.copy2(self.bin / name, folder / name)
+        shutil.copy2(BIN / name, folder / name)
         return folder / name
 
     # --- the driver ---------------------------------------------------------
 
     def driver(self, *args, timeout=60, check=True):  # with check, a failure fails the test
-        proc = self.start(self.driver_exe, *args)
+        proc = self.start(BIN / "wine_driver.exe", *args)
         try:
             code = proc.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
             code = None
         result = subprocess.CompletedProcess(proc.args, code, *self.output(proc))
         self.processes.remove(proc)
-        self._end(proc)
+        _end(proc)
         if check and code != 0:
             self.screenshot("driver-" + str(args[0]))
             why = "no answer in %d s" % timeout if code is None else result.stderr.strip()
             raise WineError("wine_driver %s: %s" % (" ".join(map(str, args)), why))
         return result
 
-    def window(self, title, timeout_ms=30000, check=True):  # a shown window of exactly this title
-        result = self.driver("list", title, timeout_ms, timeout=timeout_ms / 1000 + 60, check=check)
+    def window(self, title, timeout_ms=30000):  # a shown window of exactly this title; with 0, None when none is
+        result = self.driver("list", title, timeout_ms, timeout=timeout_ms / 1000 + 60, check=timeout_ms > 0)
         return Window(json.loads(result.stdout)) if result.returncode == 0 else None
-
-    def find_window(self, title):  # None when none is shown now
-        return self.window(title, 0, check=False)
-
-    def windows(self):  # [{title, class}] of every shown top-level window
-        return json.loads(self.driver("windows").stdout)
 
     def wait_gone(self, title, timeout_ms=30000):
         self.driver("gone", title, timeout_ms, timeout=timeout_ms / 1000 + 60)
-
-    def wait_closed(self, window, timeout=30):  # this very window, even if one of its title follows
-        deadline = time.monotonic() + timeout
-        while (shown := self.find_window(window["title"])) and shown["hwnd"] == window["hwnd"]:
-            if time.monotonic() > deadline:
-                self.screenshot("still-shown")
-                raise WineError("window %r still shown after %d s" % (window["title"], timeout))
-            time.sleep(0.2)
-
-    def click(self, title, control_id):
-        self.driver("click", title, control_id)
 
     def reg(self, *args):  # `wine reg ...`: (exit code, output)
         result = subprocess.run(["wine", "reg", *args], env=self.env(), capture_output=True, encoding="utf-8",
@@ -303,14 +275,6 @@ class Session:
 _session = None
 
 
-def session(name):  # opened on first use, closed at exit or on SIGTERM
-    global _session
-    if _session is None:
-        _session = Session(name).open()
-        atexit.register(_session.close)
-    return _session
-
-
 def _on_sigterm(signum, frame):
     if _session:
         _session.close()
@@ -321,17 +285,35 @@ signal.signal(signal.SIGTERM, _on_sigterm)
 
 
 class WineTestCase(unittest.TestCase):
-    """``self.wine``, the module's Session, and ``self.scratch()``, a fresh folder."""
+    """``self.wine``, the module's Session (opened on first use, closed at
+    exit or on SIGTERM), ``self.scratch()``, a fresh folder, and
+    ``self.program()``, a private copy of quindo.exe."""
     wine = None
 
     @classmethod
     def setUpClass(cls):
+        global _session
         super().setUpClass()
-        cls.wine = session(cls.__module__)
+        if _session is None:
+            _session = Session(cls.__module__).open()
+            atexit.register(_session.close)
+        cls.wine = _session
 
     def setUp(self):
         super().setUp()
         self.addCleanup(self.wine.end_programs)
+
+    def scratch(self):
+        folder = pathlib.Path(tempfile.mkdtemp(prefix="quindo-wine-"))
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        return folder
+
+    def program(self, folder):  # quindo.exe in folder/program, which writes to folder/out and opens no folder
+        exe, out = self.wine.private_copy(folder / "program"), folder / "out"
+        out.mkdir()
+        write_ini(exe.parent / "quindo.ini", {section: {"OUTPUT": "2", "OUTPUT_PATH": to_windows_path(out),
+                                                        "OPENDIR": "0"} for section in ("ARC", "MELT")})
+        return exe, out
 
     def keep_registry_keys(self, *keys):  # each key is put back as it was when the test ends
         for key in keys:
@@ -339,8 +321,3 @@ class WineTestCase(unittest.TestCase):
             if existed:
                 self.addCleanup(self.wine.reg, "add", key, "/ve", "/d", before or "", "/f")
             self.addCleanup(self.wine.reg, "delete", key, "/f")  # runs first
-
-    def scratch(self):
-        folder = pathlib.Path(tempfile.mkdtemp(prefix="quindo-wine-"))
-        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
-        return folder

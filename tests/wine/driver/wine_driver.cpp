@@ -70,8 +70,7 @@ std::wstring TextOf(HWND window) {
 
 std::wstring ClassOf(HWND window) {
   wchar_t name[256] = {};
-  ::GetClassNameW(window, name, 256);
-  return name;
+  return ::GetClassNameW(window, name, 256) ? name : L"";
 }
 
 // Visible top-level windows, or the controls of a window.
