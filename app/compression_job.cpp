@@ -430,7 +430,8 @@ std::string ShownName(const std::string& name) {
 // Appends the lines, as many as `budget` allows, the last of them "他 N 件"
 // for the rest when they do not all fit, and takes what they used from it.
 void AppendLines(std::string& text, const std::vector<std::string>& lines, size_t& budget) {
-  text += "\n" + ListedLines(lines, budget, 1);
+  text += '\n';
+  text += ListedLines(lines, budget, 1);
   budget -= std::min(budget, lines.size());
 }
 

@@ -247,8 +247,8 @@ bool ZipReader::ReadLocalHeader(MemberInfo& m) {
 
   m.dataOffset = in_->Position();
   const bool strong = (flags & kFlagEncrypted) && (flags & kFlagStrongEncryption);
-  const std::optional<AesInfo> aes =
-      method == kAesMethod ? ParseAesExtra({bytes.data(), extraLength}) : std::nullopt;
+  std::optional<AesInfo> aes;
+  if (method == kAesMethod) aes = ParseAesExtra({bytes.data(), extraLength});
   const bool known = Decodes(method) || (aes && DecodesUnderAes(aes->method));
   m.supported = known && !strong;
   if (!known && (m.name.empty() || m.dataOffset + compressed > in_->Size())) return false;
