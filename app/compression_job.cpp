@@ -427,13 +427,16 @@ std::string ShownName(const std::string& name) {
   return shown;
 }
 
-// Appends the lines, as many as `budget` allows (at least one), and "他 N
-// 件" for the rest.
+// Appends the lines, as many as `budget` allows, the last of them "他 N 件"
+// for the rest when they do not all fit, and takes what they used from it.
 void AppendLines(std::string& text, const std::vector<std::string>& lines, size_t& budget) {
-  text += "\n" + ListedLines(lines, budget, 1);
+  text += '\n';
+  text += ListedLines(lines, budget, 1);
   budget -= std::min(budget, lines.size());
 }
 
+// Both groups share the detail lines' limit; the second keeps room for a
+// name and the count of the rest, so that each group names an item.
 std::string ItemLines(const std::vector<ItemReport>& reports, const char* leftOutHeading) {
   std::vector<std::string> leftOut, changed;
   for (const ItemReport& r : reports) {
@@ -443,11 +446,12 @@ std::string ItemLines(const std::vector<ItemReport>& reports, const char* leftOu
       leftOut.push_back(ShownName(r.name) + "（" + ProblemText(r.problem) + "）");
   }
   std::string text;
-  size_t budget = kMaxDetailLines;
+  size_t budget = kMaxDetailLines - std::min<size_t>(changed.size(), 2);
   if (!leftOut.empty()) {
     text += leftOutHeading;
     AppendLines(text, leftOut, budget);
   }
+  budget += std::min<size_t>(changed.size(), 2);
   if (!changed.empty()) {
     if (!text.empty()) text += "\n\n";
     text += kChangedHeading;

@@ -87,7 +87,7 @@ class DiscardTree final : public OutputTree {
   platform::PathKind Kind(const std::string&) override { return platform::PathKind::Missing; }
   bool MakeFolder(const std::string&) override { return true; }
   bool CreateTemp(const std::string&, std::string& temp) override {
-    temp = "#";
+    temp.assign(1, '#');
     return true;
   }
   bool Write(const uint8_t*, size_t) override { return true; }

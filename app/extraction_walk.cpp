@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cerrno>
-#include <cstdio>
-#include <ctime>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -134,13 +132,9 @@ class Walk {
     for (int n = 2; n < 10000; ++n) {
       const std::string suffix = " (" + std::to_string(n) + ")";
       // Shorten the base, a whole character at a time, so the name fits,
-      // counted as the planned names are (CutName).
-      std::string cut = folder + base;
-      const size_t tail = NameUnits(suffix + ext);
-      if (tail >= kMaxNameLength) return false;
-      CutName(cut, cp_, kMaxNameLength - tail, LegacyNameCodePage());
-      if (cut.size() < folder.size()) return false;
-      cut.erase(0, folder.size());
+      // counted as the planned names are.
+      std::string cut = base;
+      if (!CutToFit(folder, cut, suffix + ext, cp_, kMaxNameLength, LegacyNameCodePage())) return false;
       std::string candidate = folder + cut + suffix + ext;
       if (!Taken(candidate) && tree_.Kind(candidate) == platform::PathKind::Missing) {
         path = std::move(candidate);
@@ -151,15 +145,6 @@ class Walk {
   }
 
  private:
-  // The bytes a name counts against the limit: those of the legacy code
-  // page where it holds the name, as CutName counts.
-  size_t NameUnits(const std::string& text) const {
-    const CodePage* legacy = LegacyNameCodePage();
-    std::string bytes;
-    if (legacy && cp_.Id() == CodePageId::Utf8 && legacy->FromUtf8(text, bytes)) return bytes.size();
-    return text.size();
-  }
-
   OutputTree& tree_;
   const CodePage& cp_;
   std::unordered_set<std::string> folders_;
@@ -843,20 +828,10 @@ bool FileSystemTree::CommitNameless(const std::string& target, bool replace) {
   // Something has the name: the file gets a temporary name beside it, which
   // then replaces the entry (a link there included, never followed).
   const size_t slash = target.find_last_of(kSep);
-  const std::string folder = target.substr(0, slash + 1);
-  static std::atomic<uint32_t> counter{0};
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    char name[32];
-    const uint32_t value = (counter.fetch_add(1) + 1) * 0x9E3779B9u ^ static_cast<uint32_t>(std::time(nullptr));
-    std::snprintf(name, sizeof name, ".quindo-%08x.tmp", static_cast<unsigned>(value));
-    const std::string named = folder + name;
-    if (file_.LinkAs(named)) {
-      if (platform::MoveFileIntoPlace(named, target, true)) return true;
-      platform::DeleteFile(named);
-      return false;
-    }
-    if (errno != EEXIST) return false;
-  }
+  std::string named;
+  if (!file_.LinkUnique(target.substr(0, slash + 1), ".quindo-", named)) return false;
+  if (platform::MoveFileIntoPlace(named, target, true)) return true;
+  platform::DeleteFile(named);
   return false;
 }
 

@@ -1,5 +1,6 @@
 #include "app/member_names.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "app/path_utils.h"
@@ -26,31 +27,62 @@ size_t FirstSeparator(std::string_view text, size_t from, const CodePage& cp, bo
 
 }  // namespace
 
-void CutName(std::string& name, const CodePage& cp, size_t limit, const CodePage* legacy) {
+namespace {
+
+// The bytes a character of `cp` at `i` counts against a limit: its own, or
+// where the legacy code page counts, one (ASCII, half-width katakana) or two.
+size_t CountedBytes(std::string_view text, size_t i, size_t length, bool countLegacy) {
+  if (!countLegacy || length == 1) return length;
+  const auto at = [&](size_t k) { return static_cast<uint8_t>(text[i + k]); };
+  const bool halfWidthKana =
+      length == 3 && at(0) == 0xEF && ((at(1) == 0xBD && at(2) >= 0xA1) || (at(1) == 0xBE && at(2) <= 0x9F));
+  return halfWidthKana ? 1 : 2;
+}
+
+size_t CountedLength(std::string_view text, const CodePage& cp, bool countLegacy) {
+  size_t used = 0;
+  for (size_t i = 0; i < text.size();) {
+    const PathChar ch = PathCharAt(text, i, cp);
+    const size_t len = ch.length ? std::min(ch.length, text.size() - i) : 1;
+    used += CountedBytes(text, i, len, countLegacy);
+    i += len;
+  }
+  return used;
+}
+
+}  // namespace
+
+bool CutToFit(std::string_view head, std::string& part, std::string_view tail, const CodePage& cp, size_t limit,
+              const CodePage* legacy) {
   // No character takes more bytes in CP932 than in UTF-8.
-  if (name.size() <= limit) return;
+  if (head.size() + part.size() + tail.size() <= limit) return true;
   // Where the limit counts the legacy code page's bytes, each character of a
   // name it holds takes one byte (ASCII, half-width katakana) or two.
-  std::string bytes;
-  const bool countLegacy = legacy && cp.Id() == CodePageId::Utf8 && legacy->FromUtf8(name, bytes);
-  if (countLegacy ? bytes.size() <= limit : name.size() <= limit) return;
+  std::string whole, bytes;
+  whole.append(head).append(part).append(tail);
+  const bool countLegacy = legacy && cp.Id() == CodePageId::Utf8 && legacy->FromUtf8(whole, bytes);
+  if (countLegacy && bytes.size() <= limit) return true;
+  const size_t fixed = CountedLength(head, cp, countLegacy) + CountedLength(tail, cp, countLegacy);
+  if (fixed > limit) {
+    part.clear();
+    return false;
+  }
   size_t keep = 0, used = 0;
-  for (size_t i = 0; i < name.size();) {
-    const PathChar ch = PathCharAt(name, i, cp);
+  for (size_t i = 0; i < part.size();) {
+    const PathChar ch = PathCharAt(part, i, cp);
     const size_t len = ch.length ? ch.length : 1;
-    size_t counted = len;
-    if (countLegacy && len > 1) {
-      const bool halfWidthKana = len == 3 && static_cast<uint8_t>(name[i]) == 0xEF &&
-                                 ((static_cast<uint8_t>(name[i + 1]) == 0xBD && static_cast<uint8_t>(name[i + 2]) >= 0xA1) ||
-                                  (static_cast<uint8_t>(name[i + 1]) == 0xBE && static_cast<uint8_t>(name[i + 2]) <= 0x9F));
-      counted = halfWidthKana ? 1 : 2;
-    }
-    if (used + counted > limit) break;
+    const size_t counted = CountedBytes(part, i, len, countLegacy);
+    if (fixed + used + counted > limit) break;
     used += counted;
     i += len;
     keep = i;
   }
-  name.resize(keep);
+  part.resize(keep);
+  return true;
+}
+
+void CutName(std::string& name, const CodePage& cp, size_t limit, const CodePage* legacy) {
+  CutToFit({}, name, {}, cp, limit, legacy);
 }
 
 bool LooksLikeUtf8(std::string_view name) {

@@ -16,6 +16,12 @@ namespace quindo {
 // LegacyNameCodePage), the bytes it takes there, as names were always
 // counted on those systems.
 void CutName(std::string& name, const CodePage& cp, size_t limit, const CodePage* legacy);
+// Cuts `part` after its last whole character so that head + part + tail
+// stays within `limit`, counted as CutName counts the whole name: the
+// " (2)" renames shorten a base name between its folder and its suffix.
+// False, with `part` empty, when head and tail alone pass the limit.
+bool CutToFit(std::string_view head, std::string& part, std::string_view tail, const CodePage& cp, size_t limit,
+              const CodePage* legacy);
 
 // The judgement of a stored name without an encoding mark: false when it
 // reads as Shift-JIS, true when it is taken for UTF-8 (pure ASCII, an invalid

@@ -103,7 +103,7 @@ std::string IniReplace(std::string_view text, std::string_view section, std::str
     return out;
   }
   if (!out.empty() && out.back() != '\n') out += '\n';
-  out += "[" + std::string(section) + "]\n" + newLine + "\n";
+  out.append("[").append(section).append("]\n").append(newLine).append("\n");
   return out;
 }
 

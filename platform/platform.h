@@ -165,6 +165,8 @@ class File {
   // Gives the nameless file open here the name `path`; false when the name is
   // taken (errno EEXIST) or cannot be made.
   bool LinkAs(const std::string& path);
+  // Gives it a unique name in `folder` of the form CreateUnique makes.
+  bool LinkUnique(const std::string& folder, const std::string& prefix, std::string& path);
   bool IsOpen() const { return handle_ != kNoHandle; }
   void Close();
   // Bytes read (0 at the end), or -1 on an error.

@@ -6,6 +6,16 @@ namespace quindo::uninstall {
 
 namespace {
 
+// The UTF-16 units of a UTF-8 path, which the wide calls' MAX_PATH counts:
+// one for each character, two for one beyond the Basic Multilingual Plane.
+size_t WideLength(const std::string& utf8) {
+  size_t units = 0;
+  for (char c : utf8) {
+    const auto b = static_cast<unsigned char>(c);
+    if ((b & 0xC0) != 0x80) units += b >= 0xF0 ? 2 : 1;
+  }
+  return units;
+}
 
 void DeleteIfPresent(RemovalHost& host, const std::string& path) {
   if (!path.empty() && host.Exists(path)) host.DeleteFile(path);
@@ -34,7 +44,7 @@ std::string QuindoCommandLine(const std::string& programPath) { return "\"" + pr
 
 int RunRemoval(RemovalHost& host, const std::string& recordPath) {
   // A path the system's path buffers cannot hold is not cut to another name.
-  if (recordPath.empty() || recordPath.size() > kMaxNameLength || !host.Exists(recordPath)) {
+  if (recordPath.empty() || WideLength(recordPath) > kMaxNameLength || !host.Exists(recordPath)) {
     host.ShowMessage(text::kNoRecord, text::kNoRecordCaption, BoxIcon::Exclamation);
     return 1;
   }

@@ -2,8 +2,7 @@
 // The uninstaller's work, apart from the window: which process does what,
 // and the removal steps over the installation record "setup.inf". The
 // system calls go through RemovalHost so that the order and the rules can
-// be run against a scripted host. Texts are UTF-8; paths are the system's
-// byte strings.
+// be run against a scripted host. Texts and paths are UTF-8.
 #include <string>
 #include <vector>
 
@@ -18,11 +17,12 @@ class RemovalHost {
   virtual ~RemovalHost() = default;
   virtual bool Exists(const std::string& path) = 0;
   virtual bool IsFolder(const std::string& path) = 0;
-  // A value of the record, empty when missing, at most 254 bytes.
+  // A value of the record, empty when missing; at most 254 characters (a
+  // longer one is empty, never cut to another name).
   virtual std::string ReadRecord(const std::string& recordPath, const char* section, const char* key) = 0;
-  // PathAppendA: `name` below `folder`.
+  // PathAppend: `name` below `folder`.
   virtual std::string AppendPath(const std::string& folder, const std::string& name) = 0;
-  // PathAddBackslashA.
+  // PathAddBackslash.
   virtual std::string WithTrailingSeparator(const std::string& path) = 0;
   // Starts a command line and waits until the process has ended; false when
   // it could not be started.

@@ -17,6 +17,7 @@
 #include "zip/winzip_aes.h"
 #include "zip/zip_format.h"
 #include "zip/zip_methods.h"
+#include "platform/platform.h"
 
 namespace quindo {
 
@@ -34,6 +35,21 @@ bool Decodes(uint16_t method) { return method <= 6 || method == 8 || method == 9
 
 // What an AES member holds once decrypted: the data of one of these.
 bool DecodesUnderAes(uint16_t method) { return method == 0 || method == 8 || method == 9; }
+
+// The bytes of a password that the cipher takes.
+constexpr size_t kPasswordBytes = 127;
+
+// A password reaches the reader as UTF-8, and is tried in those bytes.
+// Archives made on Japanese Windows enciphered the CP932 bytes of the same
+// text, so where those differ they are tried next.
+bool OpensInEitherForm(const std::string& password, const std::function<bool(const std::string&)>& opens) {
+  const std::string utf8 = password.substr(0, kPasswordBytes);
+  if (opens(utf8)) return true;
+  std::string cp932;
+  if (!Cp932CodePage().FromUtf8(password, cp932)) return false;
+  cp932.resize(std::min(cp932.size(), kPasswordBytes));
+  return cp932 != utf8 && opens(cp932);
+}
 
 }  // namespace
 
@@ -231,8 +247,8 @@ bool ZipReader::ReadLocalHeader(MemberInfo& m) {
 
   m.dataOffset = in_->Position();
   const bool strong = (flags & kFlagEncrypted) && (flags & kFlagStrongEncryption);
-  const std::optional<AesInfo> aes =
-      method == kAesMethod ? ParseAesExtra({bytes.data(), extraLength}) : std::nullopt;
+  std::optional<AesInfo> aes;
+  if (method == kAesMethod) aes = ParseAesExtra({bytes.data(), extraLength});
   const bool known = Decodes(method) || (aes && DecodesUnderAes(aes->method));
   m.supported = known && !strong;
   if (!known && (m.name.empty() || m.dataOffset + compressed > in_->Size())) return false;
@@ -467,7 +483,7 @@ bool ZipReader::OpenEncrypted(const MemberInfo& m, PasswordSource& passwords, De
 // every member of the archive that it opens.
 bool ZipReader::AskPassword(const MemberInfo& m, PasswordSource& passwords, DecodeStatus& refusal,
                             const std::function<bool(const std::string&)>& opens) {
-  if (!remembered_.empty() && opens(remembered_)) return true;
+  if (!remembered_.empty() && OpensInEitherForm(remembered_, opens)) return true;
   if (noPasswords_) {
     refusal = DecodeStatus::NoPassword;
     return false;
@@ -485,8 +501,8 @@ bool ZipReader::AskPassword(const MemberInfo& m, PasswordSource& passwords, Deco
       case PasswordAnswer::Entered:
         break;
     }
-    remembered_ = answer.substr(0, 127);
-    if (opens(remembered_)) return true;
+    remembered_ = std::move(answer);
+    if (OpensInEitherForm(remembered_, opens)) return true;
   }
   refusal = DecodeStatus::WrongPassword;
   return false;

@@ -6,12 +6,15 @@
 
 #include <string>
 
+#include "app/member_names.h"
 #include "app/message_text.h"
 #include "common/display_text.h"
 #include "frontend/win32/gradient_label_win.h"
 #include "frontend/win32/text_fit.h"
 #include "frontend/win32/win_ui.h"
 #include "common/text_limits.h"
+#include "platform/platform.h"
+#include "platform/win32/wide_text.h"
 
 namespace quindo {
 
@@ -47,12 +50,14 @@ INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
     case WM_COMMAND:
       if (!prompt) break;
       if (LOWORD(wParam) == IDOK) {
-        // The typed bytes in the system code page, as the cipher wants them.
-        char buffer[kEditLimit + 1] = {};
-        ::GetDlgItemTextA(dialog, kEditId, buffer, sizeof buffer);
-        prompt->text.assign(buffer);
+        // The typed text as UTF-8, as the core carries all text; the reader
+        // also tries its CP932 bytes, which archives made on Japanese
+        // Windows were enciphered with. The limit counts those bytes there.
+        wchar_t buffer[kEditLimit + 1] = {};
+        const int length = ::GetDlgItemTextW(dialog, kEditId, buffer, kEditLimit + 1);
+        prompt->text = platform::Utf8FromWide(buffer, static_cast<size_t>(length > 0 ? length : 0));
         ::SecureZeroMemory(buffer, sizeof buffer);
-        if (prompt->text.size() > kMaxValueLength) prompt->text.resize(kMaxValueLength);
+        CutName(prompt->text, Utf8CodePage(), kMaxValueLength, LegacyNameCodePage());
         ::EndDialog(dialog, 1);
         return TRUE;
       }

@@ -38,7 +38,7 @@ struct ProgressView {
   ProgressSource* source;
   Worker* worker;
   WinUi* ui;
-  std::string shownName;  // the name the label shows, as the job gave it
+  std::string shownName{};  // the name the label shows, as the job gave it
   HWND bar = nullptr;
   HWND label = nullptr;
   HICON bigIcon = nullptr;

@@ -8,6 +8,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -212,13 +213,32 @@ class ShellFolderPicker final : public FolderPicker {
       allocator->Release();
     }
     if (!ok || path[0] == 0) return false;
-    // The settings file keeps its values in the ANSI code page: a folder
-    // whose name has no exact form there could not be kept.
-    BOOL lossy = FALSE;
-    if (::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, path, -1, nullptr, 0, nullptr, &lossy) <= 1 || lossy)
-      return false;
+    // The settings file keeps its values in the ANSI code page. A folder
+    // whose name has no exact form there is kept under its short (8.3)
+    // name where the volume gives one the code page holds; otherwise it
+    // cannot be kept, and the user is told so.
+    if (!HeldByAnsi(path)) {
+      wchar_t shortPath[MAX_PATH] = {};
+      const DWORD n = ::GetShortPathNameW(path, shortPath, MAX_PATH);
+      if (n == 0 || n >= MAX_PATH || !HeldByAnsi(shortPath)) {
+        ::MessageBoxW(info.hwndOwner, Widen(kFolderNotKeptText).c_str(), Widen(form_text::kTitle).c_str(),
+                      MB_OK | MB_ICONWARNING);
+        return false;
+      }
+      std::copy(shortPath, shortPath + MAX_PATH, path);
+    }
     folder = platform::Utf8FromWide(path);
     return !folder.empty();
+  }
+
+ private:
+  static constexpr const char* kFolderNotKeptText =
+      "このフォルダーの名前には設定ファイルに保存できない文字が含まれているため、出力先に選べません。\n"
+      "別のフォルダーを選んでください。";
+
+  static bool HeldByAnsi(const wchar_t* path) {
+    BOOL lossy = FALSE;
+    return ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, path, -1, nullptr, 0, nullptr, &lossy) > 1 && !lossy;
   }
 };
 

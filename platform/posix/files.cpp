@@ -307,8 +307,13 @@ bool File::Open(const std::string& path, OpenMode mode) {
   return true;
 }
 
-bool File::CreateUnique(const std::string& folder, const std::string& prefix, std::string& path) {
-  Close();
+namespace {
+
+// Tries the names of temporary files in `folder`, prefix, eight hex digits,
+// ".tmp", until `make` makes one (true) or fails for another reason than
+// the name being taken (errno other than EEXIST).
+bool MakeUniqueName(const std::string& folder, const std::string& prefix,
+                    const std::function<bool(const std::string&)>& make, std::string& path) {
   static std::atomic<uint32_t> counter{0};
   static const char kHex[] = "0123456789abcdef";
   static const uint32_t seed = static_cast<uint32_t>(::getpid()) * 2654435761u;
@@ -317,16 +322,31 @@ bool File::CreateUnique(const std::string& folder, const std::string& prefix, st
     std::string candidate = folder + prefix;
     for (int shift = 28; shift >= 0; shift -= 4) candidate += kHex[(value >> shift) & 0xF];
     candidate += ".tmp";
-    const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fd >= 0) {
-      handle_ = fd;
-      if (fault::Active()) fault::Track(handle_, candidate);
+    if (make(candidate)) {
       path = std::move(candidate);
       return true;
     }
     if (errno != EEXIST) return false;
   }
   return false;
+}
+
+}  // namespace
+
+bool File::CreateUnique(const std::string& folder, const std::string& prefix, std::string& path) {
+  Close();
+  return MakeUniqueName(folder, prefix, [this](const std::string& candidate) {
+    const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0) return false;
+    handle_ = fd;
+    if (fault::Active()) fault::Track(handle_, candidate);
+    return true;
+  }, path);
+}
+
+bool File::LinkUnique(const std::string& folder, const std::string& prefix, std::string& path) {
+  return handle_ != kNoHandle &&
+         MakeUniqueName(folder, prefix, [this](const std::string& candidate) { return LinkAs(candidate); }, path);
 }
 
 bool File::CreateNameless(const std::string& folder) {

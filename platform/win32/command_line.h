@@ -1,9 +1,8 @@
 #pragma once
 // The program's command line, split by the runtime's quoting rules, each
-// argument converted from its wide form to `codePage`: UTF-8 for quindo,
-// whose core carries names as UTF-8 (a name no ANSI code page holds reaches
-// it whole, never as a look-alike that may name another file); the ANSI code
-// page for the uninstaller, whose calls are the "A" ones.
+// argument converted from its wide form to `codePage`: UTF-8 for both
+// programs, which carry names as UTF-8 (a name no ANSI code page holds
+// reaches them whole, never as a look-alike that may name another file).
 #include <windows.h>
 
 #include <shellapi.h>

@@ -287,6 +287,7 @@ bool File::CreateUnique(const std::string& folder, const std::string& prefix, st
 // Windows has no nameless files that a name can be given later.
 bool File::CreateNameless(const std::string&) { return false; }
 bool File::LinkAs(const std::string&) { return false; }
+bool File::LinkUnique(const std::string&, const std::string&, std::string&) { return false; }
 
 void File::Close() {
   if (handle_ != kNoHandle) {

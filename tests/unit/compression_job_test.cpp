@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <sstream>
 
 #include "app/compression_job.h"
 #include "platform/file_fault.h"
@@ -147,6 +148,32 @@ TEST_F(CompressionJobTest, WhatCannotBeReadIsLeftOutAndListedAndTheRestIsStored)
   EXPECT_EQ(box.text.find("inside.txt"), std::string::npos);
   if (proc) {
     EXPECT_NE(box.text.find(std::string("\n\n") + kChangedHeading + "\nstatus"), std::string::npos) << box.text;
+  }
+}
+
+TEST(CompressionReportTest, BothGroupsShareTheLineLimitAndEachNamesAnItem) {
+  for (auto [leftOut, changed] : {std::pair{15, 5}, {10, 3}, {9, 1}, {9, 2}, {0, 14}, {14, 0}, {4, 4}}) {
+    std::vector<ItemReport> reports;
+    for (int i = 0; i < leftOut; ++i) reports.push_back({"l" + std::to_string(i), ItemProblem::InUse});
+    for (int i = 0; i < changed; ++i) reports.push_back({"c" + std::to_string(i), ItemProblem::Changed});
+    size_t lines = 0, named = 0, counted = 0;
+    bool namesLeftOut = false, namesChanged = false;
+    std::istringstream text(DescribeReports(reports));
+    for (std::string line; std::getline(text, line);) {
+      if (line.empty() || line == kLeftOutHeading || line == kChangedHeading) continue;
+      ++lines;
+      if (line.rfind("他 ", 0) == 0) {
+        counted += std::stoul(line.substr(std::string("他 ").size()));
+      } else {
+        ++named;
+        namesLeftOut |= line[0] == 'l';
+        namesChanged |= line[0] == 'c';
+      }
+    }
+    const std::string c = std::to_string(leftOut) + "+" + std::to_string(changed);
+    EXPECT_EQ(lines, std::min<size_t>(kMaxDetailLines, leftOut + changed)) << c;
+    EXPECT_EQ(named + counted, size_t(leftOut + changed)) << c;
+    EXPECT_EQ(std::make_pair(namesLeftOut, namesChanged), std::make_pair(leftOut > 0, changed > 0)) << c;
   }
 }
 

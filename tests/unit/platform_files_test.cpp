@@ -1,7 +1,10 @@
 // Moving a finished archive into place: a name that is taken stays taken
-// unless replacing was asked for, on one file system and across two.
+// unless replacing was asked for, on one file system and across two. Unique
+// temporary names, for new files and for nameless ones.
 #include <gtest/gtest.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "platform/platform.h"
 #include "tests/support/test_support.h"
@@ -49,6 +52,32 @@ TEST(MoveFileIntoPlace, KeepsATakenNameUnlessAskedToReplace) {
     ::unlink((dir / "a.zip").c_str());
     ::unlink((dir / "b.zip").c_str());
   }
+}
+
+TEST(UniqueNames, NewAndNamelessFilesTakeDistinctTemporaryNames) {
+  ScratchDir dir;
+  const std::string folder = dir / "";
+  std::vector<std::string> names;
+  platform::File created, nameless;
+  std::string path;
+  ASSERT_TRUE(created.CreateUnique(folder, "arc", path));
+  names.push_back(path);
+  if (nameless.CreateNameless(folder)) {  // not on every file system
+    ASSERT_TRUE(nameless.Write("whole", 5));
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_TRUE(nameless.LinkUnique(folder, ".quindo-", path));
+      names.push_back(path);
+      EXPECT_EQ(ReadFile(path), "whole");
+    }
+  }
+  for (const std::string& name : names) {
+    const std::string file = name.substr(folder.size());
+    EXPECT_EQ(file.size(), file.find('-') == std::string::npos ? 3u + 12u : 8u + 12u) << file;
+    EXPECT_EQ(file.substr(file.size() - 4), ".tmp");
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(std::unique(names.begin(), names.end()), names.end());
+  EXPECT_EQ(test::ListTree(dir.path()).size(), names.size());
 }
 
 }  // namespace

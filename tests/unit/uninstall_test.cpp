@@ -108,6 +108,14 @@ TEST(UninstallRemovalTest, OverlongRecordPathIsNotCutToAnotherName) {
   ASSERT_EQ(host.log.size(), 1u);
   EXPECT_EQ(host.log[0].rfind("box エラー: ", 0), 0u) << host.log[0];
   EXPECT_EQ(host.files.count(longPath.substr(0, 259)), 1u);
+  // The limit counts characters, as the wide calls do, not UTF-8 bytes.
+  FakeHost japanese;
+  std::string deep = "C:\\";
+  for (int i = 0; i < 200; ++i) deep += "あ";
+  deep += "\\setup.inf";
+  japanese.files.insert(deep);
+  RunRemoval(japanese, deep);
+  EXPECT_EQ(japanese.log.back(), kDone);
 }
 
 }  // namespace

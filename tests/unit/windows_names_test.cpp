@@ -124,6 +124,16 @@ TEST(WindowsNames, TheNameLimitCountsCp932BytesWhereCp932HoldsTheName) {
   std::string bytes = Cp932("a" + Repeat("漢", 130));
   CutName(bytes, Cp932CodePage(), kMaxNameLength, cp932);
   EXPECT_EQ(bytes, Cp932("a" + Repeat("漢", 129)));
+  // A " (2)" rename cuts the base between folder and suffix, counted alike:
+  // 7 + 8 bytes of CP932 around 122 kanji, 10 + 8 of UTF-8 around 80.
+  for (auto [legacy, kept] : {std::pair{cp932, size_t(122)}, {nullptr, size_t(80)}}) {
+    std::string base = Repeat("漢", 200);
+    EXPECT_TRUE(CutToFit("資料集/", base, " (2).txt", utf8, kMaxNameLength, legacy));
+    EXPECT_EQ(base, Repeat("漢", kept)) << (legacy ? "with CP932" : "UTF-8");
+  }
+  std::string base = "base";
+  EXPECT_FALSE(CutToFit(std::string(256, 'f'), base, " (2)", utf8, kMaxNameLength, cp932));
+  EXPECT_EQ(base, "");
 }
 
 }  // namespace

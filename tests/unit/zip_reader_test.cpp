@@ -214,6 +214,13 @@ TEST_F(ZipReaderTest, PasswordsArePromptedOnceRetriedThriceAndCancelled) {
   EXPECT_EQ(run(first, {ScriptedHost::kCancel}), std::make_tuple(true, true, V{false}, Files{}));
   EXPECT_EQ(run(timedZip, {"pw"}), std::make_tuple(false, false, V{false}, Files{{"t", "payload"}}));
   EXPECT_EQ(run(otherTime, {"pw", "pw", "pw"}), std::make_tuple(true, false, V{false, true, true}, Files{}));
+  // A password typed as UTF-8 opens members enciphered with its CP932 bytes
+  // (Japanese Windows) as well as with its UTF-8 bytes, with one prompt.
+  const std::string japanese = ZipBuilder()
+                                   .Add(Member("cp932", "a", 0, "\x83\x70\x83\x58\x83\x8f\x81\x5b\x83\x68"))
+                                   .Add(Member("utf8", Text(300), 8, "パスワード"))
+                                   .bytes;
+  EXPECT_EQ(run(japanese, {"パスワード"}), std::make_tuple(false, false, V{false}, Files{{"cp932", "a"}, {"utf8", Text(300)}}));
 
   // Without a way to ask, encrypted members are reported, the rest come out.
   host.noTerminal = true;

@@ -20,7 +20,8 @@ class ExtractUnderWineTest(winehelper.WineTestCase):
         names = ["m%d.txt" % i for i in range(5)]
         for i, name in enumerate(names):
             (src / name).write_bytes(("member %d\n" % i).encode() * (2000 + 3000 * i))
-        subprocess.run(["zip", "-q", "-P", "pw123", str(archive)] + names, cwd=src, check=True)
+        # Enciphered on Japanese Windows: the password's CP932 bytes.
+        subprocess.run(["zip", "-q", "-P", "パスワード".encode("cp932"), str(archive)] + names, cwd=src, check=True)
         subprocess.run(["zip", "-q", str(later), "m0.txt"], cwd=src, check=True)
         # Cancel in the prompt ends the run: nothing of either archive is written.
         proc = self.wine.start(exe, archive, later)
@@ -35,7 +36,7 @@ class ExtractUnderWineTest(winehelper.WineTestCase):
         self.assertEqual((prompt["owner"], prompt.control(1001)["class"].lower(), prompt.buttons()),
                          (PROGRESS_TITLE, "edit", {"OK": 1, "キャンセル": 2}))
         self.assertIn("PASSWORD", prompt.texts())
-        self.wine.driver("settext", PASSWORD_TITLE, 1001, "pw123")
+        self.wine.driver("settext", PASSWORD_TITLE, 1001, "パスワード")
         self.wine.driver("click", PASSWORD_TITLE, 1)
         # One prompt for all five members: the program ends without another.
         self.assertEqual(self.wine.wait_exit(proc, timeout=120), 0)

@@ -14,11 +14,11 @@ class UninstallTest(winehelper.WineTestCase):
     def reg(self, *args):
         return self.wine.reg(*args)[0]
 
-    def lay_out(self):
+    def lay_out(self, folder="Quindo Program", encoding="cp932"):
         # An installation in a folder with a blank in its name, as the
         # installer leaves it, plus a file of the user's in that folder.
         root = self.scratch()
-        self.install = root / "Quindo Program"
+        self.install = root / folder
         quindo = self.wine.private_copy(self.install)
         self.uninstaller = self.wine.private_copy(self.install, "uninstall.exe")
         for name in ("quindo.chm", "readme.txt", "mine.txt"):
@@ -34,7 +34,7 @@ class UninstallTest(winehelper.WineTestCase):
                         "README_FILE": "readme.txt", "CONFIG_FILE": "quindo.ini", "UNINSTALL_FILE": "uninstall.exe"},
             "SHORTCAT": dict(zip(("SENDTO", "DESKTOP", "STARTMENU_EXE"), map(win, self.shortcuts))),
             "STARTMENU": {"DIRECTRY": win(self.menu)},
-        })
+        }, encoding)
         self.keep_registry_keys(ENTRY, "HKCR\\QuindoZip", "HKCR\\QuindoLzh", "HKCR\\.zip", "HKCR\\.lzh")
         # The uninstall entry, with a key below it that the removal takes too.
         added = [self.reg("add", key, "/v", "x", "/d", "y", "/f") for key in (ENTRY, ENTRY + "\\Details\\More")]
@@ -70,6 +70,15 @@ class UninstallTest(winehelper.WineTestCase):
         self.assertEqual((dialog.control(1000)["text"], dialog.control(1002)["text"], dialog.buttons()),
                          ("「Quindo」をコンピュータから削除します", EXPLANATION, {"アンインストール": 1, "キャンセル": 2}))
 
+        self.remove_and_check()
+
+    def test_an_installation_under_a_name_no_ansi_code_page_holds(self):
+        # The record can hold such a name only as UTF-16.
+        self.lay_out("Quindo Program \u00fc\u20ac", "utf-16")
+        self.open_dialog()
+        self.remove_and_check()
+
+    def remove_and_check(self):
         self.wine.driver("click", TITLE, 1)
         self.assertEqual(self.answer_box("削除失敗"), [winehelper.to_windows_path(self.install) + "\\"])
         self.assertEqual(self.answer_box("アンインストール"), ["アンインストールは正常に終了しました。"])
@@ -79,7 +88,6 @@ class UninstallTest(winehelper.WineTestCase):
         # quindo /uninstall ran from the folder with a blank in its name.
         self.assertEqual([k for k in (ENTRY, "HKCR\\QuindoZip", "HKCR\\QuindoLzh") if self.reg("query", k) == 0], [])
         self.assertEqual(self.wine.reg_default("HKCR\\.zip"), "X")
-
 
 
 if __name__ == "__main__":

@@ -47,11 +47,11 @@ def to_windows_path(path):  # the Linux root is drive Z:
     return "Z:" + os.path.abspath(str(path)).replace("/", "\\")
 
 
-def write_ini(path, sections):  # {section: {key: value}}, in CP932 with CRLF
+def write_ini(path, sections, encoding="cp932"):  # {section: {key: value}}, with CRLF
     lines = []
     for section, keys in sections.items():
         lines += ["[%s]" % section] + ["%s=%s" % kv for kv in keys.items()]
-    pathlib.Path(path).write_bytes(("\r\n".join(lines) + "\r\n").encode("cp932"))
+    pathlib.Path(path).write_bytes(("\r\n".join(lines) + "\r\n").encode(encoding))
 
 
 def read_ini(path):  # names in upper case

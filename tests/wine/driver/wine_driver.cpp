@@ -108,7 +108,8 @@ std::string Describe(HWND window) {
     for (LRESULT i = 0, count = Send(window, CB_GETCOUNT, 0, 0); i < count && i < 1000; ++i) {
       std::vector<wchar_t> item(static_cast<size_t>(std::max<LRESULT>(0, Send(window, CB_GETLBTEXTLEN, i, 0))) + 2);
       Send(window, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item.data()));
-      out += (i ? "," : "") + Json(item.data());
+      if (i) out += ',';
+      out += Json(item.data());
     }
     out += "]";
   } else if (_wcsicmp(kind.c_str(), L"msctls_progress32") == 0) {
@@ -136,8 +137,8 @@ int wmain(int argc, wchar_t** argv) {
   const auto usage = [] { return Fail("usage: see the head of wine_driver.cpp"); };
   if (command == L"windows") {
     std::string out;
-    for (HWND w : Windows()) out += "," + Top(w) + "}";
-    return Write(STD_OUTPUT_HANDLE, "[" + out.substr(out.empty() ? 0 : 1) + "]\n");
+    for (HWND w : Windows()) out.append(",").append(Top(w)).append("}");
+    return Write(STD_OUTPUT_HANDLE, std::string("[").append(out, out.empty() ? 0 : 1).append("]\n"));
   }
   if (argc < 3) return usage();
 
@@ -149,7 +150,7 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"list") {
     HWND owner = ::GetWindow(window, GW_OWNER);
     std::string controls;
-    for (HWND child : Windows(window)) controls += "," + Describe(child);
+    for (HWND child : Windows(window)) controls.append(",").append(Describe(child));
     return Write(STD_OUTPUT_HANDLE, Top(window) + ",\"hwnd\":" + std::to_string(reinterpret_cast<uintptr_t>(window)) +
                                         ",\"owner\":" + (owner ? Json(TextOf(owner)) : std::string("null")) +
                                         ",\"controls\":[" + controls.substr(controls.empty() ? 0 : 1) + "]}\n");
