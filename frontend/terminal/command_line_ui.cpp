@@ -1,37 +1,17 @@
 #include "frontend/terminal/command_line_ui.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "app/worker.h"
+#include "frontend/terminal/terminal_ui.h"
 #include "frontend/terminal/translation.h"
 
 namespace quindo {
 
 namespace {
-
-// Passes everything on, and notes the Cancel that only Ctrl-C presses here.
-class CancelNoticingSource final : public ProgressSource {
- public:
-  CancelNoticingSource(ProgressSource& inner, std::atomic<bool>& cancelled) : inner_(inner), cancelled_(cancelled) {}
-  uint32_t Percent() const override { return inner_.Percent(); }
-  std::string CurrentName() const override { return inner_.CurrentName(); }
-  void RequestCancel() override {
-    cancelled_.store(true);
-    inner_.RequestCancel();
-  }
-
- private:
-  ProgressSource& inner_;
-  std::atomic<bool>& cancelled_;
-};
-
-volatile sig_atomic_t g_quietInterrupt = 0;
-
-void OnQuietInterrupt(int) { g_quietInterrupt = 1; }
 
 }  // namespace
 
@@ -52,28 +32,23 @@ PasswordAnswer CommandLineUi::AskPassword(const PasswordRequest& request, std::s
 }
 
 int CommandLineUi::RunProgress(ProgressMode mode, ProgressSource& source, Worker& worker) {
-  CancelNoticingSource noticing(source, interrupted_);
-  return quiet_ ? WaitQuietly(noticing, worker) : terminal_.RunProgress(mode, noticing, worker);
+  return quiet_ ? WaitQuietly(source, worker) : terminal_.RunProgress(mode, source, worker);
 }
+
+bool CommandLineUi::Interrupted() const { return TerminalInterrupted(); }
 
 // The progress view without its line: it waits for the worker in the same
 // 100 ms steps, and Ctrl-C is still its Cancel button.
 int CommandLineUi::WaitQuietly(ProgressSource& source, Worker& worker) {
   if (!worker.Started()) return 0;
-  g_quietInterrupt = 0;
-  struct sigaction action {}, saved {};
-  action.sa_handler = OnQuietInterrupt;
-  action.sa_flags = SA_RESTART;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, &saved);
+  InterruptWatch watch;
   bool cancelled = false;
   while (!worker.WaitFor(std::chrono::milliseconds(100))) {
-    if (g_quietInterrupt && !cancelled) {
+    if (TerminalInterrupted() && !cancelled) {
       cancelled = true;
       source.RequestCancel();
     }
   }
-  ::sigaction(SIGINT, &saved, nullptr);
   return worker.ExitCode();
 }
 

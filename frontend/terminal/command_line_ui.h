@@ -3,7 +3,6 @@
 // the user's language, no progress line with --quiet, the password of
 // --password-file or QUINDO_PASSWORD instead of a prompt, and a record of
 // Ctrl-C, which makes the exit status 130.
-#include <atomic>
 #include <optional>
 #include <string>
 
@@ -24,8 +23,8 @@ class CommandLineUi final : public UserInterface {
     if (!quiet_) terminal_.ReportOutputFolder(folder);
   }
 
-  // True once Ctrl-C has cancelled a job.
-  bool Interrupted() const { return interrupted_.load(); }
+  // True once Ctrl-C has cancelled a job (or a prompt).
+  bool Interrupted() const;
 
  private:
   int WaitQuietly(ProgressSource& source, Worker& worker);
@@ -33,7 +32,6 @@ class CommandLineUi final : public UserInterface {
   UserInterface& terminal_;
   const bool quiet_;
   const std::optional<std::string> password_;
-  std::atomic<bool> interrupted_{false};
 };
 
 // The first line of a password file, without its line end. False when the

@@ -163,6 +163,7 @@ int main(int argc, char** argv) {
 
   quindo::TerminalUi terminal;
   quindo::CommandLineUi ui(terminal, line.quiet, std::move(password));
+  quindo::InstallInterruptHandler();
   quindo::SetUi(&ui);
 
   if (switchGiven && quindo::EqualsIgnoringAsciiCase(line.paths[0], "/install") && !IsInstalled()) {

@@ -29,25 +29,17 @@ namespace quindo {
 namespace {
 
 std::atomic<bool> g_interrupted{false};
+std::atomic<int> g_watchers{0};  // progress views and prompts under way
 
-void OnInterrupt(int) { g_interrupted.store(true); }
-
-// Installs the Ctrl-C handler for the life of one progress view.
-class InterruptScope {
- public:
-  InterruptScope() {
-    g_interrupted.store(false);
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    action.sa_flags = SA_RESTART;  // the worker's system calls carry on
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, &saved_);
+void OnInterrupt(int signal) {
+  if (g_watchers.load() == 0) {
+    // Nothing cancels: Ctrl-C ends the program, as without a handler.
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+    return;
   }
-  ~InterruptScope() { ::sigaction(SIGINT, &saved_, nullptr); }
-
- private:
-  struct sigaction saved_ {};
-};
+  g_interrupted.store(true);
+}
 
 // Length of the UTF-8 sequence that starts with `lead` (1 for a stray byte).
 size_t SequenceLength(unsigned char lead) {
@@ -170,14 +162,25 @@ std::string ProgressLine(int terminalColumns, const char* title, const std::stri
 
 }  // namespace
 
+void InstallInterruptHandler() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  action.sa_flags = SA_RESTART;  // the worker's system calls carry on
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, nullptr);
+}
+
 bool TerminalInterrupted() { return g_interrupted.load(); }
+
+InterruptWatch::InterruptWatch() { g_watchers.fetch_add(1); }
+InterruptWatch::~InterruptWatch() { g_watchers.fetch_sub(1); }
 
 int TerminalUi::RunProgress(ProgressMode mode, ProgressSource& source, Worker& worker) {
   if (!worker.Started()) return 0;
   const std::string titleText = Tr(mode == ProgressMode::Extract ? "解凍状況" : "圧縮状況");
   const char* title = titleText.c_str();
   const bool drawing = ::isatty(errorFd_) == 1;
-  InterruptScope interrupts;
+  InterruptWatch watch;
   {
     std::lock_guard lock(mutex_);
     promptCancelled_ = false;

@@ -61,6 +61,7 @@ LineResult ReadLine(int fd, std::string& line) {
 
 PasswordAnswer TerminalUi::AskPassword(const PasswordRequest& request, std::string& password) {
   password.clear();
+  InterruptWatch watch;  // Ctrl-C here cancels, even before the progress view runs
   const int fd = ::open(ttyPath_.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return PasswordAnswer::Unavailable;
   if (::isatty(fd) != 1) {

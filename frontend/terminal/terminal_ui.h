@@ -11,9 +11,21 @@
 
 namespace quindo {
 
-// Set by Ctrl-C while a progress view runs (the view's Cancel button); the
-// password prompt looks at it too, so that Ctrl-C there cancels at once.
+// Ctrl-C is the Cancel button of the progress view and of the password
+// prompt, which watch for it (InterruptWatch) and read TerminalInterrupted.
+// The handler is installed once, before any job starts, so that Ctrl-C at a
+// prompt shown before its view is not lost; with nothing watching, Ctrl-C
+// ends the program as it would without a handler. Once set, the flag stays
+// set: a cancel ends the run.
+void InstallInterruptHandler();
 bool TerminalInterrupted();
+class InterruptWatch {
+ public:
+  InterruptWatch();
+  ~InterruptWatch();
+  InterruptWatch(const InterruptWatch&) = delete;
+  InterruptWatch& operator=(const InterruptWatch&) = delete;
+};
 
 class TerminalUi final : public UserInterface {
  public:
