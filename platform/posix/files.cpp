@@ -301,7 +301,9 @@ bool File::Open(const std::string& path, OpenMode mode) {
     errno = EISDIR;
     return false;
   }
-  if (flags & O_NONBLOCK) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  // O_NONBLOCK only kept a FIFO from blocking the open. None of the other
+  // status flags was asked for, so clearing them all needs no F_GETFL.
+  if (flags & O_NONBLOCK) ::fcntl(fd, F_SETFL, 0);
   handle_ = fd;
   if (fault::Active()) fault::Track(handle_, path);
   return true;
