@@ -143,7 +143,8 @@ ZipWriter::~ZipWriter() {
 ZipResult ZipWriter::Create(const std::string& path) {
   if (IsOpen()) Close();
   entries_.clear();
-  bytesWritten_ = fileEnd_ = 0;
+  bytesWritten_ = fileEnd_ = pendingStart_ = 0;
+  pending_.clear();
   if (!archive_.Open(path, platform::OpenMode::CreateAlways)) return ZipOpenFailed;
   return ZipOk;
 }
@@ -176,16 +177,51 @@ bool ZipWriter::MakeName(std::string_view name, bool folder, std::string& out, u
   return out.size() <= kMaxNameLength;
 }
 
+namespace {
+constexpr size_t kWriteBuffer = 256 * 1024;
+}  // namespace
+
 bool ZipWriter::WriteBytes(const void* data, size_t size) {
-  if (!archive_.Write(data, size)) {
-    archiveError_ = platform::LastFileError();
-    return false;
+  if (pending_.size() + size > kWriteBuffer && !Flush()) return false;
+  if (size >= kWriteBuffer) {
+    // As large as the buffer: straight out.
+    if (!archive_.Write(data, size)) {
+      archiveError_ = platform::LastFileError();
+      return false;
+    }
+    bytesWritten_ += size;
+    pendingStart_ = bytesWritten_;
+    return true;
   }
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  pending_.insert(pending_.end(), bytes, bytes + size);
   bytesWritten_ += size;
   return true;
 }
 
-bool ZipWriter::WriteLocalHeader(const ZipEntry& entry) {
+bool ZipWriter::Flush() {
+  if (pending_.empty()) return true;
+  const bool written = archive_.Write(pending_.data(), pending_.size());
+  if (!written) archiveError_ = platform::LastFileError();
+  pendingStart_ += pending_.size();
+  pending_.clear();
+  return written;
+}
+
+bool ZipWriter::Overwrite(uint64_t offset, const std::string& bytes) {
+  if (offset >= pendingStart_ && offset + bytes.size() <= bytesWritten_) {
+    std::memcpy(pending_.data() + (offset - pendingStart_), bytes.data(), bytes.size());
+    return true;
+  }
+  if (!Flush()) return false;
+  if (!archive_.Seek(offset) || !archive_.Write(bytes.data(), bytes.size()) || !archive_.Seek(bytesWritten_)) {
+    archiveError_ = platform::LastFileError();
+    return false;
+  }
+  return true;
+}
+
+std::string ZipWriter::LocalHeader(const ZipEntry& entry) const {
   const uint16_t extraSize = zip::kLocalExtraSize + (entry.zip64Sizes ? zip::kZip64SizesExtraSize : 0);
   std::string header;
   header.reserve(zip::kLocalHeaderSize + entry.name.size() + extraSize);
@@ -200,7 +236,7 @@ bool ZipWriter::WriteLocalHeader(const ZipEntry& entry) {
     AppendLe64(header, entry.compressedSize);
   }
   AppendTimestampBlock(header, entry, true);
-  return WriteBytes(header.data(), header.size());
+  return header;
 }
 
 ZipResult ZipWriter::AddFolder(std::string_view name) {
@@ -288,7 +324,13 @@ ZipResult ZipWriter::AddFile(std::string_view name, const std::string& path,
 
 bool ZipWriter::TakeBack(uint64_t headerOffset) {
   fileEnd_ = std::max(fileEnd_, bytesWritten_);
-  if (!archive_.Seek(headerOffset)) return false;
+  if (headerOffset >= pendingStart_) {
+    pending_.resize(static_cast<size_t>(headerOffset - pendingStart_));
+  } else {
+    pending_.clear();
+    if (!archive_.Seek(headerOffset)) return false;
+    pendingStart_ = headerOffset;
+  }
   bytesWritten_ = headerOffset;
   return true;
 }
@@ -298,7 +340,8 @@ ZipResult ZipWriter::WriteMember(ZipEntry& entry, Member* source, int level, Def
   const uint64_t headerOffset = bytesWritten_;
   const uint16_t finalFlags = entry.flags;
   entry.flags = static_cast<uint16_t>(finalFlags | zip::kFlagDataDescriptor);
-  if (!WriteLocalHeader(entry)) return ZipWriteFailed;
+  const std::string provisional = LocalHeader(entry);
+  if (!WriteBytes(provisional.data(), provisional.size())) return ZipWriteFailed;
 
   const uint64_t dataStart = bytesWritten_;
   bool ok = true;
@@ -353,13 +396,7 @@ ZipResult ZipWriter::WriteMember(ZipEntry& entry, Member* source, int level, Def
   entry.uncompressedSize = source ? source->bytesRead : 0;
 
   // The final header has the provisional one's length: rewrite it in place.
-  const uint64_t end = bytesWritten_;
-  bytesWritten_ = headerOffset;
-  if (!archive_.Seek(headerOffset) || !WriteLocalHeader(entry) || !archive_.Seek(end)) {
-    bytesWritten_ = end;
-    return ZipWriteFailed;
-  }
-  bytesWritten_ = end;
+  if (!Overwrite(headerOffset, LocalHeader(entry))) return ZipWriteFailed;
   entries_.push_back(std::move(entry));
   return ZipOk;
 }
@@ -440,6 +477,7 @@ ZipResult ZipWriter::Close() {
     AppendLe16(block, 0);
     ok = WriteBytes(block.data(), block.size());
   }
+  if (ok) ok = Flush();
   // A member taken back at the end leaves bytes past the end record.
   if (ok && fileEnd_ > bytesWritten_ && !archive_.Truncate(bytesWritten_)) {
     archiveError_ = platform::LastFileError();
@@ -451,6 +489,8 @@ ZipResult ZipWriter::Close() {
   entries_.shrink_to_fit();
   buffer_.clear();
   buffer_.shrink_to_fit();
+  pending_.clear();
+  pending_.shrink_to_fit();
   return ok ? ZipOk : ZipWriteFailed;
 }
 

@@ -152,8 +152,14 @@ class ZipWriter {
  private:
   struct Member;
   bool MakeName(std::string_view name, bool folder, std::string& out, uint16_t& flags) const;
+  // The archive's bytes go out through a buffer: a member's local header,
+  // its data and the header's final form (written over the provisional one)
+  // cost no system call of their own while they fit in it.
   bool WriteBytes(const void* data, size_t size);
-  bool WriteLocalHeader(const ZipEntry& entry);
+  bool Flush();
+  // Writes `bytes` over earlier ones at `offset`, in the buffer when there.
+  bool Overwrite(uint64_t offset, const std::string& bytes);
+  std::string LocalHeader(const ZipEntry& entry) const;
   ZipResult WriteMember(ZipEntry& entry, Member* source, int level, DeflatedMember* deflated = nullptr);
   bool TakeBack(uint64_t headerOffset);
   void AppendCentralHeader(std::string& block, const ZipEntry& entry) const;
@@ -162,7 +168,9 @@ class ZipWriter {
   const CodePage* legacyNames_ = LegacyNameCodePage();
   Limits limits_;
   platform::File archive_;
-  uint64_t bytesWritten_ = 0;
+  uint64_t bytesWritten_ = 0;  // the archive's length, buffered bytes included
+  std::vector<uint8_t> pending_;  // the bytes from pendingStart_ to bytesWritten_
+  uint64_t pendingStart_ = 0;     // where the file's own position is
   uint64_t fileEnd_ = 0;  // past bytesWritten_ when a member was taken back
   platform::FileError sourceError_ = platform::FileError::None;
   bool sourceChanged_ = false;
