@@ -50,15 +50,20 @@ class ExtractTest(QuindoTestCase):
         self.assertEqual(sorted(os.listdir(self.out)), ["later"])
 
     def test_ctrl_c_at_the_prompt_ends_the_run_at_once(self):
-        code, prompts, output = self.run_on_terminal([self.encrypted_archives()], PROMPT, ["\x03"])  # no Enter
-        # The run is cancelled (130), whether the prompt came before the
-        # progress view or during it, at once and with nothing written.
-        self.assertEqual(code, 130, output)
-        self.assertEqual(prompts, 1)
-        if "解凍状況" in output:
-            self.assertIn("% キャンセル", output)
-        self.assertNotIn("100%", output)
-        self.assertEqual(os.listdir(self.out) if os.path.isdir(self.out) else [], [])
+        archive = self.encrypted_archives()
+        for quiet in ([], ["-q"]):
+            with self.subTest(quiet=quiet):
+                shutil.rmtree(self.out, ignore_errors=True)
+                code, prompts, output = self.run_on_terminal(quiet + [archive], PROMPT, ["\x03"])  # no Enter
+                # The run is cancelled (130), whether the prompt came before
+                # the progress view or during it, with or without its line,
+                # at once and with nothing written.
+                self.assertEqual(code, 130, output)
+                self.assertEqual(prompts, 1)
+                if "解凍状況" in output:
+                    self.assertIn("% キャンセル", output)
+                self.assertNotIn("100%", output)
+                self.assertEqual(os.listdir(self.out) if os.path.isdir(self.out) else [], [])
 
     def test_a_named_pipe_never_makes_it_wait(self):
         pipe = self.path("pipe.zip")
