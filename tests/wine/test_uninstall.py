@@ -81,12 +81,9 @@ class UninstallTest(winehelper.WineTestCase):
         # The record can hold such a name only as UTF-16.
         self.lay_out("Quindo Program \u00fc\u20ac", "utf-16")
         self.open_dialog()
-        # Known fault: from this folder the previous owner of .zip is not
-        # given back when the uninstaller starts quindo.exe /uninstall,
-        # though it is when that command runs on its own.
-        self.remove_and_check(gives_back=False)
+        self.remove_and_check()
 
-    def remove_and_check(self, gives_back=True):
+    def remove_and_check(self):
         self.wine.driver("click", TITLE, 1)
         self.assertEqual(self.answer_box("削除失敗"), [winehelper.to_windows_path(self.install) + "\\"])
         self.assertEqual(self.answer_box("アンインストール"), ["アンインストールは正常に終了しました。"])
@@ -95,8 +92,7 @@ class UninstallTest(winehelper.WineTestCase):
         self.assertEqual([link for link in self.shortcuts + [self.menu] if link.exists()], [])
         # quindo /uninstall ran from the folder with a blank in its name.
         self.assertEqual([k for k in (ENTRY, "HKCR\\QuindoZip", "HKCR\\QuindoLzh") if self.reg("query", k) == 0], [])
-        if gives_back:
-            self.assertEqual(self.wine.reg_default("HKCR\\.zip"), "X")
+        self.assertEqual(self.wine.reg_default("HKCR\\.zip"), "X")
 
 
 if __name__ == "__main__":
