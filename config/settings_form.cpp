@@ -88,10 +88,14 @@ int OnDestinationRadio(SettingsForm& form, Column column, int radio, FolderPicke
       column == Column::Extract ? form_text::kExtractBrowseTitle : form_text::kCompressBrowseTitle;
   std::string folder;
   if (picker.PickFolder(title, folder)) {
-    HoldToLimit(folder);
-    c.folder = folder;
-    c.mode = kModeChosen;
-    return kNoRadio;
+    std::string kept = folder;
+    CutName(kept, SystemCodePage(), kMaxValueLength, LegacyNameCodePage());
+    if (kept == folder) {
+      c.folder = folder;
+      c.mode = kModeChosen;
+      return kNoRadio;
+    }
+    picker.Refuse(form_text::kFolderTooLong);
   }
   // Back to the radio of the mode the column had; its own command keeps the mode.
   const int previous = c.mode == kModeDesktop ? kModeDesktop : kModeBeside;

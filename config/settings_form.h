@@ -62,6 +62,9 @@ inline constexpr const char* kHelpFile = "quindo.chm";  // beside the program
 inline constexpr const char* kHelpStartPage = "index.html";
 inline constexpr const char* kExtractBrowseTitle = "解凍ファイルの保存先を指定してください。";
 inline constexpr const char* kCompressBrowseTitle = "圧縮ファイルの保存先を指定してください。";
+inline constexpr const char* kFolderTooLong =
+    "このフォルダーのパスは長すぎて設定ファイルに保存できないため、出力先に選べません。\n"
+    "別のフォルダーを選んでください。";
 inline constexpr std::array<const char*, 3> kLevelNames = {"圧縮率優先", "通常圧縮", "処理速度優先"};
 }  // namespace form_text
 
@@ -125,11 +128,13 @@ class AssociationActions {
 };
 
 // The shell's folder browser: false when the user cancelled or the pick has
-// no file-system path.
+// no file-system path. Refuse tells the user why a picked folder was not
+// taken.
 class FolderPicker {
  public:
   virtual ~FolderPicker() = default;
   virtual bool PickFolder(const char* title, std::string& folder) = 0;
+  virtual void Refuse(const char* text) = 0;
 };
 
 // The form as the settings file describes it.
@@ -138,7 +143,9 @@ SettingsForm LoadSettingsForm(const Settings& settings);
 // A command from a radio of a column (0 desktop, 1 beside, 2 chosen folder),
 // after the radio's own click has checked it. The chosen-folder radio opens
 // the browser only when the column is not already in that mode; a cancelled
-// browser gives the check back to the radio of the previous mode. Answers the
+// browser, or a folder whose path the settings file cannot keep whole (it
+// would be kept as another folder), gives the check back to the radio of the
+// previous mode. Answers the
 // radio the view must click to follow (kNoRadio when none).
 int OnDestinationRadio(SettingsForm& form, Column column, int radio, FolderPicker& picker);
 

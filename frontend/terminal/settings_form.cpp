@@ -75,6 +75,7 @@ class TerminalFolderPicker final : public FolderPicker {
     folder = resolved;
     return true;
   }
+  void Refuse(const char* text) override { std::printf("%s\n", TrLines(text).c_str()); }
 };
 
 class SystemAssociations final : public AssociationActions {

@@ -230,6 +230,9 @@ class ShellFolderPicker final : public FolderPicker {
     folder = platform::Utf8FromWide(path);
     return !folder.empty();
   }
+  void Refuse(const char* text) override {
+    ::MessageBoxW(::GetActiveWindow(), Widen(text).c_str(), Widen(form_text::kTitle).c_str(), MB_OK | MB_ICONWARNING);
+  }
 
  private:
   static constexpr const char* kFolderNotKeptText =

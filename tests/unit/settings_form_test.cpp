@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "common/text_limits.h"
 #include "config/settings_form.h"
 #include "platform/platform.h"
 #include "tests/support/test_support.h"
@@ -59,6 +60,33 @@ TEST_F(SettingsFormTest, OkTellsWhenTheSettingsFileCannotBeWritten) {
   ASSERT_TRUE(platform::CreateDirectory(blocked));
   Settings unwritable{blocked};
   EXPECT_FALSE(ApplySettingsForm(LoadSettingsForm(unwritable), unwritable, actions));
+}
+
+// A picked folder that the settings file cannot keep whole would be kept as
+// another folder: it is refused, with a word, and the column keeps its mode.
+TEST_F(SettingsFormTest, AFolderTooLongToKeepIsRefusedNotCut) {
+  struct Picker final : FolderPicker {
+    std::string answer;
+    std::vector<std::string> refusals;
+    bool PickFolder(const char*, std::string& folder) override {
+      folder = answer;
+      return true;
+    }
+    void Refuse(const char* text) override { refusals.push_back(text); }
+  } picker;
+  SettingsForm form = LoadSettingsForm(settings);
+  form.extract.mode = kModeBeside;
+  form.extract.checkedRadio = kModeChosen;  // the radio's own click
+  picker.answer = std::string(1, platform::kPathSeparator) + std::string(kMaxValueLength, 'a');
+  EXPECT_EQ(OnDestinationRadio(form, Column::Extract, kModeChosen, picker), kModeBeside);
+  EXPECT_EQ(std::make_pair(form.extract.mode, form.extract.folder), std::make_pair(kModeBeside, std::string()));
+  EXPECT_EQ(picker.refusals, std::vector<std::string>{form_text::kFolderTooLong});
+
+  picker.answer.pop_back();  // exactly as long as a value can be
+  form.extract.checkedRadio = kModeChosen;
+  EXPECT_EQ(OnDestinationRadio(form, Column::Extract, kModeChosen, picker), kNoRadio);
+  EXPECT_EQ(std::make_pair(form.extract.mode, form.extract.folder), std::make_pair(kModeChosen, picker.answer));
+  EXPECT_EQ(picker.refusals.size(), 1u);
 }
 
 }  // namespace
